@@ -1,0 +1,77 @@
+#include "clubs/club_import.h"
+
+#include <string>
+
+#include "clubs/club_save.h"
+#include "common/columns.h"
+#include "common/dos_letters.h"
+#include "common/progress.h"
+#include "common/trace.h"
+#include "import/cst.h"
+#include "platform/cp1252.h"
+#include "platform/error.h"
+#include "platform/text_file.h"
+
+namespace ondival {
+
+void import_clubs(std::int16_t trace_file, std::int16_t club_file, double step) {
+    platform::TextFiles& f = platform::files();
+    std::int32_t read = 0, created = 0, updated = 0, known = 0, other_label = 0, in_error = 0;
+    bool opened = false;
+    try {
+        f.OpenInput(club_file, cst().strFileClub);
+        opened = true;
+        std::string line, message;
+        while (!f.Eof(club_file)) {
+            ++read;
+            f.LineInput(club_file, line);
+            accents_dos_in_place(line);
+            if (line.size() < 14) {
+                trace_ligne(trace_file, read,
+                            "La longueur de la ligne ne permet de contenir le code et le libellé du club"_w,
+                            "Erreur");
+                ++in_error;
+                avance_progression(step);
+                continue;
+            }
+            const std::string code = champ(line, 1, 13);
+            std::string label = champ(line, 14, 30);
+            if (label.empty()) label = kLabelNull;
+            switch (sauve_club(code, label, message)) {
+                case kClubFailure:
+                case kClubNotSaved:
+                    trace_ligne(trace_file, read, message, "Erreur");
+                    ++in_error;
+                    avance_progression(step);
+                    continue;
+                case kClubCreated: ++created; break;
+                case kClubRelabelled: ++updated; break;
+                case kClubKnown: ++known; break;
+                case kClubOtherLabel:
+                    trace(trace_file, message);
+                    ++other_label;
+                    break;
+                default:  // already handled earlier in this import
+                    avance_progression(step);
+                    continue;
+            }
+            cst().colClubsTraites.Add(code, code);
+            avance_progression(step);
+        }
+        trace_pluriel(trace_file, created,
+                      std::string(kCrLf) + "Récupération de "_w + std::to_string(created) +
+                          " club<PLURIEL> sur " + std::to_string(read) + ".");
+        trace_pluriel(trace_file, known, std::to_string(known) + " club<PLURIEL> déjà connu<PLURIEL>."_w);
+        trace_pluriel(trace_file, other_label,
+                      std::to_string(other_label) + " club<PLURIEL> déjà connu<PLURIEL> sous un autre libellé."_w);
+        trace_pluriel(trace_file, updated, std::to_string(updated) + " club<PLURIEL> mis à jour."_w);
+        trace_pluriel(trace_file, in_error, std::to_string(in_error) + " club<PLURIEL> en erreur.");
+    } catch (...) {
+        const platform::Error e = platform::current_error();
+        trace_ligne(trace_file, read, "Import des clubs interrompu."_w + kCrLf + texte_erreur(e), "Erreur");
+    }
+    trace(trace_file, "");
+    if (opened && f.IsOpen(club_file)) f.Close(club_file);
+}
+
+}  // namespace ondival

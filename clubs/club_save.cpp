@@ -1,0 +1,69 @@
+#include "clubs/club_save.h"
+
+#include "clubs/club_code.h"
+#include "common/numeric.h"
+#include "common/trace.h"
+#include "import/cst.h"
+#include "import/database_access.h"
+#include "platform/cp1252.h"
+#include "platform/error.h"
+
+namespace ondival {
+
+bool est_selection(const std::string& code) {
+    if (code.size() < 4) return code == "0000";
+    return code.compare(code.size() - 4, 4, "0000") == 0;
+}
+
+std::int16_t sauve_club(const std::string& code, const std::string& label, std::string& message) {
+    try {
+        std::string unused;
+        if (blit_collection(cst().colClubsTraites, code, unused)) return kClubHandled;
+        message.clear();
+        requete_tableau("select Num, Intitule from Club where Code_federal = '" + double_quotes(code) + "'");
+        const std::vector<TextList>& tab = cst().tabResultat;
+        if (!tab.empty() && tab[0].Count() >= 1) {
+            const std::string num = tab[0].Item(1);
+            const std::string stored = tab.size() > 1 ? tab[1].Item(1) : std::string();
+            if (stored == kLabelNull && label != kLabelNull) {
+                // Num comes from the database's own integer key; bare.
+                cst().objConnexion->Execute("Update Club set Intitule = '" + double_quotes(label) +
+                                            "' where Num = " + num);
+                return kClubRelabelled;
+            }
+            if (stored != label) {
+                message = "Le code club " + code + " est déjà utilisé pour le club : "_w + stored;
+                return kClubOtherLabel;
+            }
+            return kClubKnown;
+        }
+        if (!code_club_valide(code)) {
+            message = "Le code club est erronné : "_w + code;
+            return kClubNotSaved;
+        }
+        std::string scratch;
+        if (!insere_club(code, label, scratch)) {
+            message = "Erreur lors de la sauvegarde du club avec le code " + code + ".";
+            return kClubNotSaved;
+        }
+        return kClubCreated;
+    } catch (...) {
+        message = texte_erreur(platform::current_error());
+        return kClubFailure;
+    }
+}
+
+bool insere_club(const std::string& code, const std::string& label, std::string& message) {
+    try {
+        const std::string values = "'" + double_quotes(code) + "', '" + double_quotes(label) + "'" +
+                                   (est_selection(code) ? ", true" : ", false");
+        cst().objConnexion->Execute("INSERT INTO Club (Code_federal, Intitule, Selection) " +
+                                    std::string("VALUES (") + values + ");");
+        return true;
+    } catch (...) {
+        message = texte_erreur(platform::current_error());
+        return false;
+    }
+}
+
+}  // namespace ondival

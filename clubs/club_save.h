@@ -1,0 +1,25 @@
+// Every federal club code the import meets goes through sauve_club, which
+// makes sure the club exists and says what it found or did.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace ondival {
+
+// Status codes of sauve_club.
+inline constexpr std::int16_t kClubFailure = -1;     // unexpected error
+inline constexpr std::int16_t kClubNotSaved = 0;     // invalid code or failed insert
+inline constexpr std::int16_t kClubCreated = 1;
+inline constexpr std::int16_t kClubRelabelled = 2;   // stored label was "Null"
+inline constexpr std::int16_t kClubKnown = 3;
+inline constexpr std::int16_t kClubOtherLabel = 4;
+inline constexpr std::int16_t kClubHandled = 5;      // already settled in this import
+
+inline constexpr const char* kLabelNull = "Null";
+
+bool est_selection(const std::string& code);
+std::int16_t sauve_club(const std::string& code, const std::string& label, std::string& message);
+bool insere_club(const std::string& code, const std::string& label, std::string& message);
+
+}  // namespace ondival

@@ -1,0 +1,21 @@
+// Cutting fixed-width records by position. The files' text is one byte a
+// character, so a column is a byte offset.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace ondival {
+
+// The characters of columns [first, first + width) counted from 1; fewer when
+// the line ends earlier, "" when it ends before first.
+std::string_view colonne(std::string_view line, std::size_t first, std::size_t width);
+
+// Blanks (the space character only) removed at both ends.
+std::string_view sans_blancs(std::string_view text);
+
+inline std::string champ(std::string_view line, std::size_t first, std::size_t width) {
+    return std::string(sans_blancs(colonne(line, first, width)));
+}
+
+}  // namespace ondival

@@ -1,0 +1,87 @@
+#include "common/dos_letters.h"
+
+#include <array>
+
+#include "common/letters.h"
+#include "platform/cp1252.h"
+
+namespace ondival {
+namespace {
+
+// DOS byte -> the Windows-1252 letter it stands for. Other bytes, the DOS
+// capitals among them, are left as they are read.
+constexpr std::pair<unsigned char, unsigned char> kDosLetters[] = {
+    {0x81, 0xFC},  // ü
+    {0x82, 0xE9},  // é
+    {0x83, 0xE2},  // â
+    {0x84, 0xE4},  // ä
+    {0x85, 0xE0},  // à
+    {0x87, 0xE7},  // ç
+    {0x88, 0xEA},  // ê
+    {0x89, 0xEB},  // ë
+    {0x8A, 0xE8},  // è
+    {0x8B, 0xEF},  // ï
+    {0x8C, 0xEE},  // î
+    {0x93, 0xF4},  // ô
+    {0x94, 0xF6},  // ö
+    {0x96, 0xFB},  // û
+    {0x97, 0xF9},  // ù
+};
+
+const std::array<unsigned char, 256>& dos_table() {
+    static const auto table = [] {
+        std::array<unsigned char, 256> t{};
+        for (int i = 0; i < 256; ++i) t[i] = static_cast<unsigned char>(i);
+        for (auto [from, to] : kDosLetters) t[from] = to;
+        return t;
+    }();
+    return table;
+}
+
+}  // namespace
+
+void accents_dos_in_place(std::string& text) {
+    const auto& t = dos_table();
+    for (char& c : text) c = static_cast<char>(t[static_cast<unsigned char>(c)]);
+}
+
+std::string accents_dos(std::string_view text) {
+    std::string out(text);
+    accents_dos_in_place(out);
+    return out;
+}
+
+void charge_accents(TextList& colAccents, TextList& colMajuscules) {
+    vide_collection(colAccents);
+    vide_collection(colMajuscules);
+    static const char* const kPairs[][2] = {
+        {"é", "E"}, {"è", "E"}, {"ê", "E"}, {"ë", "E"}, {"à", "A"}, {"ä", "A"}, {"â", "A"},
+        {"î", "I"}, {"ï", "I"}, {"ô", "O"}, {"ö", "O"}, {"ü", "U"}, {"û", "U"}, {"ç", "C"},
+    };
+    for (const auto& pair : kPairs) {
+        colAccents.Add(platform::utf8_to_cp1252(pair[0]));
+        colMajuscules.Add(pair[1]);
+    }
+}
+
+std::string majuscules_sans_accents(std::string_view name, const TextList& colAccents,
+                                    const TextList& colMajuscules) {
+    std::string text = lower_1252(name);
+    // The map holds one-byte letters; a replacement never matches a later
+    // letter of the map, so one pass per pair gives the same result as the
+    // search-and-replace of each pair in turn.
+    const std::size_t n = colAccents.Count();
+    for (std::size_t j = 1; j <= n; ++j) {
+        const std::string& from = colAccents.Item(j);
+        const std::string& to = colMajuscules.Item(j);
+        if (from.empty()) continue;
+        std::size_t pos = 0;
+        while ((pos = text.find(from, pos)) != std::string::npos) {
+            text.replace(pos, from.size(), to);
+            pos += to.size();
+        }
+    }
+    return upper_1252(text);
+}
+
+}  // namespace ondival

@@ -1,0 +1,105 @@
+// The keyed list the import keeps its caches and result columns in: items in
+// order, positions from 1, each item optionally filed under a text key.
+// Keys are unique and compared without regard to letter case, so "fra..."
+// and "FRA..." name the same club. Lookups go through a hash table: a
+// national file puts 200,000 swimmers in one list.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "platform/cp1252.h"
+#include "platform/error.h"
+
+namespace ondival {
+
+// Windows-1252 letter case folding, as the host's key comparison does it.
+std::string fold_key(std::string_view key);
+void fold_key(std::string_view key, std::string& out);
+
+template <typename T>
+class KeyedList {
+public:
+    std::size_t Count() const { return items_.size(); }
+
+    void Add(T item) { items_.push_back(Entry{std::move(item), {}, false}); }
+
+    // Fails when the key is already present: a second swimmer under the same
+    // club and licence must not silently replace the first.
+    void Add(T item, std::string_view key) {
+        std::string folded = fold_key(key);
+        if (index_.count(folded))
+            platform::raise(457, "Cette clé est déjà associée à un élément de cette collection"_w);
+        index_.emplace(folded, items_.size());
+        items_.push_back(Entry{std::move(item), std::move(folded), true});
+    }
+
+    // Position from 1.
+    const T& Item(std::size_t position) const {
+        if (position < 1 || position > items_.size())
+            platform::raise(platform::err::kSubscript, "Indice en dehors de la plage");
+        return items_[position - 1].item;
+    }
+
+    const T* Find(std::string_view key) const {
+        thread_local std::string folded;
+        fold_key(key, folded);
+        const auto it = index_.find(folded);
+        return it == index_.end() ? nullptr : &items_[it->second].item;
+    }
+
+    const T& Item(std::string_view key) const {
+        const T* found = Find(key);
+        if (!found) platform::raise(platform::err::kInvalidCall, "Argument ou appel de procédure incorrect"_w);
+        return *found;
+    }
+
+    bool Contains(std::string_view key) const { return Find(key) != nullptr; }
+
+    void Remove(std::size_t position) {
+        if (position < 1 || position > items_.size())
+            platform::raise(platform::err::kSubscript, "Indice en dehors de la plage");
+        const std::size_t at = position - 1;
+        if (items_[at].keyed) index_.erase(items_[at].key);
+        items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(at));
+        for (auto& [k, i] : index_)
+            if (i > at) --i;
+    }
+
+    void Clear() {
+        items_.clear();
+        index_.clear();
+    }
+
+private:
+    struct Entry {
+        T item;
+        std::string key;  // folded
+        bool keyed;
+    };
+    std::vector<Entry> items_;
+    std::unordered_map<std::string, std::size_t> index_;
+};
+
+using TextList = KeyedList<std::string>;
+using WidthList = KeyedList<int>;
+
+// Empties a list; a list that does not exist is left alone.
+template <typename T>
+void vide_collection(KeyedList<T>* list) {
+    if (list) list->Clear();
+}
+template <typename T>
+void vide_collection(KeyedList<T>& list) {
+    list.Clear();
+}
+
+// Looks a key up; a missing key gives false and an empty value, never an
+// error, so callers can use it as a cache probe.
+bool blit_collection(const TextList& list, std::string_view key, std::string& value);
+
+}  // namespace ondival

@@ -1,0 +1,18 @@
+// The host's progress form: the title of the step under way and a bar that
+// runs from 0 to 100 within each file. A host that passes no form simply
+// sees nothing move.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace ondival {
+
+// Shows a new step: title on the form, an empty line and the message in the
+// trace, bar back to 0, form repainted.
+void affiche_etape(std::string_view title, std::string_view message, std::int16_t file);
+
+// Moves the bar one line on, never beyond 100.
+void avance_progression(double step);
+
+}  // namespace ondival

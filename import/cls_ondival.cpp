@@ -1,0 +1,126 @@
+#include "import/cls_ondival.h"
+
+#include "common/trace.h"
+#include "import/cst.h"
+#include "import/database_access.h"
+#include "import/driver.h"
+#include "import/source_files.h"
+#include "import/stroke_codes.h"
+#include "platform/clock.h"
+#include "platform/cp1252.h"
+#include "platform/error.h"
+#include "platform/text_file.h"
+
+namespace ondival {
+namespace {
+
+// An error that no step handled is on its way to the host. Leave nothing
+// half open behind it: no staged performance, the database marked closed,
+// and a trace that says the import stopped and why.
+void settle_before_raise(const platform::Error& error) noexcept {
+    Cst& c = cst();
+    try {
+        if (c.objRecordset) c.objRecordset->Close();
+        if (c.objConnexion && c.objConnexion->State() > 0) {
+            c.objConnexion->RollbackTrans();
+            try {
+                efface_performances_en_attente();
+            } catch (...) {
+                // Rows of this call were rolled back; older ones the next
+                // import's purge or attachment will settle.
+            }
+        }
+    } catch (...) {
+    }
+    std::string message;
+    try {
+        bdeconnexion(message);
+    } catch (...) {
+    }
+    platform::TextFiles& f = platform::files();
+    try {
+        if (f.IsOpen(kTraceFile)) {
+            trace(kTraceFile, "Import interrompu."_w + kCrLf + texte_erreur(error));
+            f.Close(kTraceFile);
+        }
+    } catch (...) {
+    }
+    f.CloseAll();
+    try {
+        vide_listes();
+        vide_tableau();
+    } catch (...) {
+    }
+    c.objForm = nullptr;
+    c.objConnexion.reset();
+    c.objRecordset.reset();
+}
+
+}  // namespace
+
+bool clsOndival::bimport_perf(const std::string& strFileBase_P, const std::string& strRepSource,
+                              const std::string& strRepTempo, const std::string& strFileTrace_P,
+                              platform::ProgressForm* objFormCible) {
+    Cst& c = cst();
+    platform::TextFiles& f = platform::files();
+    bool result = false;
+    try {
+        c.strFileTrace = strFileTrace_P;
+        f.OpenOutput(kTraceFile, c.strFileTrace);
+    } catch (...) {
+        // Without a trace there is nothing to tell the user through: the
+        // error goes straight to the host.
+        f.CloseAll();
+        throw;
+    }
+    try {
+        trace(kTraceFile, "Début de l'import : "_w + platform::GeneralDate(platform::Now()) + kCrLf);
+        c.strFileBase = strFileBase_P;
+        c.strFileLicence = chemin_fichier(strRepSource, "licence.txt");
+        c.strFileClub = chemin_fichier(strRepSource, "club.txt");
+        c.strFileOrigine = chemin_fichier(strRepSource, "origine.txt");
+        c.strFileLiffn = chemin_fichier(strRepSource, "liffn.txt");
+        vide_listes();
+
+        if (!lecteur_pret(strRepSource)) {
+            trace(kTraceFile, "Le lecteur source n'est pas pret.");
+            trace(kTraceFile, "Import annulé."_w);
+        } else {
+            c.objConnexion = std::make_unique<platform::Connection>();
+            c.objRecordset = std::make_unique<platform::Recordset>();
+            c.objForm = objFormCible;
+            std::string strMessage;
+            if (!bconnexion(c.strFileBase, strMessage)) {
+                trace(kTraceFile, "Erreur de connexion dans dll d'import des licences."_w + kCrLf +
+                                      "Import annulé."_w + kCrLf + strMessage);
+                // A connection that opened but could not be marked stays
+                // open in bconnexion; close it without touching the file.
+                c.objConnexion->Close();
+            } else {
+                c.tabNages.fill(0);
+                charge_nages();
+                if (verifie_fichier(kTraceFile, c.strFileLiffn, strRepTempo)) {
+                    verifie_fichier(kTraceFile, c.strFileLicence, strRepTempo);
+                    verifie_fichier(kTraceFile, c.strFileClub, strRepTempo);
+                    verifie_fichier(kTraceFile, c.strFileOrigine, strRepTempo);
+                    c.objForm = objFormCible;
+                    result = import_fichiers();
+                }
+                if (!bdeconnexion(strMessage))
+                    trace_erreur(kTraceFile, "Une erreur s'est produite lors de la déconnexion."_w + kCrLf + strMessage, 0);
+            }
+        }
+        vide_listes();
+        f.Close(kTraceFile);
+    } catch (...) {
+        const platform::Error error = platform::current_error();
+        settle_before_raise(error);
+        throw platform::Failure(error);
+    }
+    c.objForm = nullptr;
+    c.objConnexion.reset();
+    c.objRecordset.reset();
+    return result;
+}
+
+}  // namespace ondival

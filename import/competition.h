@@ -1,0 +1,14 @@
+// The artificial competition that receives every performance of one
+// import, held in the artificial reference pool "Null".
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace ondival {
+
+std::int16_t cree_reference_compet(std::int16_t trace_file);
+std::string num_piscine_reference();
+std::string num_competition(const std::string& name);
+
+}  // namespace ondival

@@ -1,0 +1,56 @@
+// The shared state of one import: the connection and its one recordset, the
+// paths of the source files and of the trace, the host's progress form, the
+// stroke-code table, the last query's result table and the three lists that
+// live for one call (clubs already handled, and the swimmer caches filled by
+// the licence import and read by the performance import).
+//
+// One set per calling thread: a host may run imports on several threads,
+// each its own.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/keyed_list.h"
+#include "platform/database.h"
+#include "platform/progress_form.h"
+
+namespace ondival {
+
+struct Cst {
+    std::unique_ptr<platform::Connection> objConnexion;
+    std::unique_ptr<platform::Recordset> objRecordset;
+
+    std::string strFileBase;
+    std::string strFileLicence;
+    std::string strFileClub;
+    std::string strFileOrigine;
+    std::string strFileLiffn;
+    std::string strFileTrace;
+
+    // Index = stroke code; -1 when table Nage holds it.
+    std::array<std::int16_t, 100> tabNages{};
+
+    platform::ProgressForm* objForm = nullptr;
+
+    // One list per column of the last requete_tableau, values as text.
+    std::vector<TextList> tabResultat;
+
+    TextList colClubsTraites;  // club codes settled in this import
+    TextList colNumLicences;   // licence Num, keyed by club code + licence number
+    TextList colNaissances;    // birth date yyyymmdd, same key
+};
+
+Cst& cst();
+
+// Empties the three lists of one call.
+void vide_listes();
+
+// The trace and the data file always go by these numbers.
+inline constexpr std::int16_t kTraceFile = 1;
+inline constexpr std::int16_t kDataFile = 2;
+
+}  // namespace ondival

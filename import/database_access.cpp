@@ -1,0 +1,99 @@
+#include "import/database_access.h"
+
+#include <cmath>
+
+#include "common/numeric.h"
+#include "common/trace.h"
+#include "import/cst.h"
+#include "platform/cp1252.h"
+#include "platform/error.h"
+
+namespace ondival {
+namespace {
+
+platform::Connection& connection() {
+    Cst& c = cst();
+    if (!c.objConnexion) c.objConnexion = std::make_unique<platform::Connection>();
+    return *c.objConnexion;
+}
+
+platform::Recordset& recordset() {
+    Cst& c = cst();
+    if (!c.objRecordset) c.objRecordset = std::make_unique<platform::Recordset>();
+    return *c.objRecordset;
+}
+
+}  // namespace
+
+bool bconnexion(const std::string& strFileBase, std::string& strMessage) {
+    try {
+        if (!bdeconnexion(strMessage)) return false;
+        connection().Open(std::string("Provider=Microsoft.Jet.OLEDB.4.0;") + "Data Source=" +
+                          strFileBase + ";" + "Jet OLEDB:Database Password=" + kDatabaseKey + ";");
+        ecrit_lastclose("false");
+        return true;
+    } catch (const platform::Failure& f) {
+        strMessage = texte_erreur(f.error());
+        return false;
+    }
+}
+
+bool bdeconnexion(std::string& strMessage) {
+    try {
+        platform::Connection& conn = connection();
+        if (conn.State() > 0) {
+            ecrit_lastclose("true");
+            conn.Close();
+        }
+        return true;
+    } catch (const platform::Failure& f) {
+        strMessage = texte_erreur(f.error());
+        return false;
+    }
+}
+
+void ecrit_lastclose(const std::string& value) {
+    connection().Execute("Update Info Set LastClose = " + value);
+}
+
+std::int32_t requete_valeur(const std::string& statement) {
+    platform::Recordset& rs = recordset();
+    rs.Open(statement, connection());
+    if (rs.Eof() || rs.FieldCount() < 1) {
+        rs.Close();
+        platform::raise(3021, "Aucun enregistrement en cours"_w);
+    }
+    const std::optional<std::string> value = rs.Field(0);
+    rs.Close();
+    if (!value) platform::raise(platform::err::kInvalidUseOfNull, "Utilisation incorrecte de Null"_w);
+    if (!est_nombre_decimal(*value))
+        platform::raise(platform::err::kTypeMismatch, "Type incompatible"_w);
+    const double v = arrondi_pair(std::strtod(value->c_str(), nullptr));
+    if (!(v >= -2147483648.0 && v <= 2147483647.0))
+        platform::raise(platform::err::kOverflow, "Dépassement de capacité"_w);
+    return static_cast<std::int32_t>(v);
+}
+
+void requete_tableau(const std::string& statement) {
+    platform::Recordset& rs = recordset();
+    rs.Open(statement, connection());
+    std::vector<TextList>& tab = cst().tabResultat;
+    tab.assign(static_cast<std::size_t>(rs.FieldCount()), TextList{});
+    try {
+        while (!rs.Eof()) {
+            for (int i = 0; i < rs.FieldCount(); ++i) {
+                std::optional<std::string> v = rs.Field(i);
+                tab[static_cast<std::size_t>(i)].Add(v ? std::move(*v) : std::string());
+            }
+            rs.MoveNext();
+        }
+    } catch (...) {
+        rs.Close();
+        throw;
+    }
+    rs.Close();
+}
+
+void vide_tableau() { cst().tabResultat.clear(); }
+
+}  // namespace ondival

@@ -1,0 +1,104 @@
+#include "import/driver.h"
+
+#include <string>
+
+#include "clubs/club_import.h"
+#include "common/progress.h"
+#include "common/trace.h"
+#include "import/competition.h"
+#include "import/cst.h"
+#include "import/database_access.h"
+#include "import/source_files.h"
+#include "licences/licence_import.h"
+#include "perfs/perf_import.h"
+#include "platform/clock.h"
+#include "platform/cp1252.h"
+#include "platform/error.h"
+
+namespace ondival {
+namespace {
+
+platform::Connection& db() { return *cst().objConnexion; }
+
+// Each file import is one transaction: a club's database never holds half
+// of a file import after a crash, and one commit per file instead of one
+// per row keeps a national export within seconds.
+template <typename Import>
+void in_transaction(Import&& run) {
+    db().BeginTrans();
+    run();
+    db().CommitTrans();
+}
+
+}  // namespace
+
+void efface_performances_en_attente() {
+    db().Execute("Delete from Liffn where Num_compet = -1");
+    db().Execute("Delete from Liffn_relais where Num_compet = -1");
+}
+
+bool import_fichiers() {
+    Cst& c = cst();
+    bool result = false;
+    lit_origine(kTraceFile, kDataFile);
+
+    if (!c.strFileClub.empty()) {
+        affiche_etape("Fichier club.txt", "Vérification des clubs depuis fichier Club.txt"_w, kTraceFile);
+        const std::int32_t n = controle_longueur(kTraceFile, kDataFile, c.strFileClub, kClubLineLength);
+        if (n > 0) in_transaction([&] { import_clubs(kTraceFile, kDataFile, 100.0 / n); });
+    }
+
+    if (!c.strFileLicence.empty()) {
+        affiche_etape("Fichier licence.txt", "Traitement des licences depuis fichier Licence.txt", kTraceFile);
+        const std::int32_t n = controle_longueur(kTraceFile, kDataFile, c.strFileLicence, kLicenceLineLength);
+        if (n > 0) in_transaction([&] { import_licences(kTraceFile, kDataFile, 100.0 / n); });
+    }
+
+    affiche_etape("Fichier Liffn.txt", "Traitement des performances depuis fichier Liffn.txt", kTraceFile);
+    const std::int32_t n = controle_longueur(kTraceFile, kDataFile, c.strFileLiffn, kLiffnLineLength);
+    if (n <= 0) {
+        result = true;  // nothing to store, nothing failed
+    } else {
+        // The staged rows, the competition and the attachment commit
+        // together: an interrupted import never leaves a row at -1.
+        db().BeginTrans();
+        bool purge = false;
+        if (!import_performances(kTraceFile, kDataFile, 100.0 / n)) {
+            purge = true;
+        } else {
+            trace(kTraceFile, "");
+            const std::int16_t compet = cree_reference_compet(kTraceFile);
+            if (compet == -1) {
+                purge = true;
+            } else {
+                const std::string s = std::to_string(compet);
+                db().Execute("UPDATE Liffn set Num_compet = " + s + " where Num_compet = -1");
+                db().Execute("UPDATE Liffn_relais set Num_compet = " + s + " where Num_compet = -1");
+                for (int counter = 0;;) {
+                    if (requete_valeur("select count(*) from Liffn_relais where Num_compet = -1") <= 0) break;
+                    if (++counter > 5) break;
+                }
+                result = true;
+            }
+        }
+        if (purge) {
+            trace(kTraceFile, "Efface toutes les données déjà importées."_w);
+            try {
+                efface_performances_en_attente();
+            } catch (const platform::Failure&) {
+                // A delete that fails must not leave staged rows behind:
+                // undo the whole performance import instead (the swimmers
+                // and clubs it created go with it).
+                db().RollbackTrans();
+            }
+        }
+        if (db().InTransaction()) db().CommitTrans();
+    }
+
+    trace(kTraceFile, "");
+    trace(kTraceFile, "");
+    trace(kTraceFile, "Fin importation : " + platform::GeneralDate(platform::Now()));
+    return result;
+}
+
+}  // namespace ondival

@@ -1,0 +1,27 @@
+// The export files on the source medium: readiness of the drive, presence
+// and scratch copies of the four files, the origin line of the trace, and
+// the first-line measure that sizes each step's progress bar.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace ondival {
+
+// Record lengths that the first line of each data file is measured against.
+inline constexpr std::int16_t kClubLineLength = 43;
+inline constexpr std::int16_t kLicenceLineLength = 248;
+inline constexpr std::int16_t kLiffnLineLength = 202;
+
+std::string chemin_fichier(const std::string& directory, const std::string& name);
+bool lecteur_pret(const std::string& directory);
+bool verifie_fichier(std::int16_t trace_file, std::string& path, const std::string& scratch);
+std::string copie_fichier(const std::string& path, const std::string& directory);
+std::string nom_libre(const std::string& path, const std::string& directory);
+void lit_origine(std::int16_t trace_file, std::int16_t read_file);
+std::int32_t controle_longueur(std::int16_t trace_file, std::int16_t read_file,
+                               const std::string& path, std::int16_t required);
+double taille_fichier(const std::string& path);
+std::int16_t longueur_ligne(std::int16_t read_file, const std::string& path);
+
+}  // namespace ondival

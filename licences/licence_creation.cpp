@@ -1,0 +1,118 @@
+#include "licences/licence_creation.h"
+
+#include "clubs/club_save.h"
+#include "common/columns.h"
+#include "common/numeric.h"
+#include "common/trace.h"
+#include "import/cst.h"
+#include "import/database_access.h"
+#include "platform/cp1252.h"
+#include "platform/error.h"
+
+namespace ondival {
+
+bool ajoute_selection(const std::string& selection_code, const std::string& num, std::string& message) {
+    try {
+        // Num comes from the database's integer key, so it goes in bare;
+        // a text that is not one would turn the value into SQL.
+        if (!est_nombre_decimal(num))
+            platform::raise(platform::err::kTypeMismatch, "Type incompatible"_w);
+        cst().objConnexion->Execute("INSERT INTO Selection (Code_Sel, Num_Lic) " + std::string("VALUES ('") +
+                                    double_quotes(selection_code) + "', " + num + ");");
+        return true;
+    } catch (...) {
+        message = texte_erreur(platform::current_error());
+        return false;
+    }
+}
+
+bool ajoute_licence(LicenceRecord& tabChamps, std::int16_t trace_file, std::int32_t& clubs_added,
+                    std::string& num, std::int32_t line) {
+    try {
+        const std::string selection = tabChamps[0];
+        bool is_selection = false;
+        if (est_selection(selection)) {
+            const std::string& origin = tabChamps[22];
+            const std::string club = champ(origin, 1, 13);
+            const std::string licence = champ(origin, 14, 6);
+            if (licence.empty())
+                trace_erreur(trace_file,
+                             "Véritable numéro de licence introuvable, utilisation de celui de la sélection : "_w +
+                                 tabChamps[1],
+                             line);
+            else
+                tabChamps[1] = licence;
+            std::string message;
+            const std::int16_t status = sauve_club(club, kLabelNull, message);
+            if (status == kClubFailure || status == kClubNotSaved) {
+                trace(trace_file, "Une erreur s'est produite dans la fonction d'ajout de club." + std::string(kCrLf) +
+                                      message);
+                return false;
+            }
+            if (status == kClubCreated) {
+                trace(trace_file, "Création d'un club avec le code "_w + club + " et libellé " + kLabelNull);
+                ++clubs_added;
+            }
+            tabChamps[0] = club;
+            is_selection = true;
+        }
+        std::string values;
+        auto add = [&values](const std::string& v) {
+            if (!values.empty()) values += ", ";
+            values += '\'';
+            values += double_quotes(v);
+            values += '\'';
+        };
+        for (std::size_t i = 0; i <= 21; ++i) add(tabChamps[i]);
+        add(tabChamps[23]);
+        add("");
+        cst().objConnexion->Execute(
+            std::string("INSERT INTO Licence (Code_club, licence, Nom, Prenom, sexe") +
+            ", Date_Naissance, Nationalite, Adresse, Suite_adresse, Code_Postal, Localite, Telephone" +
+            ", Sportive, Synchro, Water_Polo, Plongeon, Dirigeant, Maitre, Date_Depot" +
+            ", Date_obliteration, Type_licence, Nature, Code_unique, Date_suppr" + ") VALUES (" + values + ");");
+        num.clear();
+        requete_tableau("SELECT Num from Licence where Code_Club = '" + double_quotes(tabChamps[0]) +
+                        "' AND Licence = '" + double_quotes(tabChamps[1]) + "'");
+        const std::vector<TextList>& tab = cst().tabResultat;
+        if (!tab.empty() && tab[0].Count() >= 1) {
+            num = tab[0].Item(1);
+            vide_tableau();
+        }
+        if (num.empty()) {
+            trace_erreur(trace_file,
+                         "La licence n'a pas été correctement insérée dans la base."_w + kCrLf +
+                             "Impossible de l'ajouter à la sélection."_w,
+                         line);
+            return false;
+        }
+        if (is_selection) {
+            std::string message;
+            if (!ajoute_selection(selection, num, message))
+                trace_erreur(trace_file,
+                             "Problème lors de l'ajout du nageur dans la sélection."_w + kCrLf + message, line);
+        }
+        return true;
+    } catch (...) {
+        const platform::Error e = platform::current_error();
+        trace_erreur(trace_file, "Une erreur s'est produite lors de l'ajout d'une licence.", line, &e);
+        return false;
+    }
+}
+
+std::string licence_reference() {
+    try {
+        requete_tableau(std::string("select Num from Licence where Nom = '") + kLabelNull + "'");
+        const std::vector<TextList>& tab = cst().tabResultat;
+        if (!tab.empty() && tab[0].Count() >= 1) {
+            std::string num = tab[0].Item(1);
+            vide_tableau();
+            return num;
+        }
+    } catch (const platform::Failure&) {
+        // No reference licence to be had: the caller reports it.
+    }
+    return "";
+}
+
+}  // namespace ondival

@@ -1,0 +1,22 @@
+// Licence rows and selection memberships.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "licences/licence_record.h"
+
+namespace ondival {
+
+// Writes the Licence row of a parsed licence.txt record and gives its Num.
+// A selection record is written under the swimmer's real club and licence
+// (field 23), which replace fields 1 and 2, and the swimmer joins the
+// selection.
+bool ajoute_licence(LicenceRecord& tabChamps, std::int16_t trace_file, std::int32_t& clubs_added,
+                    std::string& num, std::int32_t line);
+bool ajoute_selection(const std::string& selection_code, const std::string& num, std::string& message);
+
+// Num of the placeholder swimmer "Null" that fills empty relay slots.
+std::string licence_reference();
+
+}  // namespace ondival

@@ -1,0 +1,23 @@
+// The 24 fixed-width fields of a licence.txt line (248 characters).
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "common/keyed_list.h"
+
+namespace ondival {
+
+inline constexpr std::size_t kLicenceFields = 24;
+using LicenceRecord = std::array<std::string, kLicenceFields>;  // tabChamps
+
+void charge_largeurs_licence(WidthList& colLargeursLicence);
+
+// Cuts the line (already through accents_dos) into tabChamps: fields
+// trimmed, family name in plain capitals, the three dates as yyyymmdd, and
+// a birth date whose year disagrees with the licence number replaced by
+// 1 January of the licence number's year. Raises when that year is not one.
+void decoupe_licence(const std::string& line, const WidthList& colLargeursLicence,
+                     const TextList& colAccents, const TextList& colMajuscules, LicenceRecord& tabChamps);
+
+}  // namespace ondival

@@ -1,0 +1,177 @@
+#include "perfs/perf_import.h"
+
+#include <string>
+
+#include "clubs/club_save.h"
+#include "common/columns.h"
+#include "common/dates.h"
+#include "common/dos_letters.h"
+#include "common/numeric.h"
+#include "common/progress.h"
+#include "common/trace.h"
+#include "import/cst.h"
+#include "import/database_access.h"
+#include "licences/licence_creation.h"
+#include "perfs/perf_insert.h"
+#include "perfs/perf_record.h"
+#include "perfs/relay_members.h"
+#include "perfs/swimmer_creation.h"
+#include "platform/cp1252.h"
+#include "platform/error.h"
+#include "platform/text_file.h"
+
+namespace ondival {
+namespace {
+
+// Age at the performance: the year of the performance minus the year of
+// birth, whatever the day and month.
+std::string age_at(const std::string& birth, const std::string& performed) {
+    const CalendarDate b = lit_date(date_texte(birth, ""));
+    const CalendarDate p = lit_date(date_texte(performed, ""));
+    return std::to_string(p.year - b.year);
+}
+
+}  // namespace
+
+bool import_performances(std::int16_t trace_file, std::int16_t data_file, double step) {
+    Cst& c = cst();
+    platform::TextFiles& f = platform::files();
+    std::int32_t read = 0, individuals = 0, relays = 0, clubs_added = 0;
+    bool opened = false;
+    try {
+        TextList colAccents, colMajuscules;
+        WidthList colLargeursLiffn;
+        charge_accents(colAccents, colMajuscules);
+        charge_largeurs_liffn(colLargeursLiffn);
+        std::string previous_key, num, age, previous_club, message, cached;
+        f.OpenInput(data_file, c.strFileLiffn);
+        opened = true;
+
+        bool stopped = false;
+        const std::string reference = licence_reference();
+        if (reference.empty()) {
+            message = "Impossible de trouver la licence du nageur de référence."_w + kCrLf +
+                      "Les performances des relais ne peuvent pas être importées."_w + kCrLf +
+                      "Importation annulée."_w + kCrLf;
+            stopped = true;
+        }
+
+        std::string line;
+        PerfRecord record;
+        while (!stopped && !f.Eof(data_file)) {
+            ++read;
+            f.LineInput(data_file, line);
+            accents_dos_in_place(line);
+            record.fill(std::string());
+
+            const std::string stroke(colonne(line, 1, 2));
+            const double n = arrondi_pair(valeur_numerique(stroke));
+            if (!(n >= 0 && n <= 99))
+                platform::raise(platform::err::kSubscript,
+                                "Indice en dehors de la plage : code nage "_w + stroke);
+            if (c.tabNages[static_cast<std::size_t>(n)] == 0) {
+                message = "Code nage invalide : " + stroke;
+                stopped = true;
+                break;
+            }
+            if (!decoupe_liffn(line, colLargeursLiffn, colAccents, colMajuscules, record, message)) {
+                stopped = true;
+                break;
+            }
+            const std::string club = record[1];
+            const std::string licence = record[2];
+
+            if (club != previous_club) {
+                const std::int16_t status = sauve_club(club, kLabelNull, message);
+                if (status == kClubFailure || status == kClubNotSaved) {
+                    stopped = true;
+                    break;
+                }
+                if (status == kClubCreated) {
+                    ++clubs_added;
+                    trace_ligne(trace_file, read,
+                                "Code club (" + club + ") inconnu de la base. Création avec Le libelle "_w +
+                                    kLabelNull,
+                                "Warning");
+                    c.colClubsTraites.Add(club, club);
+                }
+                previous_club = club;
+            }
+
+            if (!licence.empty() && licence[0] == 'R') {
+                record[2] = texte_nombre(valeur_numerique(licence.substr(std::min<std::size_t>(2, licence.size()), 3)));
+                resout_relayeurs(trace_file, record, reference, club, read);
+                if (!ajoute_perf_relais(record, message)) {
+                    stopped = true;
+                    break;
+                }
+                ++relays;
+                avance_progression(step);
+                continue;
+            }
+
+            const std::string key = club + licence;
+            if (key != previous_key) {
+                previous_key = key;
+                std::string birth;
+                if (blit_collection(c.colNumLicences, key, num)) {
+                    blit_collection(c.colNaissances, key, birth);
+                } else {
+                    birth = date_annee(licence.substr(0, 2));
+                    requete_tableau("select Num from Licence " + std::string("where Code_Club = '") +
+                                    double_quotes(club) + "' and Licence = '" + double_quotes(licence) + "'");
+                    if (!c.tabResultat.empty() && c.tabResultat[0].Count() >= 1) {
+                        num = c.tabResultat[0].Item(1);
+                        vide_tableau();
+                    } else {
+                        trace(trace_file, "Ligne n° : "_w + std::to_string(read) + ". Nageur inconnu dans la base.");
+                        num = cree_nageur(trace_file, record, stroke, club, licence, birth, message);
+                        if (num.empty()) {
+                            stopped = true;
+                            break;
+                        }
+                    }
+                    c.colNumLicences.Add(num, key);
+                    c.colNaissances.Add(birth, key);
+                }
+                age = age_at(birth, record[4]);
+                if (valeur_numerique(age) <= 0) {
+                    message = "Résultat négatif du calcul de l'âge lors de la performance."_w;
+                    stopped = true;
+                    break;
+                }
+            }
+            if (!ajoute_perf_individuelle(record, num, age, message)) {
+                stopped = true;
+                break;
+            }
+            ++individuals;
+            avance_progression(step);
+        }
+
+        bool result = false;
+        if (stopped) {
+            trace_ligne(trace_file, read, message + kCrLf + "Importation des performances annulées."_w, "Erreur");
+        } else {
+            result = true;
+            trace_pluriel(trace_file, read, "Traitement de " + std::to_string(read) + " ligne<PLURIEL> de données."_w);
+            trace_pluriel(trace_file, individuals,
+                          "Récupération de "_w + std::to_string(individuals) + " performance<PLURIEL> individuelle<PLURIEL>.");
+            trace_pluriel(trace_file, relays,
+                          "Récupération de "_w + std::to_string(relays) + " performance<PLURIEL> de relais.");
+            trace_pluriel(trace_file, clubs_added,
+                          std::to_string(clubs_added) + " club<PLURIEL> ajouté<PLURIEL> avec le libellé "_w +
+                              kLabelNull + ".");
+        }
+        trace(trace_file, "");
+        f.Close(data_file);
+        return result;
+    } catch (...) {
+        const platform::Error e = platform::current_error();
+        trace_erreur(trace_file, "Import des performances annulé."_w, read, &e);
+        if (opened && f.IsOpen(data_file)) f.Close(data_file);
+        return false;
+    }
+}
+
+}  // namespace ondival

@@ -1,0 +1,95 @@
+#include "perfs/perf_insert.h"
+
+#include "common/numeric.h"
+#include "common/trace.h"
+#include "import/cst.h"
+#include "platform/cp1252.h"
+#include "platform/error.h"
+
+namespace ondival {
+namespace {
+
+class Values {
+public:
+    // A number written without quotes. The file's own columns (stroke code,
+    // pool, time, relay members) reach SQL this way, so anything that is not
+    // a plain decimal number is refused before it can become SQL.
+    void bare(const std::string& v) {
+        if (!v.empty() && !est_nombre_decimal(v))
+            platform::raise(platform::err::kTypeMismatch,
+                            "Type incompatible : \""_w + v + "\" n'est pas un nombre");
+        sep();
+        text_ += v;
+    }
+    void quoted(const std::string& v) {
+        sep();
+        text_ += '\'';
+        text_ += double_quotes(v);
+        text_ += '\'';
+    }
+    std::string end() { return "VALUES (" + text_ + ", -1);"; }
+
+private:
+    void sep() {
+        if (!first_) text_ += ", ";
+        first_ = false;
+    }
+    std::string text_;
+    bool first_ = true;
+};
+
+std::string failure_message(const char* what) {
+    return platform::utf8_to_cp1252(what) + kCrLf + "Importation annulée."_w + kCrLf +
+           texte_erreur(platform::current_error());
+}
+
+}  // namespace
+
+bool ajoute_perf_individuelle(const PerfRecord& r, const std::string& num, const std::string& age,
+                              std::string& message) {
+    try {
+        Values v;
+        v.bare(r[0]);
+        v.quoted(r[1]);
+        v.bare(num);
+        v.bare(r[3]);
+        v.quoted(r[4]);
+        v.bare(r[5]);
+        v.quoted(r[8]);
+        for (std::size_t i = 22; i <= 26; ++i) v.quoted(r[i]);
+        v.bare(age);
+        cst().objConnexion->Execute(std::string("INSERT INTO Liffn (Code_epreuve, Code_club, Num_Lic, ") +
+                                    "Type_bassin, Date_perf, Tps, Lieu, Codif_Fede, Codif_Inter, Codif_Reg, " +
+                                    "Codif_Depart, Passage_relais, Age, Num_compet) " + v.end());
+        return true;
+    } catch (...) {
+        message = failure_message("Une erreur s'est produite lors de l'ajout de la performance individuelle.");
+        return false;
+    }
+}
+
+bool ajoute_perf_relais(const PerfRecord& r, std::string& message) {
+    try {
+        Values v;
+        v.bare(r[0]);
+        v.quoted(r[1]);
+        v.bare(r[2]);
+        v.bare(r[3]);
+        v.quoted(r[4]);
+        v.bare(r[5]);
+        v.quoted(r[8]);
+        for (std::size_t i = 12; i <= 21; ++i) v.bare(r[i]);
+        for (std::size_t i = 22; i <= 25; ++i) v.quoted(r[i]);
+        cst().objConnexion->Execute(std::string("INSERT INTO Liffn_relais (Code_epreuve, Code_club, Num_Lic, ") +
+                                    "Type_bassin, Date_perf, Tps, Lieu, " +
+                                    "Licence1, Licence2, Licence3, Licence4, Licence5, " +
+                                    "Licence6, Licence7, Licence8, Licence9, Licence10, " +
+                                    "Codif_Fede, Codif_Inter, Codif_Reg, Codif_Depart, Num_compet) " + v.end());
+        return true;
+    } catch (...) {
+        message = failure_message("Une erreur s'est produite lors de l'ajout de la performance relais.");
+        return false;
+    }
+}
+
+}  // namespace ondival

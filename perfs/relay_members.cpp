@@ -1,0 +1,43 @@
+#include "perfs/relay_members.h"
+
+#include "common/numeric.h"
+#include "common/trace.h"
+#include "import/cst.h"
+#include "import/database_access.h"
+
+namespace ondival {
+
+void resout_relayeurs(std::int16_t trace_file, PerfRecord& record, const std::string& reference_num,
+                      const std::string& club, std::int32_t line) {
+    Cst& c = cst();
+    std::string cached;
+    for (std::size_t slot = 12; slot <= 21; ++slot) {
+        std::string& member = record[slot];
+        if (member.empty()) {
+            member = reference_num;
+            continue;
+        }
+        const std::string key = club + member;
+        if (blit_collection(c.colNumLicences, key, cached)) {
+            member = cached;
+            continue;
+        }
+        requete_tableau(std::string("select Num, Date_Naissance from Licence ") + "where Code_Club = '" +
+                        double_quotes(club) + "' and Licence = '" + double_quotes(member) + "'");
+        if (c.tabResultat.empty() || c.tabResultat[0].Count() == 0) {
+            trace_ligne(trace_file, line,
+                        "Le relayeur de licence " + member + " est introuvable dans le club de code " + club + ".",
+                        "Warning");
+            member = reference_num;
+            continue;
+        }
+        const std::string num = c.tabResultat[0].Item(1);
+        const std::string birth = c.tabResultat.size() > 1 ? c.tabResultat[1].Item(1) : std::string();
+        c.colNumLicences.Add(num, key);
+        c.colNaissances.Add(birth, key);
+        vide_tableau();
+        member = num;
+    }
+}
+
+}  // namespace ondival

@@ -1,0 +1,81 @@
+#include "perfs/swimmer_creation.h"
+
+#include "clubs/club_save.h"
+#include "common/columns.h"
+#include "common/dates.h"
+#include "common/letters.h"
+#include "common/numeric.h"
+#include "common/trace.h"
+#include "import/cst.h"
+#include "import/database_access.h"
+#include "licences/licence_creation.h"
+#include "platform/cp1252.h"
+#include "platform/error.h"
+
+namespace ondival {
+namespace {
+
+std::string first_value(const char* what) {
+    const std::vector<TextList>& tab = cst().tabResultat;
+    if (tab.empty() || tab[0].Count() == 0)
+        platform::raise(3021, "Aucun enregistrement en cours"_w + " : " + what);
+    std::string v = tab[0].Item(1);
+    vide_tableau();
+    return v;
+}
+
+}  // namespace
+
+std::string cree_nageur(std::int16_t trace_file, PerfRecord& record, const std::string& stroke_code,
+                        const std::string& club, const std::string& licence, const std::string& birth,
+                        std::string& message) {
+    try {
+        std::string& type = record[11];
+        type = upper_1252(type);
+        if (type != "R" && type != "T" && type != "N") type = "N";
+
+        // The stroke code reaches SQL bare: it must read as the number the
+        // stroke table was checked against.
+        if (!est_nombre_decimal(sans_blancs(stroke_code)))
+            platform::raise(platform::err::kTypeMismatch,
+                            "Type incompatible : code nage \""_w + stroke_code + "\"");
+        requete_tableau("select Sexe from Nage where Code_Nage = " + stroke_code);
+        const std::string sex = first_value("Nage");
+
+        const std::string licence_date = date_aaaammjj(record[10]);
+        auto q = [](const std::string& v) { return double_quotes(v); };
+        cst().objConnexion->Execute(
+            std::string("INSERT INTO Licence (Code_club, licence, Nom, Prenom, sexe") +
+            ", Date_Naissance, Nationalite, Sportive, Date_obliteration, Date_Depot, Type_licence, Nature" + ") " +
+            "VALUES ('" + q(club) + "', '" + q(licence) + "', '" + q(record[6]) + "', '" + q(record[7]) + "', '" +
+            q(sex) + "', '" + q(birth) + "', 'FRA', 'O', '" + q(licence_date) + "', '" + q(licence_date) + "', '" +
+            q(type) + "', 'N');");
+        trace(trace_file, "Ajout du nageur avec les données suivantes :"_w + kCrLf + "Nom : " + record[6] +
+                              ", Prénom : "_w + record[7] + kCrLf + "Licence : " + licence +
+                              ", Date naissance : " + birth + kCrLf + "Nationalité : FRA"_w);
+        requete_tableau("select Num from Licence where Code_Club = '" + q(club) + "' and Licence = '" +
+                        q(licence) + "'");
+        const std::string num = first_value("Licence");
+
+        if (est_selection(club)) {
+            if (requete_valeur("select count(*) from Selection where Code_Sel = '" + q(club) +
+                               "' and Num_Lic = " + num) == 0) {
+                std::string why;
+                if (!ajoute_selection(club, num, why)) {
+                    message = "Erreur lors de l'ajout de la licence dans la sélection de code : "_w + club + "." +
+                              kCrLf + why;
+                    return "";
+                }
+            } else {
+                trace(trace_file, "Ajout du nageur dans la sélection de code : "_w + club);
+            }
+        }
+        return num;
+    } catch (...) {
+        message = "Une erreur s'est produite lors de l'ajout de la licence."_w + kCrLf +
+                  texte_erreur(platform::current_error());
+        return "";
+    }
+}
+
+}  // namespace ondival

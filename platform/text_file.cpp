@@ -1,0 +1,162 @@
+#include "platform/text_file.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/cp1252.h"
+#include "platform/error.h"
+
+namespace ondival::platform {
+namespace {
+
+constexpr std::size_t kOutFlushAt = 1 << 16;
+constexpr std::size_t kInChunk = 1 << 16;
+
+std::string path_text(const std::string& path) { return utf8_to_cp1252(path); }
+
+}  // namespace
+
+TextFiles& files() {
+    thread_local TextFiles t;
+    return t;
+}
+
+TextFiles::~TextFiles() { CloseAll(); }
+
+TextFiles::File& TextFiles::get(std::int16_t number, bool output) {
+    if (number < 1 || number > kMaxFiles || !files_[number].fp)
+        raise(err::kBadFileNumber, "Nom ou numéro de fichier incorrect"_w);
+    File& f = files_[number];
+    if (f.output != output) raise(err::kBadFileNumber, "Mode d'accès au fichier incorrect"_w);
+    return f;
+}
+
+bool TextFiles::IsOpen(std::int16_t number) const {
+    return number >= 1 && number <= kMaxFiles && files_[number].fp != nullptr;
+}
+
+void TextFiles::OpenOutput(std::int16_t number, const std::string& path) {
+    if (number < 1 || number > kMaxFiles) raise(err::kBadFileNumber, "Nom ou numéro de fichier incorrect"_w);
+    if (files_[number].fp) raise(err::kFileAlreadyOpen, "Fichier déjà ouvert"_w);
+    std::FILE* fp = std::fopen(path.c_str(), "wb");
+    if (!fp)
+        raise(errno == ENOENT ? err::kPathNotFound : err::kPathFileAccess,
+              "Erreur d'accès au chemin/fichier : "_w + path_text(path) + " (" +
+                  utf8_to_cp1252(std::strerror(errno)) + ")");
+    File& f = files_[number];
+    f = File{};
+    f.fp = fp;
+    f.output = true;
+    f.path = path;
+}
+
+void TextFiles::OpenInput(std::int16_t number, const std::string& path) {
+    if (number < 1 || number > kMaxFiles) raise(err::kBadFileNumber, "Nom ou numéro de fichier incorrect"_w);
+    if (files_[number].fp) raise(err::kFileAlreadyOpen, "Fichier déjà ouvert"_w);
+    std::FILE* fp = std::fopen(path.c_str(), "rb");
+    if (!fp)
+        raise(errno == ENOENT ? err::kFileNotFound : err::kPathFileAccess,
+              (errno == ENOENT ? "Fichier introuvable : "_w : "Erreur d'accès au chemin/fichier : "_w) +
+                  path_text(path));
+    File& f = files_[number];
+    f = File{};
+    f.fp = fp;
+    f.path = path;
+    f.in.resize(kInChunk);
+}
+
+void TextFiles::write_out(File& f) {
+    if (f.out.empty()) return;
+    const std::size_t n = std::fwrite(f.out.data(), 1, f.out.size(), f.fp);
+    const bool ok = n == f.out.size() && std::fflush(f.fp) == 0;
+    f.out.clear();
+    if (!ok)
+        raise(err::kPathFileAccess, "Erreur d'écriture dans le fichier : "_w + path_text(f.path));
+}
+
+void TextFiles::Print(std::int16_t number, std::string_view text) {
+    File& f = get(number, true);
+    f.out.append(text);
+    f.out.append("\r\n");
+    if (f.out.size() >= kOutFlushAt) write_out(f);
+}
+
+void TextFiles::Flush(std::int16_t number) {
+    if (!IsOpen(number)) return;
+    File& f = files_[number];
+    if (f.output) write_out(f);
+}
+
+bool TextFiles::fill(File& f) {
+    if (f.pos < f.len) return true;
+    if (f.at_end) return false;
+    f.len = std::fread(f.in.data(), 1, f.in.size(), f.fp);
+    f.pos = 0;
+    if (f.len == 0) {
+        if (std::ferror(f.fp))
+            raise(err::kPathFileAccess, "Erreur de lecture du fichier : "_w + path_text(f.path));
+        f.at_end = true;
+        return false;
+    }
+    return true;
+}
+
+bool TextFiles::Eof(std::int16_t number) {
+    File& f = get(number, false);
+    return !fill(f);
+}
+
+void TextFiles::LineInput(std::int16_t number, std::string& line) {
+    File& f = get(number, false);
+    line.clear();
+    if (!fill(f)) raise(err::kInputPastEnd, "L'entrée dépasse la fin de fichier"_w);
+    for (;;) {
+        const char* start = f.in.data() + f.pos;
+        const std::size_t avail = f.len - f.pos;
+        std::size_t i = 0;
+        while (i < avail && start[i] != '\r' && start[i] != '\n') ++i;
+        line.append(start, i);
+        f.pos += i;
+        if (i < avail) {
+            const char end = start[i];
+            ++f.pos;
+            // CRLF is one line end; the LF may sit at the start of the next chunk.
+            if (end == '\r' && fill(f) && f.in[f.pos] == '\n') ++f.pos;
+            return;
+        }
+        if (!fill(f)) return;  // last line without its line end
+    }
+}
+
+std::string TextFiles::LineInput(std::int16_t number) {
+    std::string line;
+    LineInput(number, line);
+    return line;
+}
+
+void TextFiles::Close(std::int16_t number) {
+    if (!IsOpen(number)) return;
+    File& f = files_[number];
+    std::FILE* fp = f.fp;
+    std::string pending = std::move(f.out);
+    const std::string path = f.path;
+    const bool output = f.output;
+    f = File{};
+    bool ok = true;
+    if (output && !pending.empty())
+        ok = std::fwrite(pending.data(), 1, pending.size(), fp) == pending.size();
+    ok = std::fclose(fp) == 0 && ok;
+    if (!ok && output)
+        raise(err::kPathFileAccess, "Erreur d'écriture dans le fichier : "_w + path_text(path));
+}
+
+void TextFiles::CloseAll() noexcept {
+    for (std::int16_t i = 1; i <= kMaxFiles; ++i) {
+        try {
+            Close(i);
+        } catch (...) {
+        }
+    }
+}
+
+}  // namespace ondival::platform

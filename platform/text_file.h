@@ -1,0 +1,58 @@
+// Numbered sequential text files, as the import uses them: number 1 is the
+// trace, written line by line for the whole call; number 2 is the data file
+// being read. Lines are bytes (Windows-1252), written with CRLF and read up to
+// CRLF, a lone CR or a lone LF (exports edited on Linux).
+//
+// Output is buffered and reaches the disk at Flush, Close, or when the
+// buffer fills, so a national file does not pay one system call per line.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ondival::platform {
+
+class TextFiles {
+public:
+    TextFiles() = default;
+    ~TextFiles();
+    TextFiles(const TextFiles&) = delete;
+    TextFiles& operator=(const TextFiles&) = delete;
+
+    void OpenOutput(std::int16_t number, const std::string& path);  // create or truncate
+    void OpenInput(std::int16_t number, const std::string& path);
+    void Print(std::int16_t number, std::string_view text);  // text + CRLF
+    std::string LineInput(std::int16_t number);
+    void LineInput(std::int16_t number, std::string& line);
+    bool Eof(std::int16_t number);
+    void Flush(std::int16_t number);
+    void Close(std::int16_t number);
+    bool IsOpen(std::int16_t number) const;
+    void CloseAll() noexcept;
+
+private:
+    struct File {
+        std::FILE* fp = nullptr;
+        bool output = false;
+        std::string path;
+        std::string out;             // pending output
+        std::vector<char> in;        // input buffer
+        std::size_t pos = 0, len = 0;
+        bool at_end = false;         // no more bytes on disk
+    };
+    File& get(std::int16_t number, bool output);
+    bool fill(File& f);
+    void write_out(File& f);
+
+    static constexpr int kMaxFiles = 8;
+    File files_[kMaxFiles + 1];
+};
+
+// The files of the calling thread; one set per thread, like the rest of the
+// import's state.
+TextFiles& files();
+
+}  // namespace ondival::platform

@@ -1,0 +1,126 @@
+#include "tests/test_support.h"
+
+#include <sqlite3.h>
+
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+#include "platform/cp1252.h"
+#include "tools/host_schema.h"
+
+namespace ondival::test {
+
+ScratchDir::ScratchDir() {
+    static std::mt19937_64 rng{std::random_device{}()};
+    path_ = std::filesystem::temp_directory_path() / ("ondival-test-" + std::to_string(rng()));
+    std::filesystem::create_directories(path_);
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+void write_bytes(const std::filesystem::path& file, const std::string& bytes) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    if (!out) throw std::runtime_error("cannot write " + file.string());
+}
+
+void write_lines(const std::filesystem::path& file, const std::vector<std::string>& lines) {
+    std::string bytes;
+    for (const std::string& l : lines) bytes += l + "\r\n";
+    write_bytes(file, bytes);
+}
+
+std::string read_bytes(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<std::string> trace_lines(const std::filesystem::path& file) {
+    const std::string text = platform::cp1252_to_utf8(read_bytes(file));
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) {
+            if (start < text.size()) lines.push_back(text.substr(start));
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+std::string pad(const std::string& text, std::size_t width) {
+    std::string s = text.substr(0, width);
+    s.resize(width, ' ');
+    return s;
+}
+
+std::string club_line(const std::string& code, const std::string& label) { return pad(code, 13) + pad(label, 30); }
+
+std::string LicenceLine::str() const {
+    std::string s = pad(club, 13) + pad(licence, 6) + pad(nom, 25) + pad(prenom, 20) + pad(sexe, 1) +
+                    pad(naissance, 8) + pad(nationalite, 3) + pad(adresse, 30) + pad(suite, 30) +
+                    pad(code_postal, 7) + pad(localite, 26) + pad(telephone, 14) + pad(flags, 6) + pad(depot, 8) +
+                    pad(obliteration, 8) + pad(type, 1) + pad(nature, 1) + pad(origine, 19) + pad(code_unique, 22);
+    return s;
+}
+
+std::string PerfLine::str() const {
+    std::string s = pad(nage, 2) + pad(club, 13) + pad(licence, 6) + pad(bassin, 2) + pad(date, 8) +
+                    pad(temps, 7) + pad(nom, 25) + pad(prenom, 15) + pad(lieu, 20) + pad(libre, 30) +
+                    pad(date_licence, 8) + pad(type, 1);
+    for (std::size_t i = 0; i < 10; ++i) s += pad(i < relayeurs.size() ? relayeurs[i] : "", 6);
+    s += pad(codifs, 4) + pad(passage, 1);
+    return s;
+}
+
+std::string make_host_database(const ScratchDir& dir, const std::string& name) {
+    const std::string path = dir.file(name);
+    const std::string error = tools::create_host_database(path);
+    if (!error.empty()) throw std::runtime_error(error);
+    return path;
+}
+
+std::vector<std::string> sql(const std::string& db, const std::string& statement) {
+    sqlite3* h = nullptr;
+    if (sqlite3_open_v2(db.c_str(), &h, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        sqlite3_close(h);
+        throw std::runtime_error("cannot open " + db);
+    }
+    sqlite3_busy_timeout(h, 5000);
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(h, statement.c_str(), -1, &s, nullptr) != SQLITE_OK) {
+        const std::string e = sqlite3_errmsg(h);
+        sqlite3_close(h);
+        throw std::runtime_error(e + ": " + statement);
+    }
+    std::vector<std::string> rows;
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+        const unsigned char* t = sqlite3_column_text(s, 0);
+        rows.push_back(t ? reinterpret_cast<const char*>(t) : "<null>");
+    }
+    sqlite3_finalize(s);
+    sqlite3_close(h);
+    if (rc != SQLITE_DONE) throw std::runtime_error("step failed: " + statement);
+    return rows;
+}
+
+std::string sql1(const std::string& db, const std::string& statement) {
+    const auto rows = sql(db, statement);
+    return rows.empty() ? std::string() : rows.front();
+}
+
+FixedClock::FixedClock(platform::LocalTime t) { platform::SetFixedClock(t); }
+FixedClock::~FixedClock() { platform::SetFixedClock(std::nullopt); }
+
+}  // namespace ondival::test

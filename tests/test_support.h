@@ -1,0 +1,93 @@
+// Shared fixtures for tests that run the component against a real host
+// database: a scratch area, a fresh database made as `ondival init` makes
+// it, export files built line by line, and readers for the trace.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/progress_form.h"
+
+namespace ondival::test {
+
+// A fresh directory under the system's temp directory, removed on exit.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Writes bytes as they are (Windows-1252 / DOS text), lines joined by CRLF
+// and the last one ended by CRLF too.
+void write_lines(const std::filesystem::path& file, const std::vector<std::string>& lines);
+void write_bytes(const std::filesystem::path& file, const std::string& bytes);
+std::string read_bytes(const std::filesystem::path& file);
+
+// The trace, converted to UTF-8 and cut into lines at CRLF.
+std::vector<std::string> trace_lines(const std::filesystem::path& file);
+
+// Record builders: fields padded with blanks to their widths.
+std::string pad(const std::string& text, std::size_t width);
+std::string club_line(const std::string& code, const std::string& label);
+
+struct LicenceLine {
+    std::string club, licence, nom, prenom, sexe = "F", naissance = "03051985";
+    std::string nationalite = "FRA", adresse = "1 RUE DU PORT", suite, code_postal = "75001",
+                localite = "PARIS", telephone = "0102030405";
+    std::string flags = "ONNNNN", depot = "01092025", obliteration = "15092025", type = "N",
+                nature = "N", origine, code_unique = "U1";
+    std::string str() const;
+};
+
+struct PerfLine {
+    std::string nage = "12", club, licence, bassin = "50", date = "12062025", temps = "10523",
+                nom = "DUPONT", prenom = "Marie", lieu = "PARIS", libre, date_licence = "01092025",
+                type = "N";
+    std::vector<std::string> relayeurs;  // up to ten licence numbers
+    std::string codifs = "NNNN", passage;
+    std::string str() const;
+};
+
+// A host database as `ondival init` creates it.
+std::string make_host_database(const ScratchDir& dir, const std::string& name = "club.db");
+
+// Runs one SQL statement on the database file outside the component;
+// returns the first column of every row, NULL as "<null>".
+std::vector<std::string> sql(const std::string& db, const std::string& statement);
+std::string sql1(const std::string& db, const std::string& statement);
+
+// A progress form that remembers what the import showed.
+class RecordingForm : public platform::ProgressForm {
+public:
+    void SetStepTitle(const std::string& title) override { titles.push_back(title); }
+    double Value() const override { return value; }
+    void SetValue(double v) override {
+        value = v;
+        ++sets;
+        if (v > max_seen) max_seen = v;
+    }
+    void Refresh() override { ++refreshes; }
+
+    std::vector<std::string> titles;
+    double value = 0, max_seen = 0;
+    long sets = 0, refreshes = 0;
+};
+
+// Fixes "now" for the dates and the trace for the life of the object.
+class FixedClock {
+public:
+    explicit FixedClock(platform::LocalTime t = {2026, 12, 6, 14, 3, 27});
+    ~FixedClock();
+};
+
+}  // namespace ondival::test
