@@ -49,7 +49,7 @@ void import_licences(std::int16_t trace_file, std::int16_t data_file, double ste
     try {
         f.OpenInput(data_file, c.strFileLicence);
         opened = true;
-        std::string line, message, unused;
+        std::string line, message;
         LicenceRecord tabChamps;
         while (!f.Eof(data_file)) {
             ++read;
@@ -108,7 +108,25 @@ void import_licences(std::int16_t trace_file, std::int16_t data_file, double ste
 
             std::string num, birth;
             if (!failed) {
-                if (blit_collection(c.colNumLicences, club + licence, unused)) {
+                if (blit_collection(c.colNumLicences, club + licence, num)) {
+                    // The swimmer was settled by an earlier line, usually
+                    // the ordinary record of the same licence. A selection
+                    // record still owes its membership; without this the
+                    // selection would silently lose every such swimmer.
+                    if (!selection.empty() && selection != club &&
+                        !c.colNumLicences.Contains(selection + selection_licence)) {
+                        if (requete_valeur("select count(*) from Selection where Code_Sel = '" +
+                                           double_quotes(selection) + "' and Num_Lic = " + num) == 0 &&
+                            !ajoute_selection(selection, num, message)) {
+                            ++in_error;
+                            trace(trace_file, "Erreur Ligne n° : "_w + std::to_string(read) + "." + kCrLf + message +
+                                                  kCrLf + "Problème lors de l'insertion dans la sélection."_w);
+                            avance_progression(step);
+                            continue;
+                        }
+                        blit_collection(c.colNaissances, club + licence, birth);
+                        cache_swimmer(selection + selection_licence, num, birth);
+                    }
                     avance_progression(step);
                     continue;
                 }
