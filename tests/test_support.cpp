@@ -7,6 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "import/cls_ondival.h"
 #include "platform/cp1252.h"
 #include "tools/host_schema.h"
 
@@ -122,5 +123,24 @@ std::string sql1(const std::string& db, const std::string& statement) {
 
 FixedClock::FixedClock(platform::LocalTime t) { platform::SetFixedClock(t); }
 FixedClock::~FixedClock() { platform::SetFixedClock(std::nullopt); }
+
+ImportFixture::ImportFixture() {
+    std::filesystem::create_directories(source());
+    std::filesystem::create_directories(scratch());
+    db = make_host_database(dir);
+}
+
+bool ImportFixture::run(platform::ProgressForm* form) {
+    return clsOndival().bimport_perf(db, source().string(), scratch().string(), trace_path(), form);
+}
+
+std::string ImportFixture::count(const std::string& from_where) const {
+    return sql1(db, "select count(*) from " + from_where);
+}
+
+bool ImportFixture::trace_has(const std::string& utf8_line) const {
+    const auto lines = trace();
+    return std::find(lines.begin(), lines.end(), utf8_line) != lines.end();
+}
 
 }  // namespace ondival::test

@@ -3,6 +3,7 @@
 // it, export files built line by line, and readers for the trace.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -88,6 +89,25 @@ class FixedClock {
 public:
     explicit FixedClock(platform::LocalTime t = {2026, 12, 6, 14, 3, 27});
     ~FixedClock();
+};
+
+// A host database, a source directory, a scratch directory and a trace
+// path, fresh for each test, with the clock fixed on 6 December 2026.
+class ImportFixture {
+public:
+    ImportFixture();
+    std::filesystem::path source() const { return dir.path() / "src"; }
+    std::filesystem::path scratch() const { return dir.path() / "tmp"; }
+    std::string trace_path() const { return dir.file("trace.txt"); }
+    // One call of the component, as a host makes it.
+    bool run(platform::ProgressForm* form = nullptr);
+    std::string count(const std::string& from_where) const;
+    std::vector<std::string> trace() const { return trace_lines(trace_path()); }
+    bool trace_has(const std::string& utf8_line) const;
+
+    FixedClock clock;
+    ScratchDir dir;
+    std::string db;
 };
 
 }  // namespace ondival::test

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds everything from scratch and runs the whole test suite: once in an
+# optimised build, once under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc 2>/dev/null || echo 2)
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+if [ "${ONDIVAL_SKIP_SANITIZERS:-0}" != 1 ]; then
+  cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DONDIVAL_SANITIZE=ON -DONDIVAL_BENCH=OFF
+  cmake --build build-sanitize -j"$jobs"
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
+fi
