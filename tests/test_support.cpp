@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -21,7 +22,7 @@ ScratchDir::ScratchDir() {
 
 ScratchDir::~ScratchDir() {
     std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
+    if (!std::getenv("ONDIVAL_KEEP_TEST_FILES")) std::filesystem::remove_all(path_, ec);
 }
 
 void write_bytes(const std::filesystem::path& file, const std::string& bytes) {
