@@ -50,7 +50,7 @@ bool ajoute_licence(LicenceRecord& tabChamps, std::int16_t trace_file, std::int3
                 return false;
             }
             if (status == kClubCreated) {
-                trace(trace_file, "Création d'un club avec le code "_w + club + " et libellé " + kLabelNull);
+                trace(trace_file, "Création d'un club avec le code "_w + club + " et libellé "_w + kLabelNull);
                 ++clubs_added;
             }
             tabChamps[0] = club;
