@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "tools/reference_data.h"
 
