@@ -143,5 +143,29 @@ TEST_F(PerfImport, EmptyFileStoresNothingAndSucceeds) {
     EXPECT_FALSE(trace_has("Efface toutes les données déjà importées."));
 }
 
+TEST_F(PerfImport, SwimmerOfASelectionJoinsItAndTakesTheStrokeSex) {
+    const std::string selection = "FRA5110000000";
+    PerfLine p{.nage = "52", .club = selection, .licence = "990001", .nom = "Gar\x87on", .date_licence = "31132025",
+               .type = "x"};
+    write_lines(source() / "liffn.txt", {p.str()});
+    ASSERT_TRUE(run());
+    EXPECT_EQ(sql1(db, "select Nom ||'|'|| sexe ||'|'|| Type_licence ||'|'|| Date_Depot ||'|'|| Date_obliteration "
+                       "from Licence where licence = '990001'"),
+              "GARCON|M|N||");
+    EXPECT_EQ(count("Selection where Code_Sel = '" + selection + "'"), "1");
+    EXPECT_EQ(sql1(db, "select Selection from Club where Code_federal = '" + selection + "'"), "1");
+}
+
+TEST_F(PerfImport, CompetitionTakesTheFirstFreeNameOfTheDay) {
+    write_lines(source() / "liffn.txt", {good("851234").str()});
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(run());
+    sql(db, "delete from Rcomp where Nom like '1er%'");
+    ASSERT_TRUE(run());
+    EXPECT_EQ(sql(db, "select Nom from Rcomp order by AutoNum"),
+              (std::vector<std::string>{"2ème import perf du 20261206", "3ème import perf du 20261206",
+                                        "1er import perf du 20261206"}));
+    EXPECT_EQ(count("Piscine"), "1");
+}
+
 }  // namespace
 }  // namespace ondival::test
