@@ -1,0 +1,326 @@
+#include "cli/options.h"
+
+#include <charconv>
+#include <functional>
+#include <limits>
+#include <sstream>
+#include <string_view>
+#include <vector>
+
+namespace ondival::cli {
+namespace {
+
+constexpr std::string_view kCommands[] = {"init", "import", "generate"};
+
+bool is_command(std::string_view word) {
+    for (std::string_view c : kCommands)
+        if (word == c) return true;
+    return false;
+}
+
+bool is_help(std::string_view arg) { return arg == "--help" || arg == "-h"; }
+
+std::string see_help(std::string_view command) {
+    return " (see 'ondival " + std::string(command) + (command.empty() ? "" : " ") + "--help')";
+}
+
+// One option of a command. A flag takes no value; any other option takes
+// the next argument, or the part after '=' in --name=value.
+struct Option {
+    std::string_view name;
+    bool flag;
+    std::function<bool(std::string_view value, std::string& error)> apply;
+};
+
+// Splits a command's arguments into options, applied as they come, and
+// positional arguments. "--" ends the options, so that a path that starts
+// with '-' can still be named.
+bool parse_arguments(std::string_view command, const std::vector<std::string_view>& args,
+                     const std::vector<Option>& options, std::vector<std::string>& positionals,
+                     std::string& error) {
+    bool options_ended = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        if (options_ended || arg.size() < 2 || arg[0] != '-') {
+            positionals.emplace_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            options_ended = true;
+            continue;
+        }
+        const std::size_t equals = arg.find('=');
+        const std::string_view name = arg.substr(0, equals);
+        const Option* option = nullptr;
+        for (const Option& o : options)
+            if (o.name == name) option = &o;
+        if (!option) {
+            error = std::string(command) + ": unknown option '" + std::string(name) + "'" + see_help(command);
+            return false;
+        }
+        std::string_view value;
+        if (option->flag) {
+            if (equals != std::string_view::npos) {
+                error = std::string(command) + ": option " + std::string(name) + " takes no value";
+                return false;
+            }
+        } else if (equals != std::string_view::npos) {
+            value = arg.substr(equals + 1);
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        } else {
+            error = std::string(command) + ": option " + std::string(name) + " needs a value";
+            return false;
+        }
+        std::string problem;
+        if (!option->apply(value, problem)) {
+            error = std::string(command) + ": option " + std::string(name) + ": " + problem;
+            return false;
+        }
+    }
+    return true;
+}
+
+// Checks the count of positional arguments against their names, so that
+// the message names the first one missing or the first one too many.
+bool take_positionals(std::string_view command, const std::vector<std::string>& positionals,
+                      const std::vector<std::string_view>& names, std::string& error) {
+    if (positionals.size() < names.size()) {
+        error = std::string(command) + ": missing argument " + std::string(names[positionals.size()]) +
+                see_help(command);
+        return false;
+    }
+    if (positionals.size() > names.size()) {
+        error = std::string(command) + ": unexpected argument '" + positionals[names.size()] + "'" +
+                see_help(command);
+        return false;
+    }
+    return true;
+}
+
+// The whole value must be a number: "12abc" or "" is refused rather than
+// read as 12 or 0, so that a typing slip never generates the wrong export.
+template <typename Number>
+bool read_number(std::string_view text, Number& out, std::string& error) {
+    const char* end = text.data() + text.size();
+    const auto [stop, ec] = std::from_chars(text.data(), end, out);
+    if (ec == std::errc::result_out_of_range) {
+        error = "'" + std::string(text) + "' is out of range";
+        return false;
+    }
+    if (ec != std::errc() || stop != end) {
+        error = "'" + std::string(text) + "' is not a number";
+        return false;
+    }
+    return true;
+}
+
+Option count_option(std::string_view name, int& target) {
+    return {name, false, [&target](std::string_view value, std::string& error) {
+                int n = 0;
+                if (!read_number(value, n, error)) return false;
+                if (n < 0) {
+                    error = "'" + std::string(value) + "' is negative";
+                    return false;
+                }
+                target = n;
+                return true;
+            }};
+}
+
+Option share_option(std::string_view name, double& target) {
+    return {name, false, [&target](std::string_view value, std::string& error) {
+                double x = 0;
+                if (!read_number(value, x, error)) return false;
+                if (!(x >= 0.0 && x <= 1.0)) {
+                    error = "'" + std::string(value) + "' is not between 0 and 1";
+                    return false;
+                }
+                target = x;
+                return true;
+            }};
+}
+
+bool parse_init(const std::vector<std::string_view>& args, Command& command, std::string& error) {
+    std::vector<std::string> positionals;
+    if (!parse_arguments("init", args, {}, positionals, error)) return false;
+    if (!take_positionals("init", positionals, {"DB"}, error)) return false;
+    command = InitCommand{positionals[0]};
+    return true;
+}
+
+bool parse_import(const std::vector<std::string_view>& args, Command& command, std::string& error) {
+    ImportCommand import;
+    const std::vector<Option> options = {
+        {"--quiet", true,
+         [&](std::string_view, std::string&) {
+             import.quiet = true;
+             return true;
+         }},
+        {"--show-trace", true,
+         [&](std::string_view, std::string&) {
+             import.show_trace = true;
+             return true;
+         }},
+    };
+    std::vector<std::string> positionals;
+    if (!parse_arguments("import", args, options, positionals, error)) return false;
+    if (!take_positionals("import", positionals, {"DB", "SOURCE", "SCRATCH", "TRACE"}, error)) return false;
+    import.database = positionals[0];
+    import.source_dir = positionals[1];
+    import.scratch_dir = positionals[2];
+    import.trace_path = positionals[3];
+    command = import;
+    return true;
+}
+
+bool parse_generate(const std::vector<std::string_view>& args, Command& command, std::string& error) {
+    GenerateCommand generate;
+    tools::SampleExportOptions& o = generate.options;
+    const std::vector<Option> options = {
+        count_option("--clubs", o.clubs),
+        count_option("--licences", o.licences),
+        count_option("--performances", o.performances),
+        count_option("--relays", o.relays),
+        {"--seed", false, [&](std::string_view value, std::string& e) { return read_number(value, o.seed, e); }},
+        share_option("--faults", o.faults),
+        share_option("--unknown", o.unknown),
+    };
+    std::vector<std::string> positionals;
+    if (!parse_arguments("generate", args, options, positionals, error)) return false;
+    if (!take_positionals("generate", positionals, {"DIR"}, error)) return false;
+    generate.dir = positionals[0];
+    command = generate;
+    return true;
+}
+
+}  // namespace
+
+bool parse_command_line(int argc, const char* const* argv, Command& command, std::string& error) {
+    const std::vector<std::string_view> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        error = "missing command" + see_help("");
+        return false;
+    }
+    const std::string_view first = args[0];
+    if (is_help(first) || first == "help") {
+        if (args.size() > 2 || (args.size() == 2 && !is_command(args[1]))) {
+            error = "help: no help for '" + std::string(args.back()) + "'" + see_help("");
+            return false;
+        }
+        command = HelpCommand{args.size() == 2 ? std::string(args[1]) : ""};
+        return true;
+    }
+    if (first == "--version") {
+        if (args.size() > 1) {
+            error = "--version: unexpected argument '" + std::string(args[1]) + "'";
+            return false;
+        }
+        command = VersionCommand{};
+        return true;
+    }
+    if (!is_command(first)) {
+        error = (first.starts_with('-') ? "unknown option '" : "unknown command '") + std::string(first) + "'" +
+                see_help("");
+        return false;
+    }
+    const std::vector<std::string_view> rest(args.begin() + 1, args.end());
+    // --help wins over everything else on the line, so that a user halfway
+    // through typing a command can always ask how it goes on.
+    for (std::string_view arg : rest) {
+        if (arg == "--") break;
+        if (is_help(arg)) {
+            command = HelpCommand{std::string(first)};
+            return true;
+        }
+    }
+    if (first == "init") return parse_init(rest, command, error);
+    if (first == "import") return parse_import(rest, command, error);
+    return parse_generate(rest, command, error);
+}
+
+std::string help_text(const std::string& command) {
+    if (command == "init") {
+        return "Usage: ondival init DB\n"
+               "\n"
+               "Creates a new host database at DB: the club, licence, performance,\n"
+               "competition and pool tables, the stroke codes and the geography the\n"
+               "import checks club codes against, and the reference licence \"Null\".\n"
+               "Refuses, touching nothing, when DB already exists.\n"
+               "\n"
+               "Exit codes: 0 created, 2 not created (the message says why).\n";
+    }
+    if (command == "import") {
+        return "Usage: ondival import DB SOURCE SCRATCH TRACE [--quiet] [--show-trace]\n"
+               "\n"
+               "Imports the federation export in directory SOURCE (club.txt, licence.txt,\n"
+               "liffn.txt, origine.txt) into the host database DB. The files are copied\n"
+               "into directory SCRATCH and read from there; the French trace of the\n"
+               "import is written to the file TRACE (Windows-1252, CRLF), created or\n"
+               "emptied.\n"
+               "\n"
+               "On a terminal a progress bar shows the step, the share done, lines per\n"
+               "second and the time left. Afterwards a summary gives the result, the\n"
+               "clubs, licences and performances the database holds, the time taken and\n"
+               "the trace path.\n"
+               "\n"
+               "Options:\n"
+               "  --quiet        no progress bar and no summary; only errors are written\n"
+               "  --show-trace   print the trace (in UTF-8) after the import\n"
+               "\n"
+               "The import is true when this import's performances were attached to a new\n"
+               "competition, or when liffn.txt held no line and nothing failed. It is\n"
+               "false when it stopped early (source not ready, database not opened,\n"
+               "liffn.txt missing) or when its performances were withdrawn; the trace\n"
+               "says why.\n"
+               "\n"
+               "Exit codes: 0 the import was true, 1 it was false, 2 an error stopped it\n"
+               "(\"Erreur n° N: ...\" on stderr) or the command line was wrong.\n";
+    }
+    if (command == "generate") {
+        const tools::SampleExportOptions d;
+        std::ostringstream text;
+        text << "Usage: ondival generate DIR [OPTIONS]\n"
+                "\n"
+                "Writes an invented federation export into DIR (created when missing):\n"
+                "club.txt, licence.txt, liffn.txt and origine.txt, with DOS-coded accents\n"
+                "and CRLF line ends. Without --faults every line imports cleanly into a\n"
+                "database made by 'ondival init'. The same seed and options always give\n"
+                "the same bytes. Refuses, writing nothing, when DIR already holds one of\n"
+                "the four files.\n"
+                "\n"
+                "Options:\n"
+                "  --clubs N          lines of club.txt (default "
+             << d.clubs << ")\n"
+             << "  --licences N       lines of licence.txt (default " << d.licences << ")\n"
+             << "  --performances N   individual performance lines of liffn.txt (default " << d.performances
+             << ")\n"
+             << "  --relays N         relay lines of liffn.txt (default " << d.relays << ")\n"
+             << "  --seed S           seed of the invented data (default " << d.seed << ")\n"
+             << "  --faults RATE      chance, 0 to 1, that a line is damaged (default " << d.faults << ")\n"
+             << "  --unknown SHARE    share, 0 to 1, of performance lines whose swimmer is\n"
+                "                     not in licence.txt (default "
+             << d.unknown << ")\n"
+             << "\n"
+                "Exit codes: 0 written, 2 not written (the message says why).\n";
+        return text.str();
+    }
+    return "Usage: ondival COMMAND [ARGUMENTS]\n"
+           "\n"
+           "Imports a swimming federation's export of clubs, licences and performances\n"
+           "into a club's host database.\n"
+           "\n"
+           "Commands:\n"
+           "  init DB                          create a new host database\n"
+           "  import DB SOURCE SCRATCH TRACE   import the export in SOURCE into DB\n"
+           "  generate DIR                     write an invented export into DIR\n"
+           "\n"
+           "Options:\n"
+           "  -h, --help      this help; 'ondival COMMAND --help' for a command's\n"
+           "  --version       the version of ondival\n"
+           "\n"
+           "Exit codes: 0 success (for import: the import was true), 1 the import was\n"
+           "false, 2 an error stopped the command or the command line was wrong.\n";
+}
+
+}  // namespace ondival::cli

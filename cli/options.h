@@ -1,0 +1,55 @@
+// The command line of `ondival`: which command the user asked for and its
+// arguments, or the one-line message that says what is wrong with it. Kept
+// apart from main so that every rule about arguments lives in one place,
+// beside the help text that documents it.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <variant>
+
+#include "tools/sample_export.h"
+
+namespace ondival::cli {
+
+// Exit codes of every command, as the help documents them.
+inline constexpr int kExitSuccess = 0;      // done; for import: the call returned true
+inline constexpr int kExitImportFalse = 1;  // import: the call returned false
+inline constexpr int kExitError = 2;        // an error reached the host, or bad usage
+
+// `ondival --help`, `ondival help [COMMAND]`, `ondival COMMAND --help`.
+// An empty command means the overview.
+struct HelpCommand {
+    std::string command;
+};
+
+struct VersionCommand {};
+
+struct InitCommand {
+    std::string database;
+};
+
+struct ImportCommand {
+    std::string database;
+    std::string source_dir;
+    std::string scratch_dir;
+    std::string trace_path;
+    bool quiet = false;
+    bool show_trace = false;
+};
+
+struct GenerateCommand {
+    std::filesystem::path dir;
+    tools::SampleExportOptions options;
+};
+
+using Command = std::variant<HelpCommand, VersionCommand, InitCommand, ImportCommand, GenerateCommand>;
+
+// Reads argv. Returns false with a one-line message (no program name, no
+// line end) when the command line cannot be run as it stands.
+bool parse_command_line(int argc, const char* const* argv, Command& command, std::string& error);
+
+// The help page of a command ("" for the overview), ending with a line end.
+std::string help_text(const std::string& command);
+
+}  // namespace ondival::cli

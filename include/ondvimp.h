@@ -1,0 +1,122 @@
+/*
+ * libondvimp: the import of a swimming federation's export (club.txt,
+ * licence.txt, liffn.txt, origine.txt) into a club's host database, for
+ * hosts written in C or in any language that can call C (Python's ctypes,
+ * for one).
+ *
+ * One import is one call of ondvimp_import(). It copies the export files
+ * into a scratch directory, imports the clubs, the licences and the
+ * performances, attaches the performances to a new competition (or
+ * withdraws all of them), and writes a French trace file in Windows-1252
+ * with CRLF line ends.
+ *
+ * Text conventions: every path and every text crossing this interface is
+ * UTF-8 and ends with a NUL byte.
+ *
+ * Threads: an importer serves one thread at a time, and the component keeps
+ * the state of an import per thread, so imports may run on several threads
+ * at once, each through its own importer. An importer may be handed to
+ * another thread between calls. A progress callback must not start another
+ * import on its own thread: that call is refused (result -1).
+ *
+ * No C++ exception ever leaves a function of this interface.
+ */
+#ifndef ONDVIMP_H
+#define ONDVIMP_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define ONDVIMP_EXPORT __attribute__((visibility("default")))
+
+/*
+ * The version of the interface this header describes. It changes only when
+ * a function or structure below changes in a way an existing host would
+ * notice; compare it with ondvimp_abi_version() after loading the library.
+ */
+#define ONDVIMP_ABI_VERSION 1
+
+/* An importer: created by ondvimp_create(), released by ondvimp_release(). */
+typedef struct ondvimp_importer ondvimp_importer;
+
+/*
+ * The host's progress display, as the import drives it. At the start of each
+ * step (clubs, licences, performances) the import calls step_title, then
+ * set_value(0) and repaint; for every line read it calls get_value and then
+ * set_value with the bar moved on, from 0 to at most 100 within the step.
+ *
+ * Every member may be NULL. Without get_value the import reads back the last
+ * value it set, so a host that only draws the bar needs set_value alone.
+ * The table is read during the call only; it may live on the caller's stack.
+ * The callbacks run on the calling thread, in the middle of the import: they
+ * should return quickly (a host that draws should redraw on a timer, not on
+ * every line).
+ */
+typedef struct ondvimp_progress {
+    void* user;                                             /* passed back to every callback */
+    void (*step_title)(void* user, const char* title_utf8); /* the step under way */
+    double (*get_value)(void* user);                        /* the bar's value, 0 to 100 */
+    void (*set_value)(void* user, double value);            /* move the bar */
+    void (*repaint)(void* user);                            /* a new step is shown */
+} ondvimp_progress;
+
+/* The library's release, such as "1.0.0". A static string. */
+ONDVIMP_EXPORT const char* ondvimp_version(void);
+
+/* The interface version the library implements (see ONDVIMP_ABI_VERSION). */
+ONDVIMP_EXPORT int ondvimp_abi_version(void);
+
+/* A new importer, or NULL when memory is short. */
+ONDVIMP_EXPORT ondvimp_importer* ondvimp_create(void);
+
+/* Releases an importer and its last error text. NULL is accepted. */
+ONDVIMP_EXPORT void ondvimp_release(ondvimp_importer* importer);
+
+/*
+ * Runs one import.
+ *   db           the host database file (it must exist; see `ondival init`)
+ *   source_dir   the directory of the federation's export
+ *   scratch_dir  a writable directory that receives copies of the export
+ *   trace_path   the trace file, created or emptied
+ *   progress     the progress display, or NULL for none
+ *
+ * Returns
+ *    1  the import is true: this import's performances were attached to a
+ *       new competition, or liffn.txt held no line and nothing failed;
+ *    0  the import is false: it stopped early (source not ready, database
+ *       not opened, liffn.txt missing) or its performances were withdrawn;
+ *       the trace says why;
+ *   -1  an error stopped the import and reached the host (for instance a
+ *       source directory that does not exist, a trace path that cannot be
+ *       written, a NULL argument); ondvimp_last_error_number() and
+ *       ondvimp_last_error_text() tell which. The database is left closed
+ *       and holds no half-imported performance. With a NULL importer the
+ *       result is -1 and no error is recorded.
+ *
+ * Each call clears the importer's last error first.
+ */
+ONDVIMP_EXPORT int ondvimp_import(ondvimp_importer* importer, const char* db, const char* source_dir,
+                                  const char* scratch_dir, const char* trace_path,
+                                  const ondvimp_progress* progress);
+
+/*
+ * The number of the error that ended the importer's last call with -1, or 0
+ * when it did not (or when importer is NULL). Database errors carry the
+ * SQLite result code; file errors carry numbers such as 53 (file not found)
+ * or 76 (path not found).
+ */
+ONDVIMP_EXPORT int ondvimp_last_error_number(const ondvimp_importer* importer);
+
+/*
+ * The description of that error, in UTF-8 (French, as in the trace), or ""
+ * when there is none. The text belongs to the importer and stays valid until
+ * its next ondvimp_import() or its release.
+ */
+ONDVIMP_EXPORT const char* ondvimp_last_error_text(const ondvimp_importer* importer);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ONDVIMP_H */

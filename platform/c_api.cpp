@@ -1,0 +1,129 @@
+// The C interface of libondvimp.so over clsOndival: the host's progress
+// table stands in for the progress form, and every error the component
+// raises is caught at this edge and kept in the importer as a number and a
+// UTF-8 text, since a C host has no way to receive a C++ exception.
+#include "ondvimp.h"
+
+#include <new>
+#include <optional>
+#include <string>
+
+#include "import/cls_ondival.h"
+#include "platform/cp1252.h"
+#include "platform/error.h"
+#include "platform/progress_form.h"
+
+#ifndef ONDIVAL_VERSION
+#error "ONDIVAL_VERSION must be defined for the ondvimp target (target_compile_definitions in CMakeLists.txt)"
+#endif
+
+struct ondvimp_importer {
+    int error_number = 0;
+    std::string error_text;  // UTF-8
+};
+
+namespace {
+
+using ondival::platform::Error;
+
+class CallbackForm final : public ondival::platform::ProgressForm {
+public:
+    explicit CallbackForm(const ondvimp_progress& table) : table_(table) {}
+
+    void SetStepTitle(const std::string& title_utf8) override {
+        if (table_.step_title) table_.step_title(table_.user, title_utf8.c_str());
+    }
+    double Value() const override { return table_.get_value ? table_.get_value(table_.user) : value_; }
+    void SetValue(double value) override {
+        value_ = value;
+        if (table_.set_value) table_.set_value(table_.user, value);
+    }
+    void Refresh() override {
+        if (table_.repaint) table_.repaint(table_.user);
+    }
+
+private:
+    const ondvimp_progress table_;  // copied, so the host's table need only be valid as the call starts
+    double value_ = 0;              // the bar as last set, for hosts without get_value
+};
+
+// The component's shared state is per thread and one import at a time: a
+// progress callback that started another import on the same thread would
+// overwrite the connection and the swimmer caches of the one under way.
+thread_local bool t_import_running = false;
+
+class RunningImport {
+public:
+    RunningImport() { t_import_running = true; }
+    ~RunningImport() { t_import_running = false; }
+    RunningImport(const RunningImport&) = delete;
+    RunningImport& operator=(const RunningImport&) = delete;
+};
+
+void record(ondvimp_importer& importer, const Error& error) noexcept {
+    importer.error_number = error.number;
+    try {
+        importer.error_text = ondival::platform::cp1252_to_utf8(error.description);
+    } catch (...) {
+        // Out of memory while keeping the text: the number still tells.
+        importer.error_text.clear();
+    }
+}
+
+// The first of the import's arguments that is NULL, or nullptr.
+const char* null_argument(const char* db, const char* source_dir, const char* scratch_dir,
+                          const char* trace_path) {
+    if (!db) return "db";
+    if (!source_dir) return "source_dir";
+    if (!scratch_dir) return "scratch_dir";
+    if (!trace_path) return "trace_path";
+    return nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+const char* ondvimp_version(void) { return ONDIVAL_VERSION; }
+
+int ondvimp_abi_version(void) { return ONDVIMP_ABI_VERSION; }
+
+ondvimp_importer* ondvimp_create(void) { return new (std::nothrow) ondvimp_importer(); }
+
+void ondvimp_release(ondvimp_importer* importer) { delete importer; }
+
+int ondvimp_import(ondvimp_importer* importer, const char* db, const char* source_dir, const char* scratch_dir,
+                   const char* trace_path, const ondvimp_progress* progress) {
+    if (!importer) return -1;
+    importer->error_number = 0;
+    importer->error_text.clear();
+    try {
+        using ondival::operator""_w;
+        if (const char* missing = null_argument(db, source_dir, scratch_dir, trace_path)) {
+            record(*importer, Error{ondival::platform::err::kInvalidCall,
+                                    "Argument ou appel de procédure incorrect : "_w + missing + " est NULL"});
+            return -1;
+        }
+        if (t_import_running) {
+            record(*importer, Error{ondival::platform::err::kInvalidCall,
+                                    "Un import est déjà en cours sur ce thread."_w});
+            return -1;
+        }
+        const RunningImport running;
+        std::optional<CallbackForm> form;
+        if (progress) form.emplace(*progress);
+        ondival::clsOndival component;
+        return component.bimport_perf(db, source_dir, scratch_dir, trace_path, form ? &*form : nullptr) ? 1 : 0;
+    } catch (...) {
+        record(*importer, ondival::platform::current_error());
+        return -1;
+    }
+}
+
+int ondvimp_last_error_number(const ondvimp_importer* importer) { return importer ? importer->error_number : 0; }
+
+const char* ondvimp_last_error_text(const ondvimp_importer* importer) {
+    return importer ? importer->error_text.c_str() : "";
+}
+
+}  // extern "C"

@@ -1,0 +1,403 @@
+// The command-line host and the C interface seen from outside, as a user or
+// a host program sees them: exit codes, one-line errors that touch nothing,
+// exports that repeat for a seed, a real import with its summary, a progress
+// bar that stays on the terminal and off files, and a Python host.
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tests/test_support.h"
+
+namespace ondival::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int exit_code = -1;
+    std::string out, err;
+};
+
+std::string quoted(const std::string& arg) {
+    std::string q = "'";
+    for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+int exit_code(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+
+// Runs a program in directory cwd with stdin, stdout and stderr off any
+// terminal, as a script or a CI job would run it.
+Outcome run_in(const fs::path& cwd, const std::string& program, const std::vector<std::string>& args) {
+    static int serial = 0;
+    static const ScratchDir captures;
+    const std::string out = captures.file("out" + std::to_string(serial));
+    const std::string err = captures.file("err" + std::to_string(serial++));
+    std::string command = "cd " + quoted(cwd.string()) + " && " + program;
+    for (const std::string& a : args) command += " " + quoted(a);
+    command += " </dev/null >" + quoted(out) + " 2>" + quoted(err);
+    Outcome run;
+    run.exit_code = exit_code(std::system(command.c_str()));
+    run.out = read_bytes(out);
+    run.err = read_bytes(err);
+    return run;
+}
+
+Outcome ondival(const fs::path& cwd, const std::vector<std::string>& args) {
+    return run_in(cwd, quoted(ONDIVAL_CLI), args);
+}
+
+// An error is one line that names the program and the problem.
+void expect_one_line_error(const Outcome& run, const std::string& fragment) {
+    EXPECT_EQ(run.exit_code, 2);
+    EXPECT_TRUE(run.out.empty()) << run.out;
+    EXPECT_EQ(run.err.rfind("ondival: ", 0), 0u) << run.err;
+    EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+    EXPECT_NE(run.err.find(fragment), std::string::npos) << run.err;
+}
+
+// True when text holds `before`, a whole number, then `after`: the shape
+// of "Erreur n° 76: ..." whatever the number.
+bool number_between(const std::string& text, const std::string& before, const std::string& after) {
+    const std::size_t start = text.find(before);
+    if (start == std::string::npos) return false;
+    const std::size_t digits = start + before.size();
+    const std::size_t end = text.find_first_not_of("0123456789", digits);
+    return end != std::string::npos && end > digits && text.compare(end, after.size(), after) == 0;
+}
+
+std::vector<std::string> entries(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    return names;
+}
+
+const std::vector<std::string> kExportFiles = {"club.txt", "licence.txt", "liffn.txt", "origine.txt"};
+
+// A database made by `ondival init` and a small export by `ondival
+// generate`, in the layout every import test uses.
+struct ImportSetup {
+    ScratchDir dir;
+    std::string db = dir.file("club.db"), source = dir.file("export"), scratch = dir.file("scratch"),
+                trace = dir.file("trace.txt");
+    static constexpr int kPerformanceLines = 150 + 8;  // of the default export below
+
+    explicit ImportSetup(const std::vector<std::string>& generate_options = {
+                             "--clubs", "5", "--licences", "60", "--performances", "150", "--relays", "8"}) {
+        fs::create_directory(scratch);
+        EXPECT_EQ(ondival(dir.path(), {"init", db}).exit_code, 0);
+        std::vector<std::string> generate = {"generate", source};
+        generate.insert(generate.end(), generate_options.begin(), generate_options.end());
+        EXPECT_EQ(ondival(dir.path(), generate).exit_code, 0);
+    }
+    std::vector<std::string> import_args(const std::vector<std::string>& extra = {}) const {
+        std::vector<std::string> args = {"import", db, source, scratch, trace};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    }
+};
+
+TEST(CliTest, VersionAndHelpAnswerOnStdout) {
+    const struct {
+        std::vector<std::string> args;
+        std::string starts_with;
+    } cases[] = {
+        {{"--version"}, "ondival "},
+        {{"--help"}, "Usage: ondival COMMAND"},
+        {{"-h"}, "Usage: ondival COMMAND"},
+        {{"help", "generate"}, "Usage: ondival generate"},
+        {{"init", "--help"}, "Usage: ondival init"},
+        {{"import", "db", "-h", "--no-such-option"}, "Usage: ondival import"},
+        {{"generate", "--help"}, "Usage: ondival generate"},
+    };
+    const ScratchDir cwd;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));
+        const Outcome run = ondival(cwd.path(), c.args);
+        EXPECT_EQ(run.exit_code, 0);
+        EXPECT_TRUE(run.err.empty()) << run.err;
+        EXPECT_EQ(run.out.rfind(c.starts_with, 0), 0u) << run.out;
+    }
+    const std::string version = ondival(cwd.path(), {"--version"}).out;
+    EXPECT_TRUE(number_between(version, "ondival ", ".")) << version;
+    EXPECT_EQ(version.find_first_not_of("0123456789.", 8), version.size() - 1) << version;
+}
+
+TEST(CliTest, BadCommandLinesFailWithOneLineAndCreateNothing) {
+    const struct {
+        std::vector<std::string> args;
+        std::string fragment;
+    } cases[] = {
+        {{}, "missing command"},
+        {{"--bogus"}, "unknown option '--bogus'"},
+        {{"frobnicate"}, "unknown command 'frobnicate'"},
+        {{"help", "frobnicate"}, "no help for 'frobnicate'"},
+        {{"--version", "now"}, "unexpected argument 'now'"},
+        {{"init"}, "missing argument DB"},
+        {{"init", "a.db", "b.db"}, "unexpected argument 'b.db'"},
+        {{"import", "db", "src", "tmp"}, "missing argument TRACE"},
+        {{"import", "db", "src", "tmp", "trace", "more"}, "unexpected argument 'more'"},
+        {{"import", "db", "src", "tmp", "trace", "--verbose"}, "unknown option '--verbose'"},
+        {{"import", "--quiet=yes", "db", "src", "tmp", "trace"}, "takes no value"},
+        {{"generate", "out", "--clubs"}, "needs a value"},
+        {{"generate", "out", "--clubs", "12x"}, "'12x' is not a number"},
+        {{"generate", "out", "--licences", "-3"}, "'-3' is negative"},
+        {{"generate", "out", "--relays="}, "'' is not a number"},
+        {{"generate", "out", "--seed", "99999999999999999999999"}, "out of range"},
+        {{"generate", "out", "--faults", "1.5"}, "not between 0 and 1"},
+        {{"generate", "out", "--unknown=-0.1"}, "not between 0 and 1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fragment);
+        const ScratchDir cwd;
+        expect_one_line_error(ondival(cwd.path(), c.args), c.fragment);
+        EXPECT_TRUE(entries(cwd.path()).empty());
+    }
+}
+
+TEST(CliTest, InitRefusesAnExistingPathAndLeavesItAlone) {
+    const ScratchDir dir;
+    const std::string db = dir.file("club.db");
+    ASSERT_EQ(ondival(dir.path(), {"init", db}).exit_code, 0);
+    const std::string notes = dir.file("notes.txt");
+    write_bytes(notes, "the club's own notes\r\n");
+    const std::string folder = dir.file("folder");
+    fs::create_directory(folder);
+
+    for (const std::string& path : {db, notes, folder}) {
+        SCOPED_TRACE(path);
+        const std::string before = fs::is_directory(path) ? "" : read_bytes(path);
+        expect_one_line_error(ondival(dir.path(), {"init", path}), path);
+        EXPECT_EQ(fs::is_directory(path) ? "" : read_bytes(path), before);
+    }
+    EXPECT_TRUE(fs::is_empty(folder));
+}
+
+TEST(CliTest, GenerateRefusesADirectoryHoldingExportFilesAndWritesNothing) {
+    for (const std::string& present : kExportFiles) {
+        SCOPED_TRACE(present);
+        const ScratchDir dir;
+        write_bytes(dir.path() / present, "an earlier export\r\n");
+        expect_one_line_error(ondival(dir.path(), {"generate", dir.path().string(), "--seed", "3"}), present);
+        EXPECT_EQ(entries(dir.path()), std::vector<std::string>{present});
+        EXPECT_EQ(read_bytes(dir.path() / present), "an earlier export\r\n");
+    }
+}
+
+std::size_t crlf_lines(const std::string& bytes) {
+    std::size_t n = 0;
+    for (std::size_t at = bytes.find("\r\n"); at != std::string::npos; at = bytes.find("\r\n", at + 2)) ++n;
+    return n;
+}
+
+TEST(CliTest, GenerateFollowsItsOptionsAndRepeatsForASeed) {
+    const struct {
+        std::vector<std::string> options;
+        std::size_t clubs, licences, liffn;
+    } cases[] = {
+        {{"--seed", "7", "--clubs", "3", "--licences", "40", "--performances", "60", "--relays", "5"}, 3, 40, 65},
+        {{"--seed=11", "--clubs=6", "--licences=80", "--performances=90", "--relays=0", "--faults=0.3",
+          "--unknown=0.5"},
+         6, 80, 90},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options[0]);
+        const ScratchDir dir;
+        const auto generate = [&](const std::string& name, const std::string& seed) {
+            std::vector<std::string> args = {"generate", name};
+            args.insert(args.end(), c.options.begin(), c.options.end());
+            if (!seed.empty()) args.insert(args.end(), {"--seed", seed});
+            EXPECT_EQ(ondival(dir.path(), args).exit_code, 0);
+        };
+        generate("first", "");
+        generate("second", "");
+        generate("reseeded", "12345");
+        EXPECT_EQ(crlf_lines(read_bytes(dir.path() / "first" / "club.txt")), c.clubs);
+        EXPECT_EQ(crlf_lines(read_bytes(dir.path() / "first" / "licence.txt")), c.licences);
+        EXPECT_EQ(crlf_lines(read_bytes(dir.path() / "first" / "liffn.txt")), c.liffn);
+        for (const std::string& file : kExportFiles)
+            EXPECT_EQ(read_bytes(dir.path() / "first" / file), read_bytes(dir.path() / "second" / file)) << file;
+        EXPECT_NE(read_bytes(dir.path() / "first" / "liffn.txt"),
+                  read_bytes(dir.path() / "reseeded" / "liffn.txt"));
+    }
+}
+
+TEST(CliTest, ImportRunsQuietOffATerminalAndSummarisesUnlessAskedNot) {
+    const struct {
+        std::vector<std::string> options;
+        bool summary, trace;
+    } cases[] = {
+        {{}, true, false},
+        {{"--quiet"}, false, false},
+        {{"--show-trace"}, true, true},
+        {{"--show-trace", "--quiet"}, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options.empty() ? "no option" : c.options[0] + (c.options.size() > 1 ? " --quiet" : ""));
+        const ImportSetup setup;
+        const Outcome run = ondival(setup.dir.path(), setup.import_args(c.options));
+        EXPECT_EQ(run.exit_code, 0);
+        EXPECT_TRUE(run.err.empty()) << run.err;
+        EXPECT_EQ(read_bytes(setup.trace).rfind("D\xe9" "but de l'import : ", 0), 0u);
+
+        const std::string stored = sql1(setup.db,
+                                        "SELECT (SELECT COUNT(*) FROM Liffn WHERE Num_compet <> -1) + "
+                                        "(SELECT COUNT(*) FROM Liffn_relais WHERE Num_compet <> -1)");
+        ASSERT_EQ(stored, std::to_string(ImportSetup::kPerformanceLines));
+        const std::string summary = "Result:        true\n";
+        EXPECT_EQ(run.out.find(summary) != std::string::npos, c.summary) << run.out;
+        EXPECT_EQ(run.out.find("Performances:  " + stored + " in the database (+" + stored + ")\n") !=
+                      std::string::npos,
+                  c.summary)
+            << run.out;
+        EXPECT_EQ(run.out.find("Trace:         " + setup.trace + "\n") != std::string::npos, c.summary);
+        EXPECT_EQ(run.out.find("D\xc3\xa9" "but de l'import : ") != std::string::npos, c.trace) << run.out;
+        EXPECT_EQ(run.out.find('\r'), std::string::npos);
+        if (c.trace && c.summary) {
+            EXPECT_LT(run.out.find("D\xc3\xa9" "but"), run.out.find(summary));
+        }
+        if (!c.summary && !c.trace) {
+            EXPECT_TRUE(run.out.empty()) << run.out;
+        }
+    }
+}
+
+TEST(CliTest, ImportExitCodeTellsTrueFalseAndError) {
+    const ImportSetup setup;
+    const std::string no_liffn = setup.dir.file("no-liffn");
+    fs::create_directory(no_liffn);
+    for (const char* file : {"club.txt", "licence.txt", "origine.txt"})
+        fs::copy_file(fs::path(setup.source) / file, fs::path(no_liffn) / file);
+    const std::string missing_db = setup.dir.file("missing.db");
+
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        int exit_code;
+        std::string result;
+    } cases[] = {
+        {"export without liffn.txt", {"import", setup.db, no_liffn, setup.scratch, setup.trace}, 1, "false"},
+        {"database missing", {"import", missing_db, setup.source, setup.scratch, setup.trace}, 1, "false"},
+        {"source missing", {"import", setup.db, setup.dir.file("nowhere"), setup.scratch, setup.trace}, 2, "error"},
+        {"trace unwritable", {"import", setup.db, setup.source, setup.scratch, setup.dir.file("no/trace.txt")}, 2,
+         "error"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Outcome run = ondival(setup.dir.path(), c.args);
+        EXPECT_EQ(run.exit_code, c.exit_code);
+        EXPECT_NE(run.out.find("Result:        " + c.result + "\n"), std::string::npos) << run.out;
+        if (c.exit_code == 2) {
+            EXPECT_EQ(run.err.rfind("ondival: Erreur n\xc2\xb0 ", 0), 0u) << run.err;
+            EXPECT_TRUE(number_between(run.err, "n\xc2\xb0 ", ": ")) << run.err;
+            EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+        } else {
+            EXPECT_TRUE(run.err.empty()) << run.err;
+        }
+    }
+    // Importing into a database that is not there must not leave an empty
+    // one behind for the club application to open.
+    EXPECT_FALSE(fs::exists(missing_db));
+}
+
+// Runs the CLI on a pseudo-terminal and returns all it drew.
+Outcome run_on_terminal(const std::vector<std::string>& args, unsigned short columns) {
+    std::vector<const char*> argv = {ONDIVAL_CLI};
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+    winsize size{};
+    size.ws_col = columns;
+    size.ws_row = 30;
+    int master = -1;
+    const pid_t child = forkpty(&master, nullptr, nullptr, &size);
+    if (child == 0) {
+        execv(ONDIVAL_CLI, const_cast<char* const*>(argv.data()));
+        _exit(127);
+    }
+    Outcome run;
+    if (child < 0) return run;
+    char buffer[4096];
+    // The terminal's master side reports an error once the child is gone.
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) run.out.append(buffer, n);
+    close(master);
+    int status = 0;
+    waitpid(child, &status, 0);
+    run.exit_code = exit_code(status);
+    return run;
+}
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+TEST(CliTest, ProgressBarOnATerminalIsThrottledAndErasedBeforeTheSummary) {
+    const ImportSetup setup({"--clubs", "40", "--licences", "3000", "--performances", "40000", "--relays", "500"});
+    const std::string erase = "\r\x1b[K";
+
+    const auto start = std::chrono::steady_clock::now();
+    // Narrower than a full bar line, so the title has to give way.
+    constexpr unsigned short kColumns = 70;
+    const Outcome shown = run_on_terminal(setup.import_args(), kColumns);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(shown.exit_code, 0);
+    EXPECT_NE(shown.out.find(erase + "Fichier Liffn"), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find(" lines/s  "), std::string::npos);
+    // 43,500 bar moves; about five drawings a second, plus the first one and
+    // the erasing, is all the terminal may see.
+    const std::size_t drawings = occurrences(shown.out, erase);
+    EXPECT_GE(drawings, 2u);
+    EXPECT_LE(drawings, static_cast<std::size_t>(5 * seconds) + 3) << seconds << " s";
+    // The bar is gone before the summary, which starts on a clean line.
+    EXPECT_EQ(shown.out.rfind(erase), shown.out.find(erase + "Result:        true"));
+    // A bar line never reaches the last column, so it never wraps.
+    for (std::size_t at = shown.out.find(erase); at != std::string::npos;) {
+        const std::size_t next = shown.out.find_first_of("\r\n", at + erase.size());
+        EXPECT_LT(next - at - erase.size(), kColumns);
+        at = shown.out.find(erase, at + 1);
+    }
+
+    const Outcome quiet = run_on_terminal(setup.import_args({"--quiet"}), kColumns);
+    EXPECT_EQ(quiet.exit_code, 0);
+    EXPECT_TRUE(quiet.out.empty()) << quiet.out;
+}
+
+TEST(CliTest, PythonHostImportsThroughTheSharedLibrary) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "python3 cannot load a library built with AddressSanitizer";
+#endif
+    const ScratchDir cwd;
+    if (run_in(cwd.path(), "python3", {"-c", "import ctypes"}).exit_code != 0) GTEST_SKIP() << "no python3";
+    const ImportSetup setup;
+    const std::string example = std::string(ONDIVAL_SOURCE_DIR) + "/tools/ondvimp_example.py";
+
+    const Outcome imported = run_in(cwd.path(), "python3",
+                                {example, ONDIVAL_SHARED_LIB, setup.db, setup.source, setup.scratch, setup.trace});
+    EXPECT_EQ(imported.exit_code, 0) << imported.err;
+    EXPECT_NE(imported.out.find("step: Fichier Liffn.txt\n"), std::string::npos) << imported.out;
+    // The example gives no get_value: the library must read back what it set,
+    // or the bar would never leave the first line's step.
+    EXPECT_TRUE(number_between(imported.out, "import returned 1 after ", " bar moves, bar at ")) << imported.out;
+    EXPECT_TRUE(imported.out.find("bar at 100%") != std::string::npos ||
+                imported.out.find("bar at 99%") != std::string::npos)
+        << imported.out;
+    EXPECT_EQ(sql1(setup.db, "SELECT COUNT(*) FROM Liffn_relais WHERE Num_compet <> -1"), "8");
+
+    const Outcome failed = run_in(cwd.path(), "python3",
+                              {example, ONDIVAL_SHARED_LIB, setup.db, setup.dir.file("nowhere"), setup.scratch,
+                               setup.trace});
+    EXPECT_EQ(failed.exit_code, 2);
+    EXPECT_NE(failed.out.find("import returned -1"), std::string::npos) << failed.out;
+    EXPECT_EQ(failed.err.rfind("error ", 0), 0u) << failed.err;
+    EXPECT_TRUE(number_between(failed.err, "error ", ": ")) << failed.err;
+}
+
+}  // namespace
+}  // namespace ondival::test
