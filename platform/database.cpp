@@ -134,6 +134,10 @@ void Connection::raise_engine_error(int code) const {
 void Connection::Open(const std::string& connection_string) {
     if (db_) raise(err::kInvalidCall, "La connexion est déjà ouverte"_w);
     const std::string path = data_source(connection_string);
+    // SQLite reads "" and ":memory:" as requests for a new empty database;
+    // a host database is always an existing file.
+    if (path.empty() || path.front() == ':')
+        raise(err::kFileNotFound, "Fichier de base de données introuvable : "_w + path);
     sqlite3* db = nullptr;
     // Paths are the platform's own (UTF-8 on Linux), not component text.
     const int rc = sqlite3_open_v2(path.c_str(), &db,
@@ -221,8 +225,9 @@ sqlite3_stmt* Connection::prepare(const std::string& sql) {
 }
 
 void Connection::release(sqlite3_stmt* stmt) {
+    // Without a cache the connection is closed, and closing it finalized
+    // every statement it had handed out: nothing is left to free.
     if (stmt && cache_) cache_->give_back(stmt);
-    else if (stmt) sqlite3_finalize(stmt);
 }
 
 void Connection::Execute(const std::string& sql) {

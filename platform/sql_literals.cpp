@@ -20,6 +20,9 @@ bool split_literals(std::string_view sql, std::string& shape,
     shape.reserve(sql.size());
     const std::size_t n = sql.size();
     std::size_t i = 0;
+    // After ORDER BY or GROUP BY a number names a result column; bound as a
+    // value it would become a constant and change what the statement does.
+    bool numbers_are_columns = false;
     while (i < n) {
         const char c = sql[i];
         if (c == '\'') {
@@ -64,7 +67,7 @@ bool split_literals(std::string_view sql, std::string& shape,
                    (c == '$' && (i == 0 || !is_ident(sql[i - 1])))) {
             // A parameter marker in the text would shift the bindings.
             return false;
-        } else if (is_digit(c) && (i == 0 || !is_ident(sql[i - 1]))) {
+        } else if (is_digit(c) && (i == 0 || !is_ident(sql[i - 1])) && !numbers_are_columns) {
             std::size_t j = i;
             bool real = false;
             while (j < n && is_digit(sql[j])) ++j;
@@ -98,7 +101,9 @@ bool split_literals(std::string_view sql, std::string& shape,
         } else if (is_ident(c)) {
             std::size_t j = i;
             while (j < n && is_ident(sql[j])) ++j;
-            shape.append(sql.substr(i, j - i));
+            const std::string_view word = sql.substr(i, j - i);
+            if (word.size() == 2 && (word[0] | 0x20) == 'b' && (word[1] | 0x20) == 'y') numbers_are_columns = true;
+            shape.append(word);
             i = j;
         } else {
             shape.push_back(c);
