@@ -80,7 +80,7 @@ std::string date_texte(std::string_view date, std::string_view pattern) {
     std::size_t i = 0;
     while (i < pattern.size()) {
         if (pattern.compare(i, 4, "yyyy") == 0) {
-            out += std::to_string(year);
+            out += std::string(y);  // four digits, as the date reading expects
             i += 4;
         } else if (pattern.compare(i, 4, "mmmm") == 0) {
             out += month_name(month);
