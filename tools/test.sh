@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything from scratch and runs the whole test suite: once in an
-# optimised build, once under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Builds everything from scratch and runs the whole test suite: in an
+# optimised build, then the fuzz corpora replayed and each fuzz target run
+# for a short while, then the suite again under AddressSanitizer and
+# UndefinedBehaviorSanitizer (its ctest summary closes the run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -8,6 +10,10 @@ jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
+
+if [ "${ONDIVAL_SKIP_FUZZ:-0}" != 1 ]; then
+  tools/fuzz.sh
+fi
 
 if [ "${ONDIVAL_SKIP_SANITIZERS:-0}" != 1 ]; then
   cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DONDIVAL_SANITIZE=ON -DONDIVAL_BENCH=OFF

@@ -1,0 +1,640 @@
+// `ondival_import_bench`: how long a club waits for the weekly import of a
+// federation export, and how close that is to what the database engine
+// needs to store the same rows.
+//
+// For each workload a seeded export is written, then imported into a fresh
+// host database, once per run. Every import runs in a child process of its
+// own (this program started again with --import-child), so its peak memory
+// is the import's alone and not the generator's or the replay's. The
+// engine's floor is measured on the rows the import left: they are written
+// out as literal INSERT statements, the way `sqlite3 .dump` writes them,
+// and replayed in one transaction into a fresh database with the same
+// schema, on the same disk, with the same default durability.
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "import/cls_ondival.h"
+#include "platform/cp1252.h"
+#include "platform/error.h"
+#include "tools/host_schema.h"
+#include "tools/sample_export.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+struct Workload {
+    const char* name;
+    ondival::tools::SampleExportOptions options;
+};
+
+// S is one club's own file, M a region's, L the whole country's with half
+// of its swimmers unknown to the licence file.
+std::vector<Workload> all_workloads() {
+    ondival::tools::SampleExportOptions s;
+    s.clubs = 1;
+    s.licences = 300;
+    s.performances = 5000;
+    s.relays = 20;
+    s.seed = 1;
+    ondival::tools::SampleExportOptions m;
+    m.clubs = 200;
+    m.licences = 15000;
+    m.performances = 60000;
+    m.relays = 2000;
+    m.seed = 1;
+    ondival::tools::SampleExportOptions l;
+    l.clubs = 1500;
+    l.licences = 100000;
+    l.performances = 300000;
+    l.relays = 20000;
+    l.unknown = 0.5;
+    l.seed = 1;
+    return {{"S", s}, {"M", m}, {"L", l}};
+}
+
+struct Options {
+    std::string workload = "all";
+    int runs = 3;
+    bool quick = false;  // L imported once
+    std::string keep;    // keep every file in this directory
+    double unknown = -1; // when set, every workload's share of unknown swimmers
+};
+
+void usage(FILE* out) {
+    std::fputs(
+        "Usage: ondival_import_bench [--workload S|M|L|all] [--runs N] [--quick] [--keep DIR]\n"
+        "                            [--unknown X]\n"
+        "\n"
+        "Imports seeded federation exports into fresh host databases and compares\n"
+        "the time with the engine's floor (the rows left by the import replayed as\n"
+        "literal INSERT statements in one transaction).\n"
+        "\n"
+        "  --workload W  S (1 club, 300 licences, 5,000 performances), M (200 clubs,\n"
+        "                15,000 licences, 60,000 performances, 2,000 relays),\n"
+        "                L (1,500 clubs, 100,000 licences, 300,000 performances,\n"
+        "                20,000 relays, half the swimmers unknown) or all (default)\n"
+        "  --runs N      imports (and replays) per workload; medians are shown (default 3)\n"
+        "  --quick       import L only once, whatever --runs says\n"
+        "  --keep DIR    write exports and databases under DIR and leave them there\n"
+        "  --unknown X   give every workload this share X (0 to 1) of performances\n"
+        "                whose swimmer is not in licence.txt, to compare sizes on the\n"
+        "                same mix (by default S and M have 0.2, L 0.5)\n",
+        out);
+}
+
+// ---------------------------------------------------------------------------
+// The import, in a child process.
+
+// The peak resident memory of this process since its exec, in kB. Not
+// ru_maxrss: Linux carries the parent's peak over into a child's ru_maxrss
+// through fork and exec, and the parent holds the floor's dumps. VmHWM
+// belongs to the address space exec gave this process alone. 0 when /proc
+// cannot tell.
+long peak_since_exec_kb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+    return 0;
+}
+
+// Runs one import and prints "<true|false|error> <seconds> <peak kB> [message]".
+int import_child(const std::string& db, const std::string& source, const std::string& scratch,
+                 const std::string& trace) {
+    std::optional<bool> result;
+    std::string message;
+    const Clock::time_point start = Clock::now();
+    try {
+        ondival::clsOndival component;
+        result = component.bimport_perf(db, source, scratch, trace, nullptr);
+    } catch (...) {
+        const ondival::platform::Error error = ondival::platform::current_error();
+        message = "Erreur n° " + std::to_string(error.number) + ": " +
+                  ondival::platform::cp1252_to_utf8(error.description);
+    }
+    const double seconds = seconds_since(start);
+    std::printf("%s %.6f %ld %s\n", result ? (*result ? "true" : "false") : "error", seconds,
+                peak_since_exec_kb(), message.c_str());
+    return 0;
+}
+
+struct ImportRun {
+    bool ok = false;
+    double seconds = 0;
+    double cpu_seconds = 0;  // the child's user + system time
+    long peak_kb = 0;        // the child's own peak resident memory
+    std::string problem;
+};
+
+ImportRun run_import(const std::string& self, const std::string& db, const std::string& source,
+                     const std::string& scratch, const std::string& trace) {
+    ImportRun run;
+    int out[2];
+    if (pipe(out) != 0) {
+        run.problem = std::string("pipe: ") + std::strerror(errno);
+        return run;
+    }
+    const pid_t pid = fork();
+    if (pid < 0) {
+        run.problem = std::string("fork: ") + std::strerror(errno);
+        close(out[0]);
+        close(out[1]);
+        return run;
+    }
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        close(out[1]);
+        const char* argv[] = {self.c_str(), "--import-child", db.c_str(), source.c_str(),
+                              scratch.c_str(), trace.c_str(), nullptr};
+        execv(self.c_str(), const_cast<char* const*>(argv));
+        std::fprintf(stderr, "ondival_import_bench: cannot start %s: %s\n", self.c_str(), std::strerror(errno));
+        _exit(127);
+    }
+    close(out[1]);
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = read(out[0], buffer, sizeof buffer);
+        if (n > 0) {
+            text.append(buffer, static_cast<std::size_t>(n));
+        } else if (n == 0 || errno != EINTR) {
+            break;
+        }
+    }
+    close(out[0]);
+    int status = 0;
+    struct rusage usage {};
+    while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+    }
+    run.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        run.problem = "the import process ended abnormally: " + text;
+        return run;
+    }
+    char verdict[16] = {};
+    double seconds = 0;
+    long peak_kb = 0;
+    int consumed = 0;
+    if (std::sscanf(text.c_str(), "%15s %lf %ld %n", verdict, &seconds, &peak_kb, &consumed) < 3) {
+        run.problem = "unreadable answer from the import process: " + text;
+        return run;
+    }
+    run.seconds = seconds;
+    run.peak_kb = peak_kb > 0 ? peak_kb : usage.ru_maxrss;
+    if (std::strcmp(verdict, "true") != 0) {
+        std::string rest = text.substr(static_cast<std::size_t>(consumed));
+        while (!rest.empty() && (rest.back() == '\n' || rest.back() == ' ')) rest.pop_back();
+        run.problem = std::string("bimport_perf gave ") + verdict + (rest.empty() ? "" : ": " + rest);
+        return run;
+    }
+    run.ok = true;
+    return run;
+}
+
+// ---------------------------------------------------------------------------
+// The engine's floor.
+
+constexpr std::array<const char*, 5> kImportedTables = {"Club", "Licence", "Selection", "Liffn",
+                                                        "Liffn_relais"};
+
+class Db {
+public:
+    explicit Db(const std::string& path) {
+        if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+            problem_ = "cannot open " + path + ": " + sqlite3_errmsg(db_);
+            sqlite3_close(db_);
+            db_ = nullptr;
+        }
+    }
+    ~Db() {
+        if (db_) sqlite3_close(db_);
+    }
+    Db(const Db&) = delete;
+    Db& operator=(const Db&) = delete;
+
+    sqlite3* get() const { return db_; }
+    const std::string& problem() const { return problem_; }
+
+    bool exec(const char* sql, std::string& problem) {
+        char* message = nullptr;
+        if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) == SQLITE_OK) return true;
+        problem = message ? message : sqlite3_errmsg(db_);
+        sqlite3_free(message);
+        return false;
+    }
+
+    std::optional<long long> count(const std::string& table) {
+        sqlite3_stmt* s = nullptr;
+        std::optional<long long> n;
+        if (sqlite3_prepare_v2(db_, ("SELECT COUNT(*) FROM " + table).c_str(), -1, &s, nullptr) == SQLITE_OK &&
+            sqlite3_step(s) == SQLITE_ROW)
+            n = sqlite3_column_int64(s, 0);
+        sqlite3_finalize(s);
+        return n;
+    }
+
+private:
+    sqlite3* db_ = nullptr;
+    std::string problem_;
+};
+
+// One value as `.dump` writes it: reals with the fewest digits that read
+// back the same, texts quoted with their quotes doubled, blobs in hex.
+void append_value(sqlite3_stmt* s, int column, std::string& out) {
+    switch (sqlite3_column_type(s, column)) {
+        case SQLITE_NULL:
+            out += "NULL";
+            break;
+        case SQLITE_INTEGER:
+            out += std::to_string(sqlite3_column_int64(s, column));
+            break;
+        case SQLITE_FLOAT: {
+            const double r = sqlite3_column_double(s, column);
+            char text[64];
+            std::snprintf(text, sizeof text, "%.15g", r);
+            if (std::strtod(text, nullptr) != r) std::snprintf(text, sizeof text, "%.20e", r);
+            out += text;
+            break;
+        }
+        case SQLITE_TEXT: {
+            const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(s, column));
+            const std::string_view text(bytes, static_cast<std::size_t>(sqlite3_column_bytes(s, column)));
+            out += '\'';
+            for (const char c : text) {
+                out += c;
+                if (c == '\'') out += '\'';
+            }
+            out += '\'';
+            break;
+        }
+        default: {
+            const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(s, column));
+            const int n = sqlite3_column_bytes(s, column);
+            static constexpr char kHex[] = "0123456789abcdef";
+            out += "X'";
+            for (int i = 0; i < n; ++i) {
+                out += kHex[bytes[i] >> 4];
+                out += kHex[bytes[i] & 15];
+            }
+            out += '\'';
+            break;
+        }
+    }
+}
+
+struct Dump {
+    std::string script;  // BEGIN; one INSERT per row; COMMIT;
+    std::array<long long, kImportedTables.size()> rows{};
+    long long total_rows = 0;
+};
+
+bool dump_imported_rows(const std::string& path, Dump& dump, std::string& problem) {
+    Db db(path);
+    if (!db.get()) {
+        problem = db.problem();
+        return false;
+    }
+    dump.script = "BEGIN;\n";
+    for (std::size_t t = 0; t < kImportedTables.size(); ++t) {
+        const std::string table = kImportedTables[t];
+        sqlite3_stmt* s = nullptr;
+        if (sqlite3_prepare_v2(db.get(), ("SELECT * FROM " + table).c_str(), -1, &s, nullptr) != SQLITE_OK) {
+            problem = "cannot read " + table + ": " + sqlite3_errmsg(db.get());
+            return false;
+        }
+        const int columns = sqlite3_column_count(s);
+        int rc;
+        while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+            dump.script += "INSERT INTO " + table + " VALUES(";
+            for (int c = 0; c < columns; ++c) {
+                if (c) dump.script += ',';
+                append_value(s, c, dump.script);
+            }
+            dump.script += ");\n";
+            ++dump.rows[t];
+        }
+        sqlite3_finalize(s);
+        if (rc != SQLITE_DONE) {
+            problem = "cannot read " + table + ": " + sqlite3_errmsg(db.get());
+            return false;
+        }
+        dump.total_rows += dump.rows[t];
+    }
+    dump.script += "COMMIT;\n";
+    return true;
+}
+
+// Replays the dump into a fresh host database emptied of its reference
+// rows in the five tables (the "Null" licence comes back with the dump).
+// Only the replay is timed. Returns a negative time on failure.
+double replay(const Dump& dump, const std::string& path, std::string& problem) {
+    if (std::string e = ondival::tools::create_host_database(path); !e.empty()) {
+        problem = e;
+        return -1;
+    }
+    Db db(path);
+    if (!db.get()) {
+        problem = db.problem();
+        return -1;
+    }
+    for (const char* table : kImportedTables)
+        if (!db.exec(("DELETE FROM " + std::string(table)).c_str(), problem)) return -1;
+    if (!db.exec("DELETE FROM sqlite_sequence", problem)) return -1;
+
+    const Clock::time_point start = Clock::now();
+    if (!db.exec(dump.script.c_str(), problem)) {
+        problem = "replay: " + problem;
+        return -1;
+    }
+    const double seconds = seconds_since(start);
+
+    for (std::size_t t = 0; t < kImportedTables.size(); ++t)
+        if (db.count(kImportedTables[t]) != dump.rows[t]) {
+            problem = std::string("replay left a different number of rows in ") + kImportedTables[t];
+            return -1;
+        }
+    return seconds;
+}
+
+// ---------------------------------------------------------------------------
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+long long count_lines(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    long long lines = 0;
+    char buffer[1 << 16];
+    bool last_was_newline = true;
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        const std::streamsize n = in.gcount();
+        for (std::streamsize i = 0; i < n; ++i)
+            if (buffer[i] == '\n') ++lines;
+        last_was_newline = buffer[n - 1] == '\n';
+    }
+    if (!last_was_newline) ++lines;
+    return lines;
+}
+
+struct Figures {
+    std::string name;
+    long long lines = 0;
+    long long rows = 0;
+    int runs = 0;
+    double import_s = 0;
+    double cpu_s = 0;  // of the whole import process, start-up included
+    double floor_s = 0;
+    double peak_mb = 0;
+    double us_per_line() const { return import_s * 1e6 / static_cast<double>(lines); }
+    double lines_per_s() const { return static_cast<double>(lines) / import_s; }
+    double ratio() const { return import_s / floor_s; }
+};
+
+// One workload through its runs. Each run is an import followed at once by
+// a replay of the floor, and the runs of all workloads are taken in turns,
+// so that a slow spell of the machine falls on import and floor, and on M
+// and L, alike instead of on one figure only.
+class WorkloadBench {
+public:
+    WorkloadBench(const Workload& w, int runs, fs::path dir, bool keep)
+        : w_(w), runs_(runs), dir_(std::move(dir)), keep_(keep) {}
+
+    int runs() const { return runs_; }
+    const char* name() const { return w_.name; }
+
+    bool generate(std::string& problem) {
+        std::error_code ec;
+        fs::create_directories(dir_, ec);
+        const Clock::time_point start = Clock::now();
+        if (std::string e = ondival::tools::generate_sample_export(source(), w_.options); !e.empty()) {
+            problem = "generate: " + e;
+            return false;
+        }
+        const double seconds = seconds_since(start);
+        lines_ = count_lines(source() / "club.txt") + count_lines(source() / "licence.txt") +
+                 count_lines(source() / "liffn.txt");
+        std::fprintf(stderr, "%s: export of %lld lines written in %.2f s\n", w_.name, lines_, seconds);
+        return true;
+    }
+
+    // Run r (from 1): a fresh host database, one import in a child process,
+    // then one replay of the rows the first import left.
+    bool run(const std::string& self, int r, std::string& problem) {
+        std::error_code ec;
+        const fs::path run_dir = dir_ / ("run" + std::to_string(r));
+        fs::create_directories(run_dir / "scratch", ec);
+        const fs::path db = run_dir / "club.db";
+        if (std::string e = ondival::tools::create_host_database(db.string()); !e.empty()) {
+            problem = "init: " + e;
+            return false;
+        }
+        const ImportRun import = run_import(self, db.string(), source().string(), (run_dir / "scratch").string(),
+                                            (run_dir / "trace.txt").string());
+        if (!import.ok) {
+            problem = import.problem;
+            return false;
+        }
+        import_times_.push_back(import.seconds);
+        cpu_times_.push_back(import.cpu_seconds);
+        peak_kb_ = std::max(peak_kb_, import.peak_kb);
+
+        if (r == 1) {
+            if (!dump_imported_rows(db.string(), dump_, problem)) return false;
+            if (dump_.rows[3] == 0) {
+                problem = "the import left no performance in Liffn";
+                return false;
+            }
+        }
+        const fs::path floor_db = run_dir / "floor.db";
+        const double floor = replay(dump_, floor_db.string(), problem);
+        if (floor < 0) return false;
+        floor_times_.push_back(floor);
+        std::fprintf(stderr, "%s: run %d/%d  import %.3f s (cpu %.3f s, %.1f MB)  floor %.3f s\n", w_.name, r,
+                     runs_, import.seconds, import.cpu_seconds, static_cast<double>(import.peak_kb) / 1024.0,
+                     floor);
+        if (!keep_) fs::remove_all(run_dir, ec);
+        return true;
+    }
+
+    Figures figures() const {
+        Figures f;
+        f.name = w_.name;
+        f.lines = lines_;
+        f.rows = dump_.total_rows;
+        f.runs = runs_;
+        f.import_s = median(import_times_);
+        f.cpu_s = median(cpu_times_);
+        f.floor_s = median(floor_times_);
+        f.peak_mb = static_cast<double>(peak_kb_) / 1024.0;
+        return f;
+    }
+
+private:
+    fs::path source() const { return dir_ / "export"; }
+
+    Workload w_;
+    int runs_;
+    fs::path dir_;
+    bool keep_;
+    long long lines_ = 0;
+    Dump dump_;
+    std::vector<double> import_times_, cpu_times_, floor_times_;
+    long peak_kb_ = 0;
+};
+
+bool parse(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        const bool has_value = i + 1 < argc;
+        if (arg == "--workload" && has_value) {
+            o.workload = argv[++i];
+            if (o.workload != "S" && o.workload != "M" && o.workload != "L" && o.workload != "all") return false;
+        } else if (arg == "--runs" && has_value) {
+            char* end = nullptr;
+            const long n = std::strtol(argv[++i], &end, 10);
+            if (*end || n < 1 || n > 100) return false;
+            o.runs = static_cast<int>(n);
+        } else if (arg == "--quick") {
+            o.quick = true;
+        } else if (arg == "--unknown" && has_value) {
+            char* end = nullptr;
+            o.unknown = std::strtod(argv[++i], &end);
+            if (*end || !(o.unknown >= 0 && o.unknown <= 1)) return false;
+        } else if (arg == "--keep" && has_value) {
+            o.keep = argv[++i];
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+const Figures* find(const std::vector<Figures>& all, const char* name) {
+    for (const Figures& f : all)
+        if (f.name == name) return &f;
+    return nullptr;
+}
+
+void print_checks(const std::vector<Figures>& all) {
+    const Figures* m = find(all, "M");
+    const Figures* l = find(all, "L");
+    std::printf("\n");
+    if (l)
+        std::printf("%s  L import/floor %.2f <= 2.0\n", l->ratio() <= 2.0 ? "PASS" : "FAIL", l->ratio());
+    else
+        std::printf("SKIP  L import/floor <= 2.0 (L not run)\n");
+    if (l && m)
+        std::printf("%s  L us/line %.2f <= 1.3 x M us/line %.2f = %.2f (L/M %.2f)\n",
+                    l->us_per_line() <= 1.3 * m->us_per_line() ? "PASS" : "FAIL", l->us_per_line(),
+                    m->us_per_line(), 1.3 * m->us_per_line(), l->us_per_line() / m->us_per_line());
+    else
+        std::printf("SKIP  L us/line <= 1.3 x M us/line (needs M and L)\n");
+    if (l)
+        std::printf("%s  L peak memory %.1f MB < 150 MB\n", l->peak_mb < 150.0 ? "PASS" : "FAIL", l->peak_mb);
+    else
+        std::printf("SKIP  L peak memory < 150 MB (L not run)\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 6 && std::string_view(argv[1]) == "--import-child")
+        return import_child(argv[2], argv[3], argv[4], argv[5]);
+
+    Options o;
+    if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
+        usage(stdout);
+        return 0;
+    }
+    if (!parse(argc, argv, o)) {
+        usage(stderr);
+        return 2;
+    }
+
+    std::error_code ec;
+    const std::string self = fs::read_symlink("/proc/self/exe", ec).string();
+    if (ec) {
+        std::fprintf(stderr, "ondival_import_bench: cannot find its own executable: %s\n", ec.message().c_str());
+        return 2;
+    }
+
+    fs::path base;
+    if (!o.keep.empty()) {
+        base = o.keep;
+        fs::create_directories(base, ec);
+    } else {
+        std::string tmpl = (fs::temp_directory_path() / "ondival-bench-XXXXXX").string();
+        if (!mkdtemp(tmpl.data())) {
+            std::fprintf(stderr, "ondival_import_bench: mkdtemp: %s\n", std::strerror(errno));
+            return 2;
+        }
+        base = tmpl;
+    }
+
+    std::vector<WorkloadBench> benches;
+    for (Workload w : all_workloads()) {
+        if (o.workload != "all" && o.workload != w.name) continue;
+        if (o.unknown >= 0) w.options.unknown = o.unknown;
+        const int runs = (o.quick && std::string_view(w.name) == "L") ? 1 : o.runs;
+        benches.emplace_back(w, runs, base / w.name, !o.keep.empty());
+    }
+
+    std::string problem;
+    bool ok = true;
+    for (WorkloadBench& b : benches)
+        if (ok && !b.generate(problem)) {
+            std::fprintf(stderr, "ondival_import_bench: %s: %s\n", b.name(), problem.c_str());
+            ok = false;
+        }
+    for (int r = 1; ok && r <= o.runs; ++r)
+        for (WorkloadBench& b : benches)
+            if (ok && r <= b.runs() && !b.run(self, r, problem)) {
+                std::fprintf(stderr, "ondival_import_bench: %s: %s\n", b.name(), problem.c_str());
+                ok = false;
+            }
+    if (o.keep.empty()) fs::remove_all(base, ec);
+    if (!ok) return 1;
+
+    std::vector<Figures> results;
+    for (const WorkloadBench& b : benches) results.push_back(b.figures());
+
+    std::printf("%-8s %8s %8s %5s %10s %10s %8s %8s %9s %7s %8s\n", "workload", "lines", "rows", "runs",
+                "import s", "lines/s", "us/line", "cpu s", "floor s", "ratio", "peak MB");
+    for (const Figures& f : results)
+        std::printf("%-8s %8lld %8lld %5d %10.3f %10.0f %8.2f %8.3f %9.3f %7.2f %8.1f\n", f.name.c_str(), f.lines,
+                    f.rows, f.runs, f.import_s, f.lines_per_s(), f.us_per_line(), f.cpu_s, f.floor_s, f.ratio(),
+                    f.peak_mb);
+    if (o.workload == "all" || o.workload == "L") print_checks(results);
+    if (!o.keep.empty()) std::printf("\nFiles kept under %s\n", base.c_str());
+    return 0;
+}

@@ -1,0 +1,247 @@
+// A club's import killed outright (power cut, the host killed from the task
+// manager) at several points of a mid-size export: the database must come
+// back intact, hold no staged performance and no half-attached
+// competition, and the same import run again must end with the clubs,
+// licences, selections and performances an uninterrupted import gives.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/test_support.h"
+
+namespace ondival::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// What one run of `ondival import` came to.
+struct Outcome {
+    bool killed = false;  // the signal reached a running import
+    int exit_code = -1;   // when it ended on its own
+};
+
+// Starts the command-line host with no terminal and no output, as a
+// host's background job would run it.
+pid_t start(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+pid_t start_import(const std::string& db, const fs::path& source, const fs::path& scratch, const fs::path& trace) {
+    return start({ONDIVAL_CLI, "import", db, source.string(), scratch.string(), trace.string(), "--quiet"});
+}
+
+Outcome wait_for(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+    }
+    Outcome run;
+    run.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+// One import, killed after `delay` unless it is over by then. Each run gets
+// a scratch directory of its own, as a host gives each call a fresh one.
+Outcome import_killed_after(const std::string& db, const fs::path& source, const ScratchDir& dir,
+                        Clock::duration delay) {
+    static int serial = 0;
+    const fs::path scratch = dir.path() / ("tmp" + std::to_string(++serial));
+    fs::create_directories(scratch);
+    const pid_t pid = start_import(db, source, scratch, dir.path() / ("trace" + std::to_string(serial) + ".txt"));
+    std::this_thread::sleep_for(delay);
+    kill(pid, SIGKILL);
+    return wait_for(pid);
+}
+
+Outcome import_to_the_end(const std::string& db, const fs::path& source, const ScratchDir& dir) {
+    static int serial = 0;
+    const fs::path scratch = dir.path() / ("full" + std::to_string(++serial));
+    fs::create_directories(scratch);
+    return wait_for(start_import(db, source, scratch, dir.path() / ("full" + std::to_string(serial) + ".txt")));
+}
+
+// The rows an import means to leave, by their natural keys rather than
+// their row numbers, so two databases can be compared line by line.
+std::vector<std::string> clubs(const std::string& db) {
+    return sql(db, "SELECT Code_federal || '|' || IFNULL(Intitule, '') || '|' || IFNULL(Selection, '')"
+                   " FROM Club ORDER BY 1");
+}
+std::vector<std::string> licences(const std::string& db) {
+    return sql(db, "SELECT Code_club || '|' || licence || '|' || IFNULL(Nom, '') || '|' || IFNULL(Prenom, '')"
+                   " || '|' || IFNULL(Date_Naissance, '') || '|' || IFNULL(Type_licence, '')"
+                   " FROM Licence ORDER BY 1");
+}
+std::vector<std::string> selections(const std::string& db) {
+    return sql(db, "SELECT s.Code_Sel || '|' || l.Code_club || '|' || l.licence"
+                   " FROM Selection s JOIN Licence l ON l.Num = s.Num_Lic ORDER BY 1");
+}
+// The performances of the newest competition, each with its swimmer.
+std::vector<std::string> last_performances(const std::string& db) {
+    return sql(db, "SELECT l.Code_club || '|' || l.licence || '|' || p.Code_epreuve || '|' || p.Type_bassin"
+                   " || '|' || p.Date_perf || '|' || p.Tps || '|' || IFNULL(p.Age, '')"
+                   " FROM Liffn p JOIN Licence l ON l.Num = p.Num_Lic"
+                   " WHERE p.Num_compet = (SELECT MAX(AutoNum) FROM Rcomp) ORDER BY 1");
+}
+
+long number(const std::string& db, const std::string& statement) { return std::stol(sql1(db, statement)); }
+
+// One export and one uninterrupted import of it, shared by every case:
+// what each interrupted database is held to, and the time the kill points
+// are spread over.
+struct Reference {
+    ScratchDir dir;
+    fs::path source = dir.path() / "export";
+    std::string db;
+    Clock::duration duration{};
+    long individuals = 0, relays = 0;  // lines of liffn.txt
+    std::vector<std::string> clubs, licences, selections, performances;
+};
+
+const Reference& reference() {
+    static const std::unique_ptr<Reference> made = [] {
+        auto r = std::make_unique<Reference>();
+        const Outcome generated = wait_for(start({ONDIVAL_CLI, "generate", r->source.string(), "--clubs", "100",
+                                                  "--licences", "5000", "--performances", "20000", "--relays",
+                                                  "500"}));
+        if (generated.exit_code != 0) throw std::runtime_error("ondival generate failed");
+        // A relay line's licence field (column 16) starts with R.
+        const std::string liffn = read_bytes(r->source / "liffn.txt");
+        for (std::size_t from = 0; from < liffn.size();) {
+            std::size_t end = liffn.find("\r\n", from);
+            if (end == std::string::npos) end = liffn.size();
+            if (end > from) ++(end - from > 15 && liffn[from + 15] == 'R' ? r->relays : r->individuals);
+            from = end + 2;
+        }
+        r->db = make_host_database(r->dir, "reference.db");
+        const auto started = Clock::now();
+        const Outcome run = import_to_the_end(r->db, r->source, r->dir);
+        r->duration = Clock::now() - started;
+        if (run.exit_code != 0) throw std::runtime_error("the uninterrupted import failed");
+        r->clubs = clubs(r->db);
+        r->licences = licences(r->db);
+        r->selections = selections(r->db);
+        r->performances = last_performances(r->db);
+        return r;
+    }();
+    return *made;
+}
+
+class Interruption : public ::testing::TestWithParam<double> {
+protected:
+    void SetUp() override {
+        const Reference& r = reference();
+        ASSERT_EQ(number(r.db, "SELECT COUNT(*) FROM Liffn"), r.individuals);
+        ASSERT_EQ(number(r.db, "SELECT COUNT(*) FROM Liffn_relais"), r.relays);
+        ASSERT_GT(r.relays, 0);
+        ASSERT_FALSE(r.selections.empty()) << "the export should hold selection records";
+    }
+
+    // What an interrupted database must hold at any moment: an intact
+    // file, no staged performance, and every competition either complete
+    // or absent.
+    static void expect_consistent(const std::string& db) {
+        const Reference& r = reference();
+        EXPECT_EQ(sql1(db, "PRAGMA integrity_check"), "ok");
+        EXPECT_EQ(number(db, "SELECT COUNT(*) FROM Liffn WHERE Num_compet = -1"), 0);
+        EXPECT_EQ(number(db, "SELECT COUNT(*) FROM Liffn_relais WHERE Num_compet = -1"), 0);
+        EXPECT_EQ(sql(db, "SELECT AutoNum FROM Rcomp"
+                          " WHERE (SELECT COUNT(*) FROM Liffn WHERE Num_compet = AutoNum) <> " +
+                              std::to_string(r.individuals) +
+                              " OR (SELECT COUNT(*) FROM Liffn_relais WHERE Num_compet = AutoNum) <> " +
+                              std::to_string(r.relays)),
+                  std::vector<std::string>{})
+            << "competitions half attached";
+        EXPECT_EQ(number(db, "SELECT COUNT(*) FROM Liffn WHERE Num_compet NOT IN (SELECT AutoNum FROM Rcomp)") +
+                      number(db, "SELECT COUNT(*) FROM Liffn_relais"
+                                 " WHERE Num_compet NOT IN (SELECT AutoNum FROM Rcomp)"),
+                  0)
+            << "performances attached to no competition";
+    }
+
+    // After the import was run again to its end: what the reference holds,
+    // with the performances attached once per import that got that far.
+    static void expect_as_uninterrupted(const std::string& db) {
+        const Reference& r = reference();
+        expect_consistent(db);
+        EXPECT_EQ(sql1(db, "SELECT LastClose FROM Info"), "1");
+        EXPECT_EQ(clubs(db), r.clubs);
+        EXPECT_EQ(licences(db), r.licences);
+        EXPECT_EQ(selections(db), r.selections);
+        EXPECT_EQ(last_performances(db), r.performances);
+    }
+
+    static Clock::duration at(double fraction) {
+        return std::chrono::duration_cast<Clock::duration>(reference().duration * fraction);
+    }
+};
+
+// The fraction of an uninterrupted import's time after which it is killed:
+// from the club file to the disconnection.
+TEST_P(Interruption, KilledImportRunAgainEndsAsAnUninterruptedOne) {
+    const ScratchDir dir;
+    const std::string db = make_host_database(dir);
+
+    const Outcome killed = import_killed_after(db, reference().source, dir, at(GetParam()));
+    if (!killed.killed) {
+        EXPECT_EQ(killed.exit_code, 0) << "an import that ended before the kill must succeed";
+    }
+    const long competitions = number(db, "SELECT COUNT(*) FROM Rcomp");
+    EXPECT_LE(competitions, 1);
+    expect_consistent(db);
+
+    const Outcome again = import_to_the_end(db, reference().source, dir);
+    EXPECT_EQ(again.exit_code, 0);
+    expect_as_uninterrupted(db);
+    EXPECT_EQ(number(db, "SELECT COUNT(*) FROM Rcomp"), competitions + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(AcrossTheImport, Interruption, ::testing::Values(0.05, 0.25, 0.45, 0.65, 0.85),
+                         [](const ::testing::TestParamInfo<double>& info) {
+                             return "At" + std::to_string(static_cast<int>(info.param * 100)) + "Percent";
+                         });
+
+// A club that keeps losing power: the same database interrupted at every
+// point in turn, each attempt starting from what the last one left.
+TEST_F(Interruption, RepeatedKillsOnOneDatabaseLoseAndDuplicateNothing) {
+    const ScratchDir dir;
+    const std::string db = make_host_database(dir);
+    int interrupted = 0;
+    for (double fraction : {0.85, 0.65, 0.45, 0.25, 0.05}) {
+        SCOPED_TRACE("killed at " + std::to_string(fraction));
+        const Outcome killed = import_killed_after(db, reference().source, dir, at(fraction));
+        interrupted += killed.killed ? 1 : 0;
+        expect_consistent(db);
+    }
+    EXPECT_GE(interrupted, 3) << "most kills should land while the import runs";
+    const long competitions = number(db, "SELECT COUNT(*) FROM Rcomp");
+
+    EXPECT_EQ(import_to_the_end(db, reference().source, dir).exit_code, 0);
+    expect_as_uninterrupted(db);
+    EXPECT_EQ(number(db, "SELECT COUNT(*) FROM Rcomp"), competitions + 1);
+}
+
+}  // namespace
+}  // namespace ondival::test
