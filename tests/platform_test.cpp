@@ -401,8 +401,10 @@ TEST_F(DatabaseAccess, QueryResultTable) {
                                                     {"select 'abc'", platform::err::kTypeMismatch},
                                                     {"select 1 where 0 = 1", 3021},
                                                     {"select 3000000000", platform::err::kOverflow}};
-    for (const auto& [statement, number] : failures)
-        EXPECT_EQ(error_number([&] { requete_valeur(statement); }), number) << statement;
+    for (const auto& failure : failures) {
+        const char* statement = failure.first;
+        EXPECT_EQ(error_number([&] { requete_valeur(statement); }), failure.second) << statement;
+    }
     EXPECT_FALSE(cst().objRecordset->IsOpen());
 }
 
