@@ -25,14 +25,6 @@ namespace {
 using platform::cp1252_to_utf8;
 using platform::utf8_to_cp1252;
 
-int error_number(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const platform::Failure& e) {
-        return e.error().number;
-    }
-    return 0;
-}
 
 bool undefined_in_1252(int b) { return b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D; }
 

@@ -10,6 +10,7 @@
 
 #include "import/cls_ondival.h"
 #include "platform/cp1252.h"
+#include "platform/error.h"
 #include "tools/host_schema.h"
 
 namespace ondival::test {
@@ -83,6 +84,15 @@ std::string PerfLine::str() const {
     for (std::size_t i = 0; i < 10; ++i) s += pad(i < relayeurs.size() ? relayeurs[i] : "", 6);
     s += pad(codifs, 4) + pad(passage, 1);
     return s;
+}
+
+int error_number(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const platform::Failure& e) {
+        return e.error().number;
+    }
+    return 0;
 }
 
 std::string make_host_database(const ScratchDir& dir, const std::string& name) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,9 @@ struct PerfLine {
     std::string codifs = "NNNN", passage = "";
     std::string str() const;
 };
+
+// The number of the platform error f raises, 0 when it raises none.
+int error_number(const std::function<void()>& f);
 
 // A host database as `ondival init` creates it.
 std::string make_host_database(const ScratchDir& dir, const std::string& name = "club.db");

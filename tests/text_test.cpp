@@ -75,14 +75,6 @@ TEST(AccentMap, LoadingTwiceKeepsFourteenPairs) {
     EXPECT_EQ(capitals.Item(14), "C");
 }
 
-int error_number(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const platform::Failure& e) {
-        return e.error().number;
-    }
-    return 0;
-}
 
 TEST(KeyedListTest, KeysIgnoreLetterCaseAccentedLettersIncluded) {
     TextList list;
