@@ -1,14 +1,7 @@
 #include "platform/database.h"
 
-#include <sqlite3.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <unordered_map>
-#include <vector>
-
 #include "platform/cp1252.h"
+#include "platform/database_engine.h"
 #include "platform/error.h"
 #include "platform/sql_literals.h"
 
@@ -18,18 +11,11 @@ namespace {
 thread_local long t_fail_at = 0;
 thread_local long t_statements = 0;
 
-// Counts a statement and fails it when the test switch says so.
+// Counts a statement and fails it when the test switch says so. The error
+// is the one a failing disk gives on a file database (SQLite's I/O error).
 void count_statement() {
     ++t_statements;
-    if (t_fail_at > 0 && t_statements == t_fail_at)
-        raise(SQLITE_IOERR, "disk I/O error (injected)");
-}
-
-bool only_blanks(const char* tail) {
-    for (; tail && *tail; ++tail)
-        if (*tail != ' ' && *tail != '\t' && *tail != '\r' && *tail != '\n')
-            return false;
-    return true;
+    if (t_fail_at > 0 && t_statements == t_fail_at) raise(10, "disk I/O error (injected)");
 }
 
 std::string data_source(const std::string& cs) {
@@ -39,10 +25,20 @@ std::string data_source(const std::string& cs) {
     if (start == std::string::npos) return cs;  // a bare path
     const auto from = start + kSource.size();
     // The key part is looked for from the right, so a ';' inside the path
-    // does not cut it short.
+    // (or a server password) does not cut it short.
     auto end = cs.rfind(kKey);
     if (end == std::string::npos || end < from) end = cs.find(';', from);
     return cs.substr(from, end == std::string::npos ? std::string::npos : end - from);
+}
+
+const Statement& statement_of(const std::string& sql) {
+    thread_local Statement st;
+    st.split = split_literals(sql, st.shape, st.literals);
+    if (!st.split) {
+        st.shape = sql;
+        st.literals.clear();
+    }
+    return st;
 }
 
 }  // namespace
@@ -54,262 +50,90 @@ void inject_statement_failure(long k) {
 
 long statements_run() { return t_statements; }
 
-// One prepared statement per statement shape. The import runs a handful of
-// shapes hundreds of thousands of times; preparing each once keeps the
-// engine's parser out of the per-line cost.
-class StatementCache {
-public:
-    explicit StatementCache(sqlite3* db) : db_(db) {}
-    ~StatementCache() {
-        for (auto& [shape, s] : idle_)
-            if (s) sqlite3_finalize(s);
-        for (auto& [s, shape] : busy_) sqlite3_finalize(s);
-    }
-
-    // A statement for `shape`, reused when one is idle. `tail` receives what
-    // follows the first statement of a freshly prepared text.
-    sqlite3_stmt* take(const std::string& shape, int& rc, const char** tail) {
-        rc = SQLITE_OK;
-        *tail = "";
-        sqlite3_stmt* s = nullptr;
-        auto it = idle_.find(shape);
-        if (it != idle_.end() && it->second) {
-            s = it->second;
-            it->second = nullptr;
-        } else {
-            rc = sqlite3_prepare_v3(db_, shape.c_str(), static_cast<int>(shape.size()),
-                                    SQLITE_PREPARE_PERSISTENT, &s, tail);
-            if (rc != SQLITE_OK || !s) return s;
-        }
-        busy_.emplace(s, shape);
-        return s;
-    }
-
-    // Statements whose text held more than one statement are never kept.
-    void discard(sqlite3_stmt* s) {
-        busy_.erase(s);
-        sqlite3_finalize(s);
-    }
-
-    void give_back(sqlite3_stmt* s) {
-        auto it = busy_.find(s);
-        if (it == busy_.end()) {
-            sqlite3_finalize(s);
-            return;
-        }
-        std::string shape = std::move(it->second);
-        busy_.erase(it);
-        sqlite3_reset(s);
-        sqlite3_clear_bindings(s);
-        if (idle_.size() >= kMaxShapes && !idle_.count(shape)) {
-            sqlite3_finalize(s);
-            return;
-        }
-        auto& slot = idle_[shape];
-        if (slot) sqlite3_finalize(slot);
-        slot = s;
-    }
-
-private:
-    static constexpr std::size_t kMaxShapes = 128;
-    sqlite3* db_;
-    std::unordered_map<std::string, sqlite3_stmt*> idle_;
-    std::unordered_map<sqlite3_stmt*, std::string> busy_;
-};
+bool is_postgres_uri(const std::string& database) {
+    return database.rfind("postgresql://", 0) == 0 || database.rfind("postgres://", 0) == 0;
+}
 
 Connection::Connection() = default;
 
-Connection::~Connection() {
-    try {
-        Close();
-    } catch (...) {
-    }
-}
+Connection::~Connection() { Close(); }
 
-void Connection::raise_engine_error(int code) const {
-    const char* msg = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(code);
-    raise(code, utf8_to_cp1252(msg ? msg : "database error"));
+Engine& Connection::engine() {
+    if (!engine_) raise(err::kInvalidCall, "La connexion à la base n'est pas ouverte"_w);
+    return *engine_;
 }
 
 void Connection::Open(const std::string& connection_string) {
-    if (db_) raise(err::kInvalidCall, "La connexion est déjà ouverte"_w);
-    const std::string path = data_source(connection_string);
-    // SQLite reads "" and ":memory:" as requests for a new empty database;
-    // a host database is always an existing file.
-    if (path.empty() || path.front() == ':')
-        raise(err::kFileNotFound, "Fichier de base de données introuvable : "_w + path);
-    sqlite3* db = nullptr;
-    // Paths are the platform's own (UTF-8 on Linux), not component text.
-    const int rc = sqlite3_open_v2(path.c_str(), &db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
-                                   nullptr);
-    if (rc != SQLITE_OK) {
-        std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-        const int code = db ? sqlite3_extended_errcode(db) : rc;
-        sqlite3_close(db);
-        raise(code, utf8_to_cp1252(msg + " : " + path));
-    }
-    sqlite3_extended_result_codes(db, 1);
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
-    // Reading the schema now makes a file that is not a database fail here,
-    // with the engine's own message, rather than at the first statement.
-    const int check = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr,
-                                   nullptr, nullptr);
-    if (check != SQLITE_OK) {
-        std::string msg = sqlite3_errmsg(db);
-        const int code = sqlite3_extended_errcode(db);
-        sqlite3_close(db);
-        raise(code, utf8_to_cp1252(msg + " : " + path));
-    }
-    db_ = db;
-    cache_ = std::make_unique<StatementCache>(db_);
+    if (engine_) raise(err::kInvalidCall, "La connexion est déjà ouverte"_w);
+    const std::string source = data_source(connection_string);
+    engine_ = is_postgres_uri(source) ? open_postgres(source) : open_sqlite(source);
 }
 
 void Connection::Close() {
-    if (!db_) return;
-    cache_.reset();
-    if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    sqlite3_close_v2(db_);
-    db_ = nullptr;
+    if (!engine_) return;
+    engine_->close();
+    engine_.reset();
 }
 
-sqlite3_stmt* Connection::prepare(const std::string& sql) {
-    if (!db_) raise(err::kInvalidCall, "La connexion à la base n'est pas ouverte"_w);
+std::unique_ptr<Cursor> Connection::query(const std::string& sql) {
+    Engine& e = engine();
     count_statement();
-    thread_local std::string shape;
-    thread_local std::vector<SqlLiteral> literals;
-    const bool split = split_literals(sql, shape, literals);
-    if (!split) {
-        shape = sql;
-        literals.clear();
-    }
-    const std::string shape_utf8 = cp1252_to_utf8(shape);
-    int rc = SQLITE_OK;
-    const char* tail = nullptr;
-    sqlite3_stmt* stmt = cache_->take(shape_utf8, rc, &tail);
-    if (rc != SQLITE_OK) raise_engine_error(sqlite3_extended_errcode(db_));
-    if (!stmt) raise(SQLITE_ERROR, "Instruction SQL vide"_w);
-    if (!only_blanks(tail)) {
-        cache_->discard(stmt);
-        raise(SQLITE_ERROR, "Une seule instruction SQL est admise par appel"_w);
-    }
-    if (sqlite3_bind_parameter_count(stmt) != static_cast<int>(literals.size())) {
-        cache_->discard(stmt);
-        raise(SQLITE_ERROR, "Instruction SQL mal formée"_w);
-    }
-    for (std::size_t i = 0; i < literals.size(); ++i) {
-        const int idx = static_cast<int>(i + 1);
-        const SqlLiteral& lit = literals[i];
-        int brc = SQLITE_OK;
-        if (lit.kind == SqlLiteral::Kind::Text) {
-            const std::string v = cp1252_to_utf8(lit.text);
-            brc = sqlite3_bind_text(stmt, idx, v.data(), static_cast<int>(v.size()),
-                                    SQLITE_TRANSIENT);
-        } else {
-            errno = 0;
-            char* end = nullptr;
-            const long long ll = lit.kind == SqlLiteral::Kind::Integer
-                                     ? std::strtoll(lit.text.c_str(), &end, 10)
-                                     : 0;
-            if (lit.kind == SqlLiteral::Kind::Integer && errno == 0 && end && *end == 0)
-                brc = sqlite3_bind_int64(stmt, idx, ll);
-            else
-                brc = sqlite3_bind_double(stmt, idx, std::strtod(lit.text.c_str(), nullptr));
-        }
-        if (brc != SQLITE_OK) {
-            release(stmt);
-            raise_engine_error(brc);
-        }
-    }
-    return stmt;
-}
-
-void Connection::release(sqlite3_stmt* stmt) {
-    // Without a cache the connection is closed, and closing it finalized
-    // every statement it had handed out: nothing is left to free.
-    if (stmt && cache_) cache_->give_back(stmt);
+    return e.query(statement_of(sql));
 }
 
 void Connection::Execute(const std::string& sql) {
-    sqlite3_stmt* stmt = prepare(sql);
-    int rc;
-    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-    }
-    if (rc != SQLITE_DONE) {
-        const int code = sqlite3_extended_errcode(db_);
-        std::string msg = sqlite3_errmsg(db_);
-        release(stmt);
-        raise(code, utf8_to_cp1252(msg));
-    }
-    release(stmt);
-}
-
-void Connection::run_plain(const char* sql) {
-    if (!db_) raise(err::kInvalidCall, "La connexion à la base n'est pas ouverte"_w);
+    Engine& e = engine();
     count_statement();
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
-        raise_engine_error(sqlite3_extended_errcode(db_));
+    e.execute(statement_of(sql));
 }
 
-void Connection::BeginTrans() { run_plain("BEGIN IMMEDIATE"); }
-void Connection::CommitTrans() { run_plain("COMMIT"); }
+void Connection::BeginTrans() {
+    Engine& e = engine();
+    count_statement();
+    e.begin();
+}
+
+void Connection::CommitTrans() {
+    Engine& e = engine();
+    count_statement();
+    e.commit();
+}
 
 void Connection::RollbackTrans() {
-    if (db_ && !sqlite3_get_autocommit(db_))
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (engine_) engine_->rollback();
 }
 
-bool Connection::InTransaction() const { return db_ && !sqlite3_get_autocommit(db_); }
+bool Connection::InTransaction() const { return engine_ && engine_->in_transaction(); }
 
+Recordset::Recordset() = default;
 Recordset::~Recordset() { Close(); }
 
 void Recordset::Open(const std::string& sql, Connection& connection) {
     Close();
-    connection_ = &connection;
-    stmt_ = connection.prepare(sql);
-    fields_ = sqlite3_column_count(stmt_);
-    eof_ = false;
-    MoveNext();
+    cursor_ = connection.query(sql);
+    fields_ = cursor_->field_count();
+    eof_ = cursor_->eof();
 }
 
 void Recordset::MoveNext() {
-    if (!stmt_ || eof_) return;
-    const int rc = sqlite3_step(stmt_);
-    if (rc == SQLITE_ROW) return;
-    eof_ = true;
-    if (rc != SQLITE_DONE) {
-        sqlite3* db = sqlite3_db_handle(stmt_);
-        const int code = sqlite3_extended_errcode(db);
-        std::string msg = sqlite3_errmsg(db);
+    if (!cursor_ || eof_) return;
+    try {
+        cursor_->next();
+    } catch (...) {
         Close();
-        raise(code, utf8_to_cp1252(msg));
+        throw;
     }
+    eof_ = cursor_->eof();
 }
 
 std::optional<std::string> Recordset::Field(int index) const {
-    if (!stmt_ || eof_ || index < 0 || index >= fields_)
+    if (!cursor_ || eof_ || index < 0 || index >= fields_)
         raise(err::kSubscript, "Indice en dehors de la plage"_w);
-    switch (sqlite3_column_type(stmt_, index)) {
-        case SQLITE_NULL:
-            return std::nullopt;
-        case SQLITE_INTEGER:
-            return std::to_string(sqlite3_column_int64(stmt_, index));
-        case SQLITE_FLOAT: {
-            char buf[32];
-            std::snprintf(buf, sizeof buf, "%.15g", sqlite3_column_double(stmt_, index));
-            return std::string(buf);
-        }
-        default: {
-            const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, index));
-            const int len = sqlite3_column_bytes(stmt_, index);
-            return utf8_to_cp1252(std::string_view(p ? p : "", static_cast<std::size_t>(len)));
-        }
-    }
+    return cursor_->field(index);
 }
 
 void Recordset::Close() {
-    if (stmt_ && connection_) connection_->release(stmt_);
-    stmt_ = nullptr;
+    cursor_.reset();
     fields_ = 0;
     eof_ = true;
 }

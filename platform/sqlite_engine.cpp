@@ -1,0 +1,268 @@
+// Embedded SQLite: the host database as a club keeps it, one file on its
+// own computer.
+#include <sqlite3.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <unordered_map>
+
+#include "platform/cp1252.h"
+#include "platform/database.h"
+#include "platform/database_engine.h"
+#include "platform/error.h"
+
+namespace ondival::platform {
+namespace {
+
+bool only_blanks(const char* tail) {
+    for (; tail && *tail; ++tail)
+        if (*tail != ' ' && *tail != '\t' && *tail != '\r' && *tail != '\n')
+            return false;
+    return true;
+}
+
+[[noreturn]] void raise_from(sqlite3* db, int code) {
+    const char* msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
+    raise(db ? sqlite3_extended_errcode(db) : code, utf8_to_cp1252(msg ? msg : "database error"));
+}
+
+// One prepared statement per statement shape. The import runs a handful of
+// shapes hundreds of thousands of times; preparing each once keeps the
+// engine's parser out of the per-line cost.
+class StatementCache {
+public:
+    explicit StatementCache(sqlite3* db) : db_(db) {}
+    ~StatementCache() {
+        for (auto& [shape, s] : idle_)
+            if (s) sqlite3_finalize(s);
+        for (auto& [s, shape] : busy_) sqlite3_finalize(s);
+    }
+
+    // A statement for `shape`, reused when one is idle. `tail` receives what
+    // follows the first statement of a freshly prepared text.
+    sqlite3_stmt* take(const std::string& shape, int& rc, const char** tail) {
+        rc = SQLITE_OK;
+        *tail = "";
+        sqlite3_stmt* s = nullptr;
+        auto it = idle_.find(shape);
+        if (it != idle_.end() && it->second) {
+            s = it->second;
+            it->second = nullptr;
+        } else {
+            rc = sqlite3_prepare_v3(db_, shape.c_str(), static_cast<int>(shape.size()),
+                                    SQLITE_PREPARE_PERSISTENT, &s, tail);
+            if (rc != SQLITE_OK || !s) return s;
+        }
+        busy_.emplace(s, shape);
+        return s;
+    }
+
+    // Statements whose text held more than one statement are never kept.
+    void discard(sqlite3_stmt* s) {
+        busy_.erase(s);
+        sqlite3_finalize(s);
+    }
+
+    void give_back(sqlite3_stmt* s) {
+        auto it = busy_.find(s);
+        if (it == busy_.end()) {
+            sqlite3_finalize(s);
+            return;
+        }
+        std::string shape = std::move(it->second);
+        busy_.erase(it);
+        sqlite3_reset(s);
+        sqlite3_clear_bindings(s);
+        if (idle_.size() >= kMaxShapes && !idle_.count(shape)) {
+            sqlite3_finalize(s);
+            return;
+        }
+        auto& slot = idle_[shape];
+        if (slot) sqlite3_finalize(slot);
+        slot = s;
+    }
+
+private:
+    static constexpr std::size_t kMaxShapes = 128;
+    sqlite3* db_;
+    std::unordered_map<std::string, sqlite3_stmt*> idle_;
+    std::unordered_map<sqlite3_stmt*, std::string> busy_;
+};
+
+class SqliteEngine : public Engine, public std::enable_shared_from_this<SqliteEngine> {
+public:
+    explicit SqliteEngine(sqlite3* db) : db_(db), cache_(std::make_unique<StatementCache>(db)) {}
+    ~SqliteEngine() override { close(); }
+
+    sqlite3_stmt* prepare(const Statement& st);
+    void release(sqlite3_stmt* stmt) {
+        // Without a cache the engine is closed, and closing it finalized
+        // every statement it had handed out: nothing is left to free.
+        if (stmt && cache_) cache_->give_back(stmt);
+    }
+
+    void execute(const Statement& st) override {
+        sqlite3_stmt* stmt = prepare(st);
+        int rc;
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        }
+        if (rc != SQLITE_DONE) {
+            const int code = sqlite3_extended_errcode(db_);
+            std::string msg = sqlite3_errmsg(db_);
+            release(stmt);
+            raise(code, utf8_to_cp1252(msg));
+        }
+        release(stmt);
+    }
+
+    std::unique_ptr<Cursor> query(const Statement& st) override;
+
+    void begin() override { run_plain("BEGIN IMMEDIATE"); }
+    void commit() override { run_plain("COMMIT"); }
+    void rollback() noexcept override {
+        if (db_ && !sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    bool in_transaction() const override { return db_ && !sqlite3_get_autocommit(db_); }
+
+    void close() noexcept override {
+        if (!db_) return;
+        cache_.reset();
+        rollback();
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+    }
+
+private:
+    void run_plain(const char* sql) {
+        if (!db_) raise(err::kInvalidCall, "La connexion à la base n'est pas ouverte"_w);
+        if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+            raise_from(db_, SQLITE_ERROR);
+    }
+
+    sqlite3* db_;
+    std::unique_ptr<StatementCache> cache_;
+};
+
+sqlite3_stmt* SqliteEngine::prepare(const Statement& st) {
+    if (!db_) raise(err::kInvalidCall, "La connexion à la base n'est pas ouverte"_w);
+    const std::string shape_utf8 = cp1252_to_utf8(st.shape);
+    int rc = SQLITE_OK;
+    const char* tail = nullptr;
+    sqlite3_stmt* stmt = cache_->take(shape_utf8, rc, &tail);
+    if (rc != SQLITE_OK) raise_from(db_, rc);
+    if (!stmt) raise(SQLITE_ERROR, "Instruction SQL vide"_w);
+    if (!only_blanks(tail)) {
+        cache_->discard(stmt);
+        raise(SQLITE_ERROR, "Une seule instruction SQL est admise par appel"_w);
+    }
+    if (sqlite3_bind_parameter_count(stmt) != static_cast<int>(st.literals.size())) {
+        cache_->discard(stmt);
+        raise(SQLITE_ERROR, "Instruction SQL mal formée"_w);
+    }
+    for (std::size_t i = 0; i < st.literals.size(); ++i) {
+        const int idx = static_cast<int>(i + 1);
+        const SqlLiteral& lit = st.literals[i];
+        int brc = SQLITE_OK;
+        if (lit.kind == SqlLiteral::Kind::Text) {
+            const std::string v = cp1252_to_utf8(lit.text);
+            brc = sqlite3_bind_text(stmt, idx, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+        } else {
+            errno = 0;
+            char* end = nullptr;
+            const long long ll =
+                lit.kind == SqlLiteral::Kind::Integer ? std::strtoll(lit.text.c_str(), &end, 10) : 0;
+            if (lit.kind == SqlLiteral::Kind::Integer && errno == 0 && end && *end == 0)
+                brc = sqlite3_bind_int64(stmt, idx, ll);
+            else
+                brc = sqlite3_bind_double(stmt, idx, std::strtod(lit.text.c_str(), nullptr));
+        }
+        if (brc != SQLITE_OK) {
+            release(stmt);
+            raise_from(db_, brc);
+        }
+    }
+    return stmt;
+}
+
+class SqliteCursor : public Cursor {
+public:
+    SqliteCursor(std::shared_ptr<SqliteEngine> engine, sqlite3_stmt* stmt)
+        : engine_(std::move(engine)), stmt_(stmt), fields_(sqlite3_column_count(stmt)) {}
+    ~SqliteCursor() override { engine_->release(stmt_); }
+
+    int field_count() const override { return fields_; }
+    bool eof() const override { return eof_; }
+
+    void next() override {
+        if (eof_) return;
+        const int rc = sqlite3_step(stmt_);
+        if (rc == SQLITE_ROW) return;
+        eof_ = true;
+        if (rc != SQLITE_DONE) raise_from(sqlite3_db_handle(stmt_), rc);
+    }
+
+    std::optional<std::string> field(int index) const override {
+        switch (sqlite3_column_type(stmt_, index)) {
+            case SQLITE_NULL:
+                return std::nullopt;
+            case SQLITE_INTEGER:
+                return std::to_string(sqlite3_column_int64(stmt_, index));
+            case SQLITE_FLOAT: {
+                char buf[32];
+                std::snprintf(buf, sizeof buf, "%.15g", sqlite3_column_double(stmt_, index));
+                return std::string(buf);
+            }
+            default: {
+                const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, index));
+                const int len = sqlite3_column_bytes(stmt_, index);
+                return utf8_to_cp1252(std::string_view(p ? p : "", static_cast<std::size_t>(len)));
+            }
+        }
+    }
+
+private:
+    std::shared_ptr<SqliteEngine> engine_;
+    sqlite3_stmt* stmt_;
+    int fields_;
+    bool eof_ = false;
+};
+
+std::unique_ptr<Cursor> SqliteEngine::query(const Statement& st) {
+    sqlite3_stmt* stmt = prepare(st);
+    auto cursor = std::make_unique<SqliteCursor>(shared_from_this(), stmt);
+    cursor->next();
+    return cursor;
+}
+
+}  // namespace
+
+std::shared_ptr<Engine> open_sqlite(const std::string& path) {
+    // SQLite reads "" and ":memory:" as requests for a new empty database;
+    // a host database is always an existing file.
+    if (path.empty() || path.front() == ':')
+        raise(err::kFileNotFound, "Fichier de base de données introuvable : "_w + path);
+    sqlite3* db = nullptr;
+    // Paths are the platform's own (UTF-8 on Linux), not component text.
+    const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+        const int code = db ? sqlite3_extended_errcode(db) : rc;
+        sqlite3_close(db);
+        raise(code, utf8_to_cp1252(msg + " : " + path));
+    }
+    sqlite3_extended_result_codes(db, 1);
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    // Reading the schema now makes a file that is not a database fail here,
+    // with the engine's own message, rather than at the first statement.
+    const int check = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+    if (check != SQLITE_OK) {
+        std::string msg = sqlite3_errmsg(db);
+        const int code = sqlite3_extended_errcode(db);
+        sqlite3_close(db);
+        raise(code, utf8_to_cp1252(msg + " : " + path));
+    }
+    return std::make_shared<SqliteEngine>(db);
+}
+
+}  // namespace ondival::platform
