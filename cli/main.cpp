@@ -18,6 +18,7 @@
 #include "cli/terminal_progress.h"
 #include "import/cls_ondival.h"
 #include "platform/cp1252.h"
+#include "platform/database.h"
 #include "platform/error.h"
 #include "tools/host_schema.h"
 #include "tools/sample_export.h"
@@ -99,7 +100,7 @@ int run_init(const InitCommand& init) {
         print_error("init: " + problem);
         return kExitError;
     }
-    std::printf("Created the host database %s\n", init.database.c_str());
+    std::printf("Created the host database %s\n", platform::printable_database(init.database).c_str());
     return kExitSuccess;
 }
 

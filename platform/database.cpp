@@ -54,6 +54,21 @@ bool is_postgres_uri(const std::string& database) {
     return database.rfind("postgresql://", 0) == 0 || database.rfind("postgres://", 0) == 0;
 }
 
+std::string printable_database(const std::string& database) {
+    if (!is_postgres_uri(database)) return database;
+    std::string shown = database;
+    const std::size_t from = shown.find("://") + 3;
+    const std::size_t at = shown.find('@', from);
+    const std::size_t colon = shown.find(':', from);
+    if (at != std::string::npos && colon < at) shown.replace(colon + 1, at - colon - 1, "***");
+    const std::size_t key = shown.find("password=");
+    if (key != std::string::npos) {
+        const std::size_t end = shown.find('&', key);
+        shown.replace(key + 9, end == std::string::npos ? std::string::npos : end - key - 9, "***");
+    }
+    return shown;
+}
+
 Connection::Connection() = default;
 
 Connection::~Connection() { Close(); }

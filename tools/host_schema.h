@@ -7,8 +7,10 @@
 
 namespace ondival::tools {
 
-// Creates the database file at path (UTF-8). Returns "" on success, else a
-// one-line UTF-8 message; never overwrites an existing file.
-std::string create_host_database(const std::string& path);
+// Creates the host database: a file at a path (UTF-8), never overwriting an
+// existing file; or, for a postgresql:// address, the tables and reference
+// data on that server, refused when the tables are already there. Returns
+// "" on success, else a one-line UTF-8 message (without the password).
+std::string create_host_database(const std::string& database);
 
 }  // namespace ondival::tools
