@@ -89,11 +89,11 @@ TEST_F(Connected, SauveClubEveryStatus) {
     m = "kept";
     EXPECT_EQ(sauve_club("FRA5110750001", "OTHER", m), kClubHandled);
     EXPECT_EQ(m, "kept");
-    EXPECT_EQ(sql(db, "select Code_federal || '|' || Intitule || '|' || Selection from Club"),
+    EXPECT_EQ(sql(db, "select Code_federal || '|' || Intitule || '|' || CAST(Selection AS INTEGER) from Club"),
               (std::vector<std::string>{"FRA5110750001|CN PARIS|0"}));
 
     EXPECT_EQ(sauve_club("FRA5110000000", "L'EQUIPE", m), kClubCreated);
-    EXPECT_EQ(sql1(db, "select Intitule || '|' || Selection from Club where Code_federal = 'FRA5110000000'"),
+    EXPECT_EQ(sql1(db, "select Intitule || '|' || CAST(Selection AS INTEGER) from Club where Code_federal = 'FRA5110000000'"),
               "L'EQUIPE|1");
     // A database that lost its table gives -1 with the engine's text.
     sql(db, "drop table Pays");
@@ -218,7 +218,7 @@ TEST_F(FileImports, ClubErrorsAreReportedAtTheirLinesAndTheImportGoesOn) {
 
 TEST_F(FileImports, LicenceLinesInErrorAndWarningsCarryTheirLineNumbers) {
     const std::string club = "FRA5110750001";
-    sql(db, "insert into Club (Code_federal, Intitule, Selection) values ('" + club + "', 'CN PARIS', 0)");
+    sql(db, "insert into Club (Code_federal, Intitule, Selection) values ('" + club + "', 'CN PARIS', false)");
     sql(db, "insert into Licence (Code_club, licence, Nom, Prenom, Date_Naissance) values ('" + club +
                 "', '902001', 'MARTIN', 'Paul', '19900214')");
     write_lines(source() / "licence.txt",

@@ -123,7 +123,7 @@ TEST_F(FullImport, SmallExportGoesInWithItsTrace) {
     expected.replace(expected.find(origin_utf8), origin_utf8.size(), "Extraction f\x82" "d\x82rale 2026");
     EXPECT_EQ(read_bytes(trace_path()), expected);
 
-    EXPECT_EQ(sql(db, "select Code_federal || '|' || Intitule || '|' || Selection from Club order by Num"),
+    EXPECT_EQ(sql(db, "select Code_federal || '|' || Intitule || '|' || CAST(Selection AS INTEGER) from Club order by Num"),
               (std::vector<std::string>{kClubA + "|CN PARIS|0", kClubB + "|C'EST NOUS|0", kSelection + "|Null|1"}));
     EXPECT_EQ(sql(db, "select Code_club || '|' || licence || '|' || Nom || '|' || Prenom || '|' || "
                       "Date_Naissance || '|' || Date_Depot || '|' || Type_licence from Licence where Nom <> 'Null' "
@@ -136,7 +136,7 @@ TEST_F(FullImport, SmallExportGoesInWithItsTrace) {
                        "where s.Code_Sel = '" + kSelection + "' and l.licence = '902001'"),
               "1");
     const std::string compet = sql1(db, "select AutoNum from Rcomp");
-    EXPECT_EQ(sql1(db, "select Nom || '|' || debut || '|' || fin || '|' || Deroule || Visible from Rcomp"),
+    EXPECT_EQ(sql1(db, "select Nom || '|' || debut || '|' || fin || '|' || CAST(Deroule AS INTEGER) || CAST(Visible AS INTEGER) from Rcomp"),
               "1er import perf du 20261206|20261206|20261206|10");
     EXPECT_EQ(sql(db, "select Code_epreuve || '|' || Age || '|' || Lieu || '|' || Date_perf || '|' || Num_compet "
                       "from Liffn order by Num"),

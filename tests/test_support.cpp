@@ -1,19 +1,108 @@
 #include "tests/test_support.h"
 
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <stdexcept>
 
 #include "import/cls_ondival.h"
 #include "platform/cp1252.h"
+#include "platform/database.h"
 #include "platform/error.h"
 #include "tools/host_schema.h"
 
 namespace ondival::test {
+namespace {
+
+std::string env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+// The PostgreSQL runs need a server; without one they are skipped, unless
+// the run says it must have one (CI does), so that a missing server can
+// never pass for a green run.
+class EngineEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        if (!on_server() || !env("ONDIVAL_TEST_PG_URI").empty()) return;
+        if (!env("ONDIVAL_REQUIRE_POSTGRES").empty())
+            FAIL() << "ONDIVAL_TEST_ENGINE=postgresql but ONDIVAL_TEST_PG_URI names no server";
+        GTEST_SKIP() << "no PostgreSQL server: set ONDIVAL_TEST_PG_URI (tools/pg_server.sh starts one)";
+    }
+};
+[[maybe_unused]] ::testing::Environment* const kEngineEnvironment =
+    ::testing::AddGlobalTestEnvironment(new EngineEnvironment);
+
+struct PgConnection {
+    explicit PgConnection(const std::string& uri) {
+        const char* keys[] = {"connect_timeout", "dbname", "client_encoding", nullptr};
+        const char* values[] = {"10", uri.c_str(), "UTF8", nullptr};
+        conn = PQconnectdbParams(keys, values, 1);
+        if (PQstatus(conn) != CONNECTION_OK)
+            throw std::runtime_error("cannot reach " + platform::printable_database(uri) + ": " + PQerrorMessage(conn));
+    }
+    ~PgConnection() { PQfinish(conn); }
+    PGresult* exec(const std::string& statement) const {
+        PGresult* r = PQexec(conn, statement.c_str());
+        const ExecStatusType st = PQresultStatus(r);
+        if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) {
+            const std::string e = PQresultErrorMessage(r);
+            PQclear(r);
+            throw std::runtime_error(e + ": " + statement);
+        }
+        return r;
+    }
+    PGconn* conn = nullptr;
+};
+
+// The address of database `name` on the test server.
+std::string server_uri(const std::string& name) {
+    std::string uri = env("ONDIVAL_TEST_PG_URI");
+    const std::size_t query = uri.find('?');
+    const std::size_t slash = uri.rfind('/', query);
+    return uri.substr(0, slash + 1) + name + (query == std::string::npos ? "" : uri.substr(query));
+}
+
+// The databases this process made on the server, dropped at its end.
+struct ServerDatabases {
+    ~ServerDatabases() {
+        if (names.empty()) return;
+        try {
+            const PgConnection admin(env("ONDIVAL_TEST_PG_URI"));
+            for (const std::string& n : names)
+                if (env("ONDIVAL_KEEP_TEST_FILES").empty())
+                    PQclear(admin.exec("DROP DATABASE IF EXISTS " + n + " WITH (FORCE)"));
+        } catch (...) {
+        }
+    }
+    std::vector<std::string> names;
+};
+
+ServerDatabases& server_databases() {
+    static ServerDatabases all;
+    return all;
+}
+
+}  // namespace
+
+bool on_server() { return env("ONDIVAL_TEST_ENGINE") == "postgresql"; }
+
+std::string make_server_database() {
+    static std::mt19937_64 rng{std::random_device{}()};
+    char name[32];
+    std::snprintf(name, sizeof name, "ondival_t%016llx", static_cast<unsigned long long>(rng()));
+    const PgConnection admin(env("ONDIVAL_TEST_PG_URI"));
+    PQclear(admin.exec(std::string("CREATE DATABASE ") + name));
+    server_databases().names.push_back(name);
+    return server_uri(name);
+}
 
 ScratchDir::ScratchDir() {
     static std::mt19937_64 rng{std::random_device{}()};
@@ -96,13 +185,25 @@ int error_number(const std::function<void()>& f) {
 }
 
 std::string make_host_database(const ScratchDir& dir, const std::string& name) {
-    const std::string path = dir.file(name);
+    const std::string path = on_server() ? make_server_database() : dir.file(name);
     const std::string error = tools::create_host_database(path);
     if (!error.empty()) throw std::runtime_error(error);
     return path;
 }
 
 std::vector<std::string> sql(const std::string& db, const std::string& statement) {
+    if (platform::is_postgres_uri(db)) {
+        const PgConnection server(db);
+        PGresult* r = server.exec(statement);
+        std::vector<std::string> rows;
+        for (int i = 0; i < PQntuples(r); ++i) {
+            std::string v = PQgetisnull(r, i, 0) ? "<null>" : PQgetvalue(r, i, 0);
+            if (PQnfields(r) > 0 && PQftype(r, 0) == 16) v = v == "t" ? "1" : "0";  // boolean
+            rows.push_back(std::move(v));
+        }
+        PQclear(r);
+        return rows;
+    }
     sqlite3* h = nullptr;
     if (sqlite3_open_v2(db.c_str(), &h, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
         sqlite3_close(h);
@@ -125,6 +226,35 @@ std::vector<std::string> sql(const std::string& db, const std::string& statement
     sqlite3_close(h);
     if (rc != SQLITE_DONE) throw std::runtime_error("step failed: " + statement);
     return rows;
+}
+
+struct OtherSession::Handle {
+    std::unique_ptr<PgConnection> server;
+    sqlite3* file = nullptr;
+};
+
+OtherSession::OtherSession(const std::string& db) : handle_(new Handle) {
+    if (platform::is_postgres_uri(db)) {
+        handle_->server = std::make_unique<PgConnection>(db);
+    } else if (sqlite3_open_v2(db.c_str(), &handle_->file, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        sqlite3_close(handle_->file);
+        delete handle_;
+        throw std::runtime_error("cannot open " + db);
+    }
+}
+
+OtherSession::~OtherSession() {
+    sqlite3_close(handle_->file);
+    delete handle_;
+}
+
+void OtherSession::exec(const std::string& statements) {
+    if (handle_->server) {
+        PQclear(handle_->server->exec(statements));
+        return;
+    }
+    if (sqlite3_exec(handle_->file, statements.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+        throw std::runtime_error(sqlite3_errmsg(handle_->file) + std::string(": ") + statements);
 }
 
 std::string sql1(const std::string& db, const std::string& statement) {

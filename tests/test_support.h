@@ -63,13 +63,39 @@ struct PerfLine {
 // The number of the platform error f raises, 0 when it raises none.
 int error_number(const std::function<void()>& f);
 
-// A host database as `ondival init` creates it.
+// Whether this test process keeps its host databases on a PostgreSQL
+// server (ONDIVAL_TEST_ENGINE=postgresql, the server's maintenance database
+// in ONDIVAL_TEST_PG_URI) instead of in SQLite files.
+bool on_server();
+
+// A host database as `ondival init` creates it: a file in dir, or a fresh
+// database on the test server, dropped when the test process ends.
 std::string make_host_database(const ScratchDir& dir, const std::string& name = "club.db");
 
-// Runs one SQL statement on the database file outside the component;
-// returns the first column of every row, NULL as "<null>".
+// An empty database on the test server, without the host tables; dropped
+// when the test process ends.
+std::string make_server_database();
+
+// Runs one SQL statement on the host database outside the component;
+// returns the first column of every row, NULL as "<null>", booleans as 1/0.
 std::vector<std::string> sql(const std::string& db, const std::string& statement);
 std::string sql1(const std::string& db, const std::string& statement);
+
+// Another workstation's connection to the same host database, for tests of
+// what the import does while someone else holds the database.
+class OtherSession {
+public:
+    explicit OtherSession(const std::string& db);
+    ~OtherSession();
+    OtherSession(const OtherSession&) = delete;
+    OtherSession& operator=(const OtherSession&) = delete;
+    // Runs statements (several may be given at once); throws on failure.
+    void exec(const std::string& statements);
+
+private:
+    struct Handle;
+    Handle* handle_;
+};
 
 // A progress form that remembers what the import showed.
 class RecordingForm : public platform::ProgressForm {
