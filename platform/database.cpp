@@ -38,6 +38,10 @@ const Statement& statement_of(const std::string& sql) {
         st.shape = sql;
         st.literals.clear();
     }
+    // Engines read a statement text up to its first NUL: whatever follows
+    // would be dropped without a word, and what is left may be another
+    // statement. A NUL inside a quoted value is data and was lifted out.
+    if (st.shape.find('\0') != std::string::npos) raise(1, "Instruction SQL mal formée"_w);
     return st;
 }
 

@@ -296,105 +296,115 @@ private:
         return last;
     }
 
-    const Prepared& prepared(const Statement& st, const std::vector<Bound>& values) {
-        std::string key = st.shape;
-        key.push_back('\0');
-        for (const Bound& b : values) key.push_back(b.type == 0 ? 'T' : b.type == kInt8Oid ? 'I' : 'R');
-        auto it = prepared_.find(key);
-        if (it != prepared_.end()) return it->second;
-        std::size_t markers = 0;
-        const std::string text = cp1252_to_utf8(numbered_shape(st.shape, markers));
-        if (markers != values.size()) raise(code::kError, "Instruction SQL mal formée"_w);
-        std::vector<Oid> types;
-        for (const Bound& b : values) types.push_back(b.type);
-        Prepared p{"ondival_" + std::to_string(prepared_.size() + 1), static_cast<int>(values.size())};
-        Result r(PQprepare(live(), p.name.c_str(), text.c_str(), p.params, types.data()));
-        if (!r || !succeeded(r.get())) throw failure(r.get());
-        return prepared_.emplace(std::move(key), std::move(p)).first->second;
-    }
-
-    // Sends the import's statement, alone outside a transaction, between a
-    // savepoint and its release inside one.
-    bool send(const Statement& st, const std::vector<Bound>& values, const Prepared* p) {
-        PGconn* c = conn_;
-        std::vector<const char*> pointers;
-        for (const Bound& b : values) pointers.push_back(b.value.c_str());
-        if (p)
-            return PQsendQueryPrepared(c, p->name.c_str(), p->params, pointers.data(), nullptr, nullptr, 0);
-        std::size_t markers = 0;
-        const std::string text = cp1252_to_utf8(numbered_shape(st.shape, markers));
-        if (markers != 0) raise(code::kError, "Instruction SQL mal formée"_w);
-        return PQsendQueryParams(c, text.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0);
-    }
-
+    // Runs the import's statement in one round trip: its preparation the
+    // first time its shape is met, and inside a transaction a savepoint
+    // before it and the savepoint's release after it. When it fails there,
+    // the transaction goes back to the savepoint and carries on, as a file
+    // database's would after a failed statement.
     Result run(const Statement& st) {
         PGconn* c = live();
         if (PQstatus(c) != CONNECTION_OK) throw failure(nullptr);
         std::vector<Bound> values;
         values.reserve(st.literals.size());
         for (const SqlLiteral& lit : st.literals) values.push_back(bound(lit));
-        const Prepared* p = st.split ? &prepared(st, values) : nullptr;
-        if (!st.split && st.shape.find_first_not_of(" \t\r\n;") == std::string::npos)
-            raise(code::kError, "Instruction SQL vide"_w);
 
-        if (PQtransactionStatus(c) != PQTRANS_INTRANS) {
-            if (!send(st, values, p)) throw failure(nullptr);
-            Result last;
-            while (PGresult* r = PQgetResult(c)) last.reset(r);
-            if (!last || !succeeded(last.get())) throw failure(last.get());
-            return last;
+        std::string key;
+        const Prepared* cached = nullptr;
+        Prepared fresh;
+        std::string text;
+        std::vector<Oid> types;
+        if (st.split) {
+            key = st.shape;
+            key.push_back('\0');
+            for (const Bound& b : values) key.push_back(b.type == 0 ? 'T' : b.type == kInt8Oid ? 'I' : 'R');
+            if (auto it = prepared_.find(key); it != prepared_.end()) cached = &it->second;
         }
-        return run_protected(st, values, p);
-    }
+        if (!cached) {
+            std::size_t markers = 0;
+            text = cp1252_to_utf8(numbered_shape(st.shape, markers));
+            if (markers != values.size()) raise(code::kError, "Instruction SQL mal formée"_w);
+            if (text.find_first_not_of(" \t\r\n") == std::string::npos) raise(code::kError, "Instruction SQL vide"_w);
+            for (const Bound& b : values) types.push_back(b.type);
+            if (st.split) fresh = {"ondival_" + std::to_string(prepared_.size() + 1), static_cast<int>(values.size())};
+        }
+        std::vector<const char*> pointers;
+        for (const Bound& b : values) pointers.push_back(b.value.c_str());
 
-    Result run_protected(const Statement& st, const std::vector<Bound>& values, const Prepared* p) {
-        PGconn* c = conn_;
+        enum Step { kSavepoint, kPrepare, kRun, kRelease };
+        std::vector<Step> steps;
+        const bool guarded = PQtransactionStatus(c) == PQTRANS_INTRANS;
+        if (guarded) steps.push_back(kSavepoint);
+        if (!cached && st.split) steps.push_back(kPrepare);
+        steps.push_back(kRun);
+        if (guarded) steps.push_back(kRelease);
+
         if (!PQenterPipelineMode(c)) throw failure(nullptr);
-        const bool sent = PQsendQueryParams(c, "SAVEPOINT ondival_statement", 0, nullptr, nullptr, nullptr, nullptr, 0) &&
-                          send(st, values, p) &&
-                          PQsendQueryParams(c, "RELEASE SAVEPOINT ondival_statement", 0, nullptr, nullptr, nullptr,
-                                            nullptr, 0) &&
-                          PQpipelineSync(c);
-        Result results[3];
-        bool synced = false;
-        if (sent) {
-            for (Result& slot : results) {
-                while (PGresult* r = PQgetResult(c)) {
-                    if (PQresultStatus(r) == PGRES_PIPELINE_SYNC) {
-                        synced = true;
-                        PQclear(r);
-                        break;
+        bool sent = true;
+        for (Step step : steps) {
+            switch (step) {
+                case kSavepoint:
+                    sent = sent && PQsendQueryParams(c, "SAVEPOINT ondival_statement", 0, nullptr, nullptr, nullptr,
+                                                     nullptr, 0);
+                    break;
+                case kPrepare:
+                    sent = sent && PQsendPrepare(c, fresh.name.c_str(), text.c_str(), fresh.params, types.data());
+                    break;
+                case kRun:
+                    if (cached || st.split) {
+                        const Prepared& p = cached ? *cached : fresh;
+                        sent = sent && PQsendQueryPrepared(c, p.name.c_str(), p.params, pointers.data(), nullptr,
+                                                           nullptr, 0);
+                    } else {
+                        sent = sent && PQsendQueryParams(c, text.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0);
                     }
-                    if (!slot || succeeded(slot.get())) slot.reset(r);
-                    else PQclear(r);
+                    break;
+                case kRelease:
+                    sent = sent && PQsendQueryParams(c, "RELEASE SAVEPOINT ondival_statement", 0, nullptr, nullptr,
+                                                     nullptr, nullptr, 0);
+                    break;
+            }
+        }
+        sent = sent && PQpipelineSync(c);
+
+        std::vector<Result> results(steps.size());
+        bool synced = false;
+        for (std::size_t i = 0; sent && i < steps.size() && !synced && PQstatus(c) == CONNECTION_OK; ++i) {
+            while (PGresult* r = PQgetResult(c)) {
+                if (PQresultStatus(r) == PGRES_PIPELINE_SYNC) {
+                    synced = true;
+                    PQclear(r);
+                    break;
                 }
-                if (synced || PQstatus(c) == CONNECTION_BAD) break;
-            }
-            while (!synced && PQstatus(c) == CONNECTION_OK) {
-                PGresult* r = PQgetResult(c);
-                if (!r) break;
-                synced = PQresultStatus(r) == PGRES_PIPELINE_SYNC;
-                PQclear(r);
+                // The first failure of a step is the one worth reporting.
+                if (!results[i] || succeeded(results[i].get())) results[i].reset(r);
+                else PQclear(r);
             }
         }
-        if (PQstatus(c) != CONNECTION_OK || !synced) {
-            if (PQstatus(c) == CONNECTION_OK) PQexitPipelineMode(c);
-            throw failure(nullptr);
+        while (sent && !synced && PQstatus(c) == CONNECTION_OK) {
+            PGresult* r = PQgetResult(c);
+            if (!r) break;
+            synced = PQresultStatus(r) == PGRES_PIPELINE_SYNC;
+            PQclear(r);
         }
+        if (PQstatus(c) != CONNECTION_OK || !synced) throw failure(nullptr);
         PQexitPipelineMode(c);
-        if (results[0] && succeeded(results[0].get()) && results[1] && succeeded(results[1].get()) && results[2] &&
-            succeeded(results[2].get()))
-            return std::move(results[1]);
-        // Back to the savepoint: the transaction goes on as a file
-        // database's would after a failed statement.
+
+        const auto ok = [&](std::size_t i) { return results[i] && succeeded(results[i].get()); };
         const PGresult* failed = nullptr;
-        for (const Result& r : results)
-            if (r && PQresultStatus(r.get()) == PGRES_FATAL_ERROR) {
-                failed = r.get();
-                break;
+        bool any_failed = false;
+        Result* ran = nullptr;
+        for (std::size_t i = 0; i < steps.size(); ++i) {
+            if (steps[i] == kRun) ran = &results[i];
+            if (steps[i] == kPrepare && ok(i)) prepared_.emplace(key, fresh);
+            if (!any_failed && !ok(i)) {
+                any_failed = true;
+                if (results[i] && PQresultStatus(results[i].get()) == PGRES_FATAL_ERROR) failed = results[i].get();
             }
+        }
+        if (!any_failed) return std::move(*ran);
         const Failure f = failure(failed);
-        PQclear(PQexec(c, "ROLLBACK TO SAVEPOINT ondival_statement; RELEASE SAVEPOINT ondival_statement"));
+        if (guarded)
+            PQclear(PQexec(c, "ROLLBACK TO SAVEPOINT ondival_statement; RELEASE SAVEPOINT ondival_statement"));
         throw f;
     }
 

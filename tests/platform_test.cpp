@@ -224,6 +224,13 @@ TEST_F(Database, OneStatementPerCall) {
               }),
               0);
     EXPECT_NE(error_number([&] { conn.Execute(""); }), 0);
+    // A NUL outside quotes would end the text early, leaving another
+    // statement: "delete from Piscine".
+    conn.Execute("insert into Piscine (Nom) values ('kept')");
+    const char bare_nul[] = "delete from Piscine\0 where Nom = 'none'";
+    EXPECT_NE(error_number([&] { conn.Execute(std::string(bare_nul, sizeof bare_nul - 1)); }), 0);
+    EXPECT_EQ(sql1(db, "select count(*) from Piscine"), "1") << "a cut statement ran";
+    conn.Execute("delete from Piscine");
     EXPECT_EQ(sql1(db, "select count(*) from Piscine"), "0") << "part of a refused text ran";
     conn.Execute("insert into Piscine (Nom) values ('C') ");
     conn.Execute("insert into Piscine (Nom) values ('D');");

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
-packages=(cmake g++ make libsqlite3-dev sqlite3 libgtest-dev libbenchmark-dev python3 clang-14 libclang-rt-14-dev)
+packages=(cmake g++ make libsqlite3-dev sqlite3 libpq-dev postgresql libgtest-dev libbenchmark-dev python3
+          clang-14 libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

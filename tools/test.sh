@@ -3,9 +3,26 @@
 # optimised build, then the fuzz corpora replayed and each fuzz target run
 # for a short while, then the suite again under AddressSanitizer and
 # UndefinedBehaviorSanitizer (its ctest summary closes the run).
+#
+# The end-to-end imports run on both engines: SQLite files, and a throwaway
+# PostgreSQL server on the loopback address, started here and stopped at the
+# end whatever happens (ONDIVAL_SKIP_POSTGRES=1 leaves it out).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
+
+pg_dir=""
+stop_server() {
+  if [ -n "$pg_dir" ]; then tools/pg_server.sh stop "$pg_dir"; fi
+}
+trap stop_server EXIT
+if [ "${ONDIVAL_SKIP_POSTGRES:-0}" != 1 ]; then
+  pg_dir=$(mktemp -d /tmp/ondival-pg.XXXXXX)
+  tools/pg_server.sh start "$pg_dir"
+  ONDIVAL_TEST_PG_URI=$(cat "$pg_dir/uri")
+  export ONDIVAL_TEST_PG_URI
+  export ONDIVAL_REQUIRE_POSTGRES=1
+fi
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$jobs"
