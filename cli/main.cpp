@@ -42,9 +42,33 @@ struct StoredCounts {
 };
 
 // Read-only and outside the component, so that counting can neither change
-// the database nor disturb the import. Any failure (no file, not a host
-// database) only means the summary has no figures.
+// the database nor disturb the import (on a server, a session of its own
+// that only reads). Any failure (no file, not a host database, no server)
+// only means the summary has no figures.
+std::optional<StoredCounts> count_on_server(const std::string& uri) {
+    try {
+        platform::Connection connection;
+        connection.Open(uri);
+        const auto count = [&connection](const char* sql) {
+            platform::Recordset rs;
+            rs.Open(sql, connection);
+            const std::optional<std::string> v = rs.Eof() ? std::nullopt : rs.Field(0);
+            return v ? std::stoll(*v) : -1;
+        };
+        StoredCounts counts;
+        counts.clubs = count("SELECT COUNT(*) FROM Club");
+        counts.licences = count("SELECT COUNT(*) FROM Licence");
+        counts.performances = count(
+            "SELECT (SELECT COUNT(*) FROM Liffn WHERE Num_compet <> -1)"
+            " + (SELECT COUNT(*) FROM Liffn_relais WHERE Num_compet <> -1)");
+        return counts;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
 std::optional<StoredCounts> count_stored(const std::string& database) {
+    if (platform::is_postgres_uri(database)) return count_on_server(database);
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
         sqlite3_close(db);

@@ -399,5 +399,32 @@ TEST(CliTest, PythonHostImportsThroughTheSharedLibrary) {
     EXPECT_TRUE(number_between(failed.err, "error ", ": ")) << failed.err;
 }
 
+// A committee's database on a server: the same commands with an address in
+// place of the file, and the password never printed.
+TEST(ServerCli, InitThenImportIntoADatabaseOnAServer) {
+    if (!on_server()) GTEST_SKIP() << "needs the PostgreSQL pass (ONDIVAL_TEST_ENGINE=postgresql)";
+    const ScratchDir dir;
+    const std::string db = make_server_database();
+    const std::size_t from = db.find("://") + 3;
+    const std::string password = db.substr(db.find(':', from) + 1, db.find('@') - db.find(':', from) - 1);
+    ASSERT_FALSE(password.empty());
+
+    const Outcome init = ondival(dir.path(), {"init", db});
+    EXPECT_EQ(init.exit_code, 0) << init.err;
+    const Outcome again = ondival(dir.path(), {"init", db});
+    expect_one_line_error(again, "already exist");
+    ASSERT_EQ(ondival(dir.path(), {"generate", "export"}).exit_code, 0);
+    fs::create_directories(dir.path() / "scratch");
+    const Outcome import = ondival(dir.path(), {"import", db, "export", "scratch", "trace.txt"});
+    EXPECT_EQ(import.exit_code, 0) << import.err;
+    const std::string stored = sql1(db, "SELECT COUNT(*) FROM Liffn WHERE Num_compet <> -1");
+    EXPECT_EQ(stored, "2000");
+    EXPECT_NE(import.out.find("Performances:  2100 in the database (+2100)\n"), std::string::npos) << import.out;
+    for (const Outcome* run : {&init, &again, &import}) {
+        EXPECT_EQ(run->out.find(password), std::string::npos) << run->out;
+        EXPECT_EQ(run->err.find(password), std::string::npos) << run->err;
+    }
+}
+
 }  // namespace
 }  // namespace ondival::test
