@@ -10,9 +10,10 @@ namespace ondival {
 
 class clsOndival {
 public:
-    // strFileBase_P: the host database file; strRepSource: the directory of
-    // the export (often a removable drive); strRepTempo: scratch directory
-    // that receives copies of the export files; strFileTrace_P: the trace
+    // strFileBase_P: the host database file, or the postgresql:// address of
+    // a database on a server; strRepSource: the directory of the export
+    // (often a removable drive); strRepTempo: scratch directory that
+    // receives copies of the export files; strFileTrace_P: the trace
     // file, created or emptied; objFormCible: the host's progress form, may
     // be null. Paths are native (UTF-8 on Linux).
     //
