@@ -14,7 +14,6 @@
 // With --postgres URI (a server's maintenance database), each run also
 // imports the same export into a fresh database on that server, and the
 // two engines are reported side by side.
-#include <libpq-fe.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/types.h>
@@ -42,6 +41,7 @@
 #include "platform/error.h"
 #include "tools/host_schema.h"
 #include "tools/sample_export.h"
+#include "tools/server_session.h"
 
 namespace fs = std::filesystem;
 
@@ -234,29 +234,8 @@ ImportRun run_import(const std::string& self, const std::string& db, const std::
 
 // Runs one statement on the server's maintenance database; "" or the error.
 std::string on_server(const std::string& admin, const std::string& statement) {
-    const char* keys[] = {"connect_timeout", "dbname", nullptr};
-    const char* values[] = {"10", admin.c_str(), nullptr};
-    PGconn* c = PQconnectdbParams(keys, values, 1);
-    std::string problem;
-    if (PQstatus(c) != CONNECTION_OK) {
-        problem = PQerrorMessage(c);
-    } else {
-        PQsetNoticeProcessor(c, [](void*, const char*) {}, nullptr);  // "does not exist, skipping"
-        PGresult* r = PQexec(c, statement.c_str());
-        if (PQresultStatus(r) != PGRES_COMMAND_OK) problem = PQresultErrorMessage(r);
-        PQclear(r);
-    }
-    PQfinish(c);
-    while (!problem.empty() && problem.back() == '\n') problem.pop_back();
-    return problem;
-}
-
-// The address of database `name` on the server whose maintenance database
-// is `admin`.
-std::string server_database(const std::string& admin, const std::string& name) {
-    const std::size_t query = admin.find('?');
-    const std::size_t slash = admin.rfind('/', query);
-    return admin.substr(0, slash + 1) + name + (query == std::string::npos ? "" : admin.substr(query));
+    ondival::tools::ServerSession session(admin);
+    return session.exec(statement) ? "" : session.error();
 }
 
 // ---------------------------------------------------------------------------
@@ -534,7 +513,7 @@ public:
         std::error_code ec;
         std::string name = std::string("ondival_bench_") + w_.name + "_" + std::to_string(r);
         for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        const std::string db = server_database(server_, name);
+        const std::string db = ondival::tools::sibling_database(server_, name);
         if (std::string e = on_server(server_, "DROP DATABASE IF EXISTS " + name + " WITH (FORCE)"); !e.empty() ||
             !(e = on_server(server_, "CREATE DATABASE " + name)).empty()) {
             problem = "server: " + e;

@@ -1,10 +1,10 @@
 // The seam to the outside world: Windows-1252 against UTF-8, the numbered
 // text files of the trace and the federation's exports, the file system of
 // the source drive, and the host database behind one connection.
-#include <cctype>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -19,6 +19,7 @@
 #include "platform/file_system.h"
 #include "platform/text_file.h"
 #include "tests/test_support.h"
+#include "tools/server_session.h"
 
 namespace ondival::test {
 namespace {
@@ -437,6 +438,40 @@ TEST_F(Database, RecordsetClosedAfterItsConnection) {
     rs.Close();
     EXPECT_FALSE(rs.IsOpen());
 }
+
+// Server addresses: which argument is a server, what may be shown of it,
+// and where a sibling database lives.
+struct AddressCase {
+    const char* given;
+    bool server;
+    const char* shown;
+    const char* sibling;  // of database "t1"
+};
+
+class Addresses : public ::testing::TestWithParam<AddressCase> {};
+
+TEST_P(Addresses, EngineShownFormAndSibling) {
+    const AddressCase& c = GetParam();
+    EXPECT_EQ(platform::is_postgres_uri(c.given), c.server);
+    EXPECT_EQ(platform::printable_database(c.given), c.shown);
+    if (c.server) {
+        EXPECT_EQ(tools::sibling_database(c.given, "t1"), c.sibling);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Each, Addresses,
+    ::testing::Values(
+        AddressCase{"/data/club.db", false, "/data/club.db", ""},
+        AddressCase{"postgresql.db", false, "postgresql.db", ""},
+        AddressCase{"postgresql://u:s3cret@h:5432/club", true, "postgresql://u:***@h:5432/club",
+                    "postgresql://u:s3cret@h:5432/t1"},
+        AddressCase{"postgres://u:p@h/club?sslmode=disable", true, "postgres://u:***@h/club?sslmode=disable",
+                    "postgres://u:p@h/t1?sslmode=disable"},
+        AddressCase{"postgresql://h/club?user=u&password=s3cret&sslmode=disable", true,
+                    "postgresql://h/club?user=u&password=***&sslmode=disable",
+                    "postgresql://h/t1?user=u&password=s3cret&sslmode=disable"},
+        AddressCase{"postgresql://u@h:5432", true, "postgresql://u@h:5432", "postgresql://u@h:5432/t1"}));
 
 }  // namespace
 }  // namespace ondival::test

@@ -17,6 +17,7 @@
 #include "platform/database.h"
 #include "platform/error.h"
 #include "tools/host_schema.h"
+#include "tools/server_session.h"
 
 namespace ondival::test {
 namespace {
@@ -44,45 +45,28 @@ public:
 [[maybe_unused]] ::testing::Environment* const kEngineEnvironment =
     ::testing::AddGlobalTestEnvironment(new EngineEnvironment);
 
+// A session on the test server that throws when the server refuses.
 struct PgConnection {
-    explicit PgConnection(const std::string& uri) {
-        const char* keys[] = {"connect_timeout", "dbname", "client_encoding", nullptr};
-        const char* values[] = {"10", uri.c_str(), "UTF8", nullptr};
-        conn = PQconnectdbParams(keys, values, 1);
-        if (PQstatus(conn) != CONNECTION_OK)
-            throw std::runtime_error("cannot reach " + platform::printable_database(uri) + ": " + PQerrorMessage(conn));
+    explicit PgConnection(const std::string& uri) : session(uri) {
+        if (!session.ok())
+            throw std::runtime_error("cannot reach " + platform::printable_database(uri) + ": " + session.error());
     }
-    ~PgConnection() { PQfinish(conn); }
-    PGresult* exec(const std::string& statement) const {
-        PGresult* r = PQexec(conn, statement.c_str());
-        const ExecStatusType st = PQresultStatus(r);
-        if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) {
-            const std::string e = PQresultErrorMessage(r);
-            PQclear(r);
-            throw std::runtime_error(e + ": " + statement);
-        }
+    tools::ServerResult exec(const std::string& statement) {
+        tools::ServerResult r = session.query(statement);
+        if (!r) throw std::runtime_error(session.error() + ": " + statement);
         return r;
     }
-    PGconn* conn = nullptr;
+    tools::ServerSession session;
 };
-
-// The address of database `name` on the test server.
-std::string server_uri(const std::string& name) {
-    std::string uri = env("ONDIVAL_TEST_PG_URI");
-    const std::size_t query = uri.find('?');
-    const std::size_t slash = uri.rfind('/', query);
-    return uri.substr(0, slash + 1) + name + (query == std::string::npos ? "" : uri.substr(query));
-}
 
 // The databases this process made on the server, dropped at its end.
 struct ServerDatabases {
     ~ServerDatabases() {
         if (names.empty()) return;
         try {
-            const PgConnection admin(env("ONDIVAL_TEST_PG_URI"));
+            tools::ServerSession admin(env("ONDIVAL_TEST_PG_URI"));
             for (const std::string& n : names)
-                if (env("ONDIVAL_KEEP_TEST_FILES").empty())
-                    PQclear(admin.exec("DROP DATABASE IF EXISTS " + n + " WITH (FORCE)"));
+                if (env("ONDIVAL_KEEP_TEST_FILES").empty()) admin.exec("DROP DATABASE IF EXISTS " + n + " WITH (FORCE)");
         } catch (...) {
         }
     }
@@ -102,10 +86,10 @@ std::string make_server_database() {
     static std::mt19937_64 rng{std::random_device{}()};
     char name[32];
     std::snprintf(name, sizeof name, "ondival_t%016llx", static_cast<unsigned long long>(rng()));
-    const PgConnection admin(env("ONDIVAL_TEST_PG_URI"));
-    PQclear(admin.exec(std::string("CREATE DATABASE ") + name));
+    PgConnection admin(env("ONDIVAL_TEST_PG_URI"));
+    admin.exec(std::string("CREATE DATABASE ") + name);
     server_databases().names.push_back(name);
-    return server_uri(name);
+    return tools::sibling_database(env("ONDIVAL_TEST_PG_URI"), name);
 }
 
 ScratchDir::ScratchDir() {
@@ -197,15 +181,15 @@ std::string make_host_database(const ScratchDir& dir, const std::string& name) {
 
 std::vector<std::string> sql(const std::string& db, const std::string& statement) {
     if (platform::is_postgres_uri(db)) {
-        const PgConnection server(db);
-        PGresult* r = server.exec(statement);
+        PgConnection server(db);
+        const tools::ServerResult result = server.exec(statement);
+        PGresult* r = result.get();
         std::vector<std::string> rows;
         for (int i = 0; i < PQntuples(r); ++i) {
             std::string v = PQgetisnull(r, i, 0) ? "<null>" : PQgetvalue(r, i, 0);
             if (PQnfields(r) > 0 && PQftype(r, 0) == 16) v = v == "t" ? "1" : "0";  // boolean
             rows.push_back(std::move(v));
         }
-        PQclear(r);
         return rows;
     }
     sqlite3* h = nullptr;
@@ -254,7 +238,7 @@ OtherSession::~OtherSession() {
 
 void OtherSession::exec(const std::string& statements) {
     if (handle_->server) {
-        PQclear(handle_->server->exec(statements));
+        handle_->server->exec(statements);
         return;
     }
     if (sqlite3_exec(handle_->file, statements.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)

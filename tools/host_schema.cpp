@@ -6,13 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <initializer_list>
 #include <system_error>
 #include <vector>
 
 #include "platform/database.h"
-#include "platform/database_engine.h"
 #include "tools/reference_data.h"
+#include "tools/server_session.h"
 
 namespace ondival::tools {
 namespace {
@@ -180,86 +179,43 @@ std::string server_schema() {
     return schema;
 }
 
-class Server {
-public:
-    ~Server() { PQfinish(conn_); }
-    std::string open(const std::string& uri) {
-        const char* keys[] = {"connect_timeout", "dbname", "client_encoding", nullptr};
-        const char* values[] = {"10", uri.c_str(), "UTF8", nullptr};
-        conn_ = PQconnectdbParams(keys, values, 1);
-        return PQstatus(conn_) == CONNECTION_OK ? "" : error();
-    }
-    std::string exec(const std::string& sql) {
-        PGresult* r = PQexec(conn_, sql.c_str());
-        const ExecStatusType s = PQresultStatus(r);
-        PQclear(r);
-        return s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK ? "" : error();
-    }
-    std::string insert(const char* sql, std::initializer_list<std::string> params) {
-        std::vector<const char*> p;
-        for (const std::string& v : params) p.push_back(v.c_str());
-        PGresult* r = PQexecParams(conn_, sql, static_cast<int>(p.size()), nullptr, p.data(), nullptr, nullptr, 0);
-        const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
-        PQclear(r);
-        return ok ? "" : error();
-    }
-    // How many of the host tables already exist where the schema would go.
-    long existing_tables() {
-        PGresult* r = PQexec(conn_,
-                             "SELECT count(*) FROM information_schema.tables WHERE table_schema = current_schema() "
-                             "AND lower(table_name) IN ('info', 'club', 'licence', 'selection', 'liffn', "
-                             "'liffn_relais', 'rcomp', 'piscine', 'nage', 'pays', 'inter_region', 'region', "
-                             "'departement')");
-        const long n = PQresultStatus(r) == PGRES_TUPLES_OK ? std::atol(PQgetvalue(r, 0, 0)) : -1;
-        PQclear(r);
-        return n;
-    }
-    std::string error() const {
-        std::string m = PQerrorMessage(conn_);
-        for (char& c : m)
-            if (c == '\n' || c == '\t') c = ' ';
-        while (!m.empty() && m.back() == ' ') m.pop_back();
-        return m;
-    }
-
-private:
-    PGconn* conn_ = nullptr;
-};
-
-std::string fill(Server& db) {
-    if (std::string e = db.exec("BEGIN"); !e.empty()) return e;
-    if (std::string e = db.exec(server_schema()); !e.empty()) return e;
+std::string fill(ServerSession& db) {
+    if (!db.exec("BEGIN") || !db.exec(server_schema())) return db.error();
     for (const Country& c : countries())
-        if (std::string e = db.insert("INSERT INTO Pays (code, Libelle) VALUES ($1, $2)", {c.code, c.name}); !e.empty())
-            return e;
+        if (!db.exec("INSERT INTO Pays (code, Libelle) VALUES ($1, $2)", {c.code, c.name})) return db.error();
     for (const InterRegion& r : inter_regions())
-        if (std::string e = db.insert("INSERT INTO Inter_Region (Code, Libelle) VALUES ($1, $2)",
-                                      {std::to_string(r.code), r.name});
-            !e.empty())
-            return e;
+        if (!db.exec("INSERT INTO Inter_Region (Code, Libelle) VALUES ($1, $2)", {std::to_string(r.code), r.name}))
+            return db.error();
     for (const Region& r : regions())
-        if (std::string e = db.insert("INSERT INTO Region (Code, CodeInter, Libelle) VALUES ($1, $2, $3)",
-                                      {r.code, std::to_string(r.inter_region), r.name});
-            !e.empty())
-            return e;
+        if (!db.exec("INSERT INTO Region (Code, CodeInter, Libelle) VALUES ($1, $2, $3)",
+                     {r.code, std::to_string(r.inter_region), r.name}))
+            return db.error();
     for (const Department& d : departments())
-        if (std::string e = db.insert("INSERT INTO Departement (Code, Region, Libelle) VALUES ($1, $2, $3)",
-                                      {d.code, d.region, d.name});
-            !e.empty())
-            return e;
+        if (!db.exec("INSERT INTO Departement (Code, Region, Libelle) VALUES ($1, $2, $3)",
+                     {d.code, d.region, d.name}))
+            return db.error();
     for (const Stroke& s : strokes())
-        if (std::string e = db.insert("INSERT INTO Nage (Code_Nage, Sexe, Libelle) VALUES ($1, $2, $3)",
-                                      {std::to_string(s.code), s.sex, s.label});
-            !e.empty())
-            return e;
-    return db.exec("COMMIT");
+        if (!db.exec("INSERT INTO Nage (Code_Nage, Sexe, Libelle) VALUES ($1, $2, $3)",
+                     {std::to_string(s.code), s.sex, s.label}))
+            return db.error();
+    return db.exec("COMMIT") ? "" : db.error();
+}
+
+// How many of the host tables already exist where the schema would go; -1
+// when the server cannot tell.
+long existing_tables(ServerSession& db) {
+    const ServerResult r = db.query(
+        "SELECT count(*) FROM information_schema.tables WHERE table_schema = current_schema() "
+        "AND lower(table_name) IN ('info', 'club', 'licence', 'selection', 'liffn', 'liffn_relais', 'rcomp', "
+        "'piscine', 'nage', 'pays', 'inter_region', 'region', 'departement')");
+    return r ? std::atol(PQgetvalue(r.get(), 0, 0)) : -1;
 }
 
 std::string create_server_database(const std::string& uri) {
     const std::string where = platform::printable_database(uri);
-    Server db;
-    if (std::string e = db.open(uri); !e.empty()) return "cannot reach " + where + ": " + e;
-    const long existing = db.existing_tables();
+    ServerSession db(uri);
+    if (!db.ok()) return "cannot reach " + where + ": " + db.error();
+    const long existing = existing_tables(db);
     if (existing < 0) return "cannot read the tables of " + where + ": " + db.error();
     if (existing > 0) return "refusing to create the host tables on " + where + ": they already exist";
     if (std::string e = fill(db); !e.empty()) return "cannot create the host tables on " + where + ": " + e;
