@@ -265,6 +265,7 @@ private:
 
     PGconn* live() {
         if (!conn_) raise(err::kInvalidCall, "La connexion à la base n'est pas ouverte"_w);
+        if (broken_) raise(code::kIoErr, "La communication avec le serveur a été interrompue"_w);
         return conn_;
     }
 
@@ -386,7 +387,13 @@ private:
             synced = PQresultStatus(r) == PGRES_PIPELINE_SYNC;
             PQclear(r);
         }
-        if (PQstatus(c) != CONNECTION_OK || !synced) throw failure(nullptr);
+        if (PQstatus(c) != CONNECTION_OK) throw failure(nullptr);
+        if (!synced) {
+            // Answers may still be on their way: nothing this session
+            // reads from now on could be trusted to belong to its question.
+            broken_ = true;
+            raise(code::kIoErr, "La communication avec le serveur a été interrompue"_w);
+        }
         PQexitPipelineMode(c);
 
         const auto ok = [&](std::size_t i) { return results[i] && succeeded(results[i].get()); };
@@ -409,6 +416,7 @@ private:
     }
 
     PGconn* conn_;
+    bool broken_ = false;
     std::unordered_map<std::string, Prepared> prepared_;
 };
 
