@@ -221,20 +221,16 @@ struct OtherSession::Handle {
     sqlite3* file = nullptr;
 };
 
-OtherSession::OtherSession(const std::string& db) : handle_(new Handle) {
+OtherSession::OtherSession(const std::string& db) : handle_(std::make_unique<Handle>()) {
     if (platform::is_postgres_uri(db)) {
         handle_->server = std::make_unique<PgConnection>(db);
     } else if (sqlite3_open_v2(db.c_str(), &handle_->file, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
         sqlite3_close(handle_->file);
-        delete handle_;
         throw std::runtime_error("cannot open " + db);
     }
 }
 
-OtherSession::~OtherSession() {
-    sqlite3_close(handle_->file);
-    delete handle_;
-}
+OtherSession::~OtherSession() { sqlite3_close(handle_->file); }
 
 void OtherSession::exec(const std::string& statements) {
     if (handle_->server) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -94,7 +95,7 @@ public:
 
 private:
     struct Handle;
-    Handle* handle_;
+    std::unique_ptr<Handle> handle_;
 };
 
 // A progress form that remembers what the import showed.
