@@ -39,9 +39,9 @@
 #include "import/cls_ondival.h"
 #include "platform/cp1252.h"
 #include "platform/error.h"
-#include "tools/host_schema.h"
-#include "tools/sample_export.h"
-#include "tools/server_session.h"
+#include "host/host_schema.h"
+#include "samples/sample_export.h"
+#include "host/server_session.h"
 
 namespace fs = std::filesystem;
 
@@ -55,25 +55,25 @@ double seconds_since(Clock::time_point start) {
 
 struct Workload {
     const char* name;
-    ondival::tools::SampleExportOptions options;
+    ondival::samples::SampleExportOptions options;
 };
 
 // S is one club's own file, M a region's, L the whole country's with half
 // of its swimmers unknown to the licence file.
 std::vector<Workload> all_workloads() {
-    ondival::tools::SampleExportOptions s;
+    ondival::samples::SampleExportOptions s;
     s.clubs = 1;
     s.licences = 300;
     s.performances = 5000;
     s.relays = 20;
     s.seed = 1;
-    ondival::tools::SampleExportOptions m;
+    ondival::samples::SampleExportOptions m;
     m.clubs = 200;
     m.licences = 15000;
     m.performances = 60000;
     m.relays = 2000;
     m.seed = 1;
-    ondival::tools::SampleExportOptions l;
+    ondival::samples::SampleExportOptions l;
     l.clubs = 1500;
     l.licences = 100000;
     l.performances = 300000;
@@ -234,7 +234,7 @@ ImportRun run_import(const std::string& self, const std::string& db, const std::
 
 // Runs one statement on the server's maintenance database; "" or the error.
 std::string on_server(const std::string& admin, const std::string& statement) {
-    ondival::tools::ServerSession session(admin);
+    ondival::host::ServerSession session(admin);
     return session.exec(statement) ? "" : session.error();
 }
 
@@ -375,7 +375,7 @@ bool dump_imported_rows(const std::string& path, Dump& dump, std::string& proble
 // rows in the five tables (the "Null" licence comes back with the dump).
 // Only the replay is timed. Returns a negative time on failure.
 double replay(const Dump& dump, const std::string& path, std::string& problem) {
-    if (std::string e = ondival::tools::create_host_database(path); !e.empty()) {
+    if (std::string e = ondival::host::create_host_database(path); !e.empty()) {
         problem = e;
         return -1;
     }
@@ -457,7 +457,7 @@ public:
         std::error_code ec;
         fs::create_directories(dir_, ec);
         const Clock::time_point start = Clock::now();
-        if (std::string e = ondival::tools::generate_sample_export(source(), w_.options); !e.empty()) {
+        if (std::string e = ondival::samples::generate_sample_export(source(), w_.options); !e.empty()) {
             problem = "generate: " + e;
             return false;
         }
@@ -475,7 +475,7 @@ public:
         const fs::path run_dir = dir_ / ("run" + std::to_string(r));
         fs::create_directories(run_dir / "scratch", ec);
         const fs::path db = run_dir / "club.db";
-        if (std::string e = ondival::tools::create_host_database(db.string()); !e.empty()) {
+        if (std::string e = ondival::host::create_host_database(db.string()); !e.empty()) {
             problem = "init: " + e;
             return false;
         }
@@ -513,13 +513,13 @@ public:
         std::error_code ec;
         std::string name = std::string("ondival_bench_") + w_.name + "_" + std::to_string(r);
         for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        const std::string db = ondival::tools::sibling_database(server_, name);
+        const std::string db = ondival::host::sibling_database(server_, name);
         if (std::string e = on_server(server_, "DROP DATABASE IF EXISTS " + name + " WITH (FORCE)"); !e.empty() ||
             !(e = on_server(server_, "CREATE DATABASE " + name)).empty()) {
             problem = "server: " + e;
             return false;
         }
-        if (std::string e = ondival::tools::create_host_database(db); !e.empty()) {
+        if (std::string e = ondival::host::create_host_database(db); !e.empty()) {
             problem = "server init: " + e;
             return false;
         }

@@ -18,7 +18,7 @@
 #include "licences/licence_record.h"
 #include "perfs/perf_record.h"
 #include "platform/sql_literals.h"
-#include "tools/sample_export.h"
+#include "samples/sample_export.h"
 
 namespace fs = std::filesystem;
 
@@ -46,13 +46,13 @@ const SampleLines& sample_lines() {
     static const SampleLines lines = [] {
         std::string dir = (fs::temp_directory_path() / "ondival-micro-XXXXXX").string();
         if (!mkdtemp(dir.data())) std::abort();
-        ondival::tools::SampleExportOptions options;
+        ondival::samples::SampleExportOptions options;
         options.clubs = 2;
         options.licences = 20;
         options.performances = 20;
         options.relays = 0;
         options.unknown = 0;
-        if (!ondival::tools::generate_sample_export(dir, options).empty()) std::abort();
+        if (!ondival::samples::generate_sample_export(dir, options).empty()) std::abort();
         SampleLines l{first_line(fs::path(dir) / "liffn.txt", 202), first_line(fs::path(dir) / "licence.txt", 248)};
         std::error_code ec;
         fs::remove_all(dir, ec);

@@ -2,7 +2,6 @@
 // without a club application of their own. It creates host databases,
 // writes invented exports and runs imports with a progress bar and a
 // summary, and says how things went through its exit code.
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -20,8 +19,9 @@
 #include "platform/cp1252.h"
 #include "platform/database.h"
 #include "platform/error.h"
-#include "tools/host_schema.h"
-#include "tools/sample_export.h"
+#include "host/host_schema.h"
+#include "host/stored_counts.h"
+#include "samples/sample_export.h"
 
 namespace ondival::cli {
 namespace {
@@ -34,64 +34,8 @@ std::string error_text(const platform::Error& error) {
     return "Erreur n° " + std::to_string(error.number) + ": " + platform::cp1252_to_utf8(error.description);
 }
 
-// What the host database holds, for the summary's before and after.
-struct StoredCounts {
-    std::int64_t clubs = 0;
-    std::int64_t licences = 0;
-    std::int64_t performances = 0;  // attached to a competition: staged rows (-1) are not stored yet
-};
-
-// Read-only and outside the component, so that counting can neither change
-// the database nor disturb the import (on a server, a session of its own
-// that only reads). Any failure (no file, not a host database, no server)
-// only means the summary has no figures.
-std::optional<StoredCounts> count_on_server(const std::string& uri) {
-    try {
-        platform::Connection connection;
-        connection.Open(uri);
-        const auto count = [&connection](const char* sql) {
-            platform::Recordset rs;
-            rs.Open(sql, connection);
-            const std::optional<std::string> v = rs.Eof() ? std::nullopt : rs.Field(0);
-            return v ? std::stoll(*v) : -1;
-        };
-        StoredCounts counts;
-        counts.clubs = count("SELECT COUNT(*) FROM Club");
-        counts.licences = count("SELECT COUNT(*) FROM Licence");
-        counts.performances = count(
-            "SELECT (SELECT COUNT(*) FROM Liffn WHERE Num_compet <> -1)"
-            " + (SELECT COUNT(*) FROM Liffn_relais WHERE Num_compet <> -1)");
-        return counts;
-    } catch (...) {
-        return std::nullopt;
-    }
-}
-
-std::optional<StoredCounts> count_stored(const std::string& database) {
-    if (platform::is_postgres_uri(database)) return count_on_server(database);
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        sqlite3_close(db);
-        return std::nullopt;
-    }
-    const auto count = [db](const char* sql) -> std::optional<std::int64_t> {
-        sqlite3_stmt* statement = nullptr;
-        std::optional<std::int64_t> result;
-        if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK &&
-            sqlite3_step(statement) == SQLITE_ROW)
-            result = sqlite3_column_int64(statement, 0);
-        sqlite3_finalize(statement);
-        return result;
-    };
-    const auto clubs = count("SELECT COUNT(*) FROM Club");
-    const auto licences = count("SELECT COUNT(*) FROM Licence");
-    const auto performances = count(
-        "SELECT (SELECT COUNT(*) FROM Liffn WHERE Num_compet <> -1)"
-        " + (SELECT COUNT(*) FROM Liffn_relais WHERE Num_compet <> -1)");
-    sqlite3_close(db);
-    if (!clubs || !licences || !performances) return std::nullopt;
-    return StoredCounts{*clubs, *licences, *performances};
-}
+using host::StoredCounts;
+using host::count_stored;
 
 std::string count_line(const std::optional<StoredCounts>& before, const std::optional<StoredCounts>& after,
                        std::int64_t StoredCounts::*member) {
@@ -120,7 +64,7 @@ bool print_trace(const std::string& path) {
 }
 
 int run_init(const InitCommand& init) {
-    if (const std::string problem = tools::create_host_database(init.database); !problem.empty()) {
+    if (const std::string problem = host::create_host_database(init.database); !problem.empty()) {
         print_error("init: " + problem);
         return kExitError;
     }
@@ -129,8 +73,8 @@ int run_init(const InitCommand& init) {
 }
 
 int run_generate(const GenerateCommand& generate) {
-    const tools::SampleExportOptions& o = generate.options;
-    if (const std::string problem = tools::generate_sample_export(generate.dir, o); !problem.empty()) {
+    const samples::SampleExportOptions& o = generate.options;
+    if (const std::string problem = samples::generate_sample_export(generate.dir, o); !problem.empty()) {
         print_error("generate: " + problem);
         return kExitError;
     }

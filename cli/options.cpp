@@ -176,7 +176,7 @@ bool parse_import(const std::vector<std::string_view>& args, Command& command, s
 
 bool parse_generate(const std::vector<std::string_view>& args, Command& command, std::string& error) {
     GenerateCommand generate;
-    tools::SampleExportOptions& o = generate.options;
+    samples::SampleExportOptions& o = generate.options;
     const std::vector<Option> options = {
         count_option("--clubs", o.clubs),
         count_option("--licences", o.licences),
@@ -285,7 +285,7 @@ std::string help_text(const std::string& command) {
                "(\"Erreur n° N: ...\" on stderr) or the command line was wrong.\n";
     }
     if (command == "generate") {
-        const tools::SampleExportOptions d;
+        const samples::SampleExportOptions d;
         std::ostringstream text;
         text << "Usage: ondival generate DIR [OPTIONS]\n"
                 "\n"

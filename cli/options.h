@@ -8,7 +8,7 @@
 #include <string>
 #include <variant>
 
-#include "tools/sample_export.h"
+#include "samples/sample_export.h"
 
 namespace ondival::cli {
 
@@ -40,7 +40,7 @@ struct ImportCommand {
 
 struct GenerateCommand {
     std::filesystem::path dir;
-    tools::SampleExportOptions options;
+    samples::SampleExportOptions options;
 };
 
 using Command = std::variant<HelpCommand, VersionCommand, InitCommand, ImportCommand, GenerateCommand>;

@@ -1,14 +1,18 @@
 #include "common/progress.h"
 
 #include "common/trace.h"
-#include "import/cst.h"
 #include "platform/cp1252.h"
 #include "platform/text_file.h"
 
 namespace ondival {
 
+platform::ProgressForm*& formulaire_progression() {
+    thread_local platform::ProgressForm* form = nullptr;
+    return form;
+}
+
 void affiche_etape(std::string_view title, std::string_view message, std::int16_t file) {
-    platform::ProgressForm* form = cst().objForm;
+    platform::ProgressForm* form = formulaire_progression();
     if (form) form->SetStepTitle(platform::cp1252_to_utf8(title));
     trace(file, "");
     trace(file, message);
@@ -22,7 +26,7 @@ void affiche_etape(std::string_view title, std::string_view message, std::int16_
 }
 
 void avance_progression(double step) {
-    platform::ProgressForm* form = cst().objForm;
+    platform::ProgressForm* form = formulaire_progression();
     if (!form) return;
     const double value = form->Value();
     form->SetValue(value > 100 - step ? 100 : value + step);

@@ -6,7 +6,14 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/progress_form.h"
+
 namespace ondival {
+
+// The host's progress form for the import running on this thread, null when
+// the host passed none. The import's shared state knows it as objForm; it
+// lives here so that the progress display needs nothing from the import.
+platform::ProgressForm*& formulaire_progression();
 
 // Shows a new step: title on the form, an empty line and the message in the
 // trace, bar back to 0, form repainted.

@@ -34,7 +34,7 @@
 #include "platform/clock.h"
 #include "platform/cp1252.h"
 #include "platform/error.h"
-#include "tools/host_schema.h"
+#include "host/host_schema.h"
 
 namespace {
 
@@ -188,7 +188,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     w.database = w.root / "club.db";
     w.templ = w.root / "template.db";
     w.trace = w.root / "trace.txt";
-    if (const std::string problem = ondival::tools::create_host_database(w.templ.string()); !problem.empty())
+    if (const std::string problem = ondival::host::create_host_database(w.templ.string()); !problem.empty())
         violation("cannot create the host database", problem);
     w.before = counts(Db(w.templ));
     w.verbose = std::getenv("ONDIVAL_FUZZ_VERBOSE") != nullptr;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/keyed_list.h"
+#include "common/progress.h"
 #include "platform/database.h"
 #include "platform/progress_form.h"
 
@@ -34,7 +35,7 @@ struct Cst {
     // Index = stroke code; -1 when table Nage holds it.
     std::array<std::int16_t, 100> tabNages{};
 
-    platform::ProgressForm* objForm = nullptr;
+    platform::ProgressForm*& objForm = formulaire_progression();  // the progress display's own
 
     // One list per column of the last requete_tableau, values as text.
     std::vector<TextList> tabResultat;

@@ -376,7 +376,7 @@ TEST(CliTest, PythonHostImportsThroughTheSharedLibrary) {
     const ScratchDir cwd;
     if (run_in(cwd.path(), "python3", {"-c", "import ctypes"}).exit_code != 0) GTEST_SKIP() << "no python3";
     const ImportSetup setup;
-    const std::string example = std::string(ONDIVAL_SOURCE_DIR) + "/tools/ondvimp_example.py";
+    const std::string example = std::string(ONDIVAL_SOURCE_DIR) + "/examples/ondvimp_example.py";
 
     const Outcome imported = run_in(cwd.path(), "python3",
                                 {example, ONDIVAL_SHARED_LIB, setup.db, setup.source, setup.scratch, setup.trace});

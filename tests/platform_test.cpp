@@ -19,7 +19,7 @@
 #include "platform/file_system.h"
 #include "platform/text_file.h"
 #include "tests/test_support.h"
-#include "tools/server_session.h"
+#include "host/server_session.h"
 
 namespace ondival::test {
 namespace {
@@ -455,7 +455,7 @@ TEST_P(Addresses, EngineShownFormAndSibling) {
     EXPECT_EQ(platform::is_postgres_uri(c.given), c.server);
     EXPECT_EQ(platform::printable_database(c.given), c.shown);
     if (c.server) {
-        EXPECT_EQ(tools::sibling_database(c.given, "t1"), c.sibling);
+        EXPECT_EQ(host::sibling_database(c.given, "t1"), c.sibling);
     }
 }
 

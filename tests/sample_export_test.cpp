@@ -1,4 +1,4 @@
-#include "tools/sample_export.h"
+#include "samples/sample_export.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -11,9 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/reference_data.h"
+#include "host/reference_data.h"
 
-namespace ondival::tools {
+namespace ondival::samples {
+using namespace ondival::host;
 namespace {
 
 namespace fs = std::filesystem;
@@ -297,4 +298,4 @@ TEST_F(SampleExportTest, FaultsDamageOnlyTheLinesTheyHit) {
 }
 
 }  // namespace
-}  // namespace ondival::tools
+}  // namespace ondival::samples

@@ -10,7 +10,7 @@
 #include "platform/database.h"
 #include "platform/error.h"
 #include "tests/test_support.h"
-#include "tools/sample_export.h"
+#include "samples/sample_export.h"
 
 namespace ondival::test {
 namespace {
@@ -21,12 +21,12 @@ std::string connection_string(const std::string& uri) {
 
 // A small export: the clubs, licences and performances of a club season.
 void write_export(const std::filesystem::path& dir) {
-    tools::SampleExportOptions o;
+    samples::SampleExportOptions o;
     o.clubs = 6;
     o.licences = 120;
     o.performances = 600;
     o.relays = 40;
-    const std::string problem = tools::generate_sample_export(dir.string(), o);
+    const std::string problem = samples::generate_sample_export(dir.string(), o);
     ASSERT_EQ(problem, "");
 }
 

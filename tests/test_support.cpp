@@ -16,8 +16,8 @@
 #include "platform/cp1252.h"
 #include "platform/database.h"
 #include "platform/error.h"
-#include "tools/host_schema.h"
-#include "tools/server_session.h"
+#include "host/host_schema.h"
+#include "host/server_session.h"
 
 namespace ondival::test {
 namespace {
@@ -51,12 +51,12 @@ struct PgConnection {
         if (!session.ok())
             throw std::runtime_error("cannot reach " + platform::printable_database(uri) + ": " + session.error());
     }
-    tools::ServerResult exec(const std::string& statement) {
-        tools::ServerResult r = session.query(statement);
+    host::ServerResult exec(const std::string& statement) {
+        host::ServerResult r = session.query(statement);
         if (!r) throw std::runtime_error(session.error() + ": " + statement);
         return r;
     }
-    tools::ServerSession session;
+    host::ServerSession session;
 };
 
 // The databases this process made on the server, dropped at its end.
@@ -64,7 +64,7 @@ struct ServerDatabases {
     ~ServerDatabases() {
         if (names.empty()) return;
         try {
-            tools::ServerSession admin(env("ONDIVAL_TEST_PG_URI"));
+            host::ServerSession admin(env("ONDIVAL_TEST_PG_URI"));
             for (const std::string& n : names)
                 if (env("ONDIVAL_KEEP_TEST_FILES").empty()) admin.exec("DROP DATABASE IF EXISTS " + n + " WITH (FORCE)");
         } catch (...) {
@@ -89,7 +89,7 @@ std::string make_server_database() {
     PgConnection admin(env("ONDIVAL_TEST_PG_URI"));
     admin.exec(std::string("CREATE DATABASE ") + name);
     server_databases().names.push_back(name);
-    return tools::sibling_database(env("ONDIVAL_TEST_PG_URI"), name);
+    return host::sibling_database(env("ONDIVAL_TEST_PG_URI"), name);
 }
 
 ScratchDir::ScratchDir() {
@@ -174,7 +174,7 @@ int error_number(const std::function<void()>& f) {
 
 std::string make_host_database(const ScratchDir& dir, const std::string& name) {
     const std::string path = on_server() ? make_server_database() : dir.file(name);
-    const std::string error = tools::create_host_database(path);
+    const std::string error = host::create_host_database(path);
     if (!error.empty()) throw std::runtime_error(error);
     return path;
 }
@@ -182,7 +182,7 @@ std::string make_host_database(const ScratchDir& dir, const std::string& name) {
 std::vector<std::string> sql(const std::string& db, const std::string& statement) {
     if (platform::is_postgres_uri(db)) {
         PgConnection server(db);
-        const tools::ServerResult result = server.exec(statement);
+        const host::ServerResult result = server.exec(statement);
         PGresult* r = result.get();
         std::vector<std::string> rows;
         for (int i = 0; i < PQntuples(r); ++i) {

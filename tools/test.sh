@@ -24,6 +24,8 @@ if [ "${ONDIVAL_SKIP_POSTGRES:-0}" != 1 ]; then
   export ONDIVAL_REQUIRE_POSTGRES=1
 fi
 
+tools/check_includes.sh
+
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"

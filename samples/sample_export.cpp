@@ -1,4 +1,4 @@
-#include "tools/sample_export.h"
+#include "samples/sample_export.h"
 
 #include <algorithm>
 #include <array>
@@ -12,9 +12,10 @@
 #include <utility>
 #include <vector>
 
-#include "tools/reference_data.h"
+#include "host/reference_data.h"
 
-namespace ondival::tools {
+namespace ondival::samples {
+using namespace ondival::host;  // the reference data the sample exports draw from
 namespace {
 
 // ---------------------------------------------------------------------------
@@ -1005,4 +1006,4 @@ std::string generate_sample_export(const std::filesystem::path& dir, const Sampl
     return "";
 }
 
-}  // namespace ondival::tools
+}  // namespace ondival::samples

@@ -11,7 +11,7 @@
 
 #include <span>
 
-namespace ondival::tools {
+namespace ondival::host {
 
 struct Country {
     const char* code;  // 3 letters, positions 1-3 of a federal club code
@@ -48,4 +48,4 @@ std::span<const Region> regions();
 std::span<const Department> departments();
 std::span<const Stroke> strokes();
 
-}  // namespace ondival::tools
+}  // namespace ondival::host

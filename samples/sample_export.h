@@ -16,7 +16,7 @@
 #include <filesystem>
 #include <string>
 
-namespace ondival::tools {
+namespace ondival::samples {
 
 struct SampleExportOptions {
     int clubs = 20;           // lines of club.txt
@@ -41,4 +41,4 @@ struct SampleExportOptions {
 std::string generate_sample_export(const std::filesystem::path& dir,
                                    const SampleExportOptions& options);
 
-}  // namespace ondival::tools
+}  // namespace ondival::samples

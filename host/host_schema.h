@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace ondival::tools {
+namespace ondival::host {
 
 // Creates the host database: a file at a path (UTF-8), never overwriting an
 // existing file; or, for a postgresql:// address, the tables and reference
@@ -13,4 +13,4 @@ namespace ondival::tools {
 // "" on success, else a one-line UTF-8 message (without the password).
 std::string create_host_database(const std::string& database);
 
-}  // namespace ondival::tools
+}  // namespace ondival::host

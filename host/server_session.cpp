@@ -1,11 +1,11 @@
-#include "tools/server_session.h"
+#include "host/server_session.h"
 
 #include <libpq-fe.h>
 
 #include <algorithm>
 #include <vector>
 
-namespace ondival::tools {
+namespace ondival::host {
 namespace {
 
 std::string one_line(const char* message) {
@@ -74,4 +74,4 @@ std::string sibling_database(const std::string& uri, const std::string& name) {
     return uri.substr(0, slash + 1) + name + uri.substr(query);
 }
 
-}  // namespace ondival::tools
+}  // namespace ondival::host

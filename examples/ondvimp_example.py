@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """One import of a federation export through libondvimp.so, from Python.
 
-    python3 tools/ondvimp_example.py LIBRARY DB SOURCE SCRATCH TRACE
+    python3 examples/ondvimp_example.py LIBRARY DB SOURCE SCRATCH TRACE
 
 LIBRARY is the path of libondvimp.so; the other four arguments are those of
 `ondival import`. Step titles are printed as the import shows them, then the

@@ -10,7 +10,7 @@
 struct pg_conn;
 struct pg_result;
 
-namespace ondival::tools {
+namespace ondival::host {
 
 struct ServerResultFree {
     void operator()(pg_result* r) const;
@@ -47,4 +47,4 @@ private:
 // the same user, password and options.
 std::string sibling_database(const std::string& uri, const std::string& name);
 
-}  // namespace ondival::tools
+}  // namespace ondival::host

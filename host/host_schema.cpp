@@ -1,4 +1,4 @@
-#include "tools/host_schema.h"
+#include "host/host_schema.h"
 
 #include <libpq-fe.h>
 #include <sqlite3.h>
@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "platform/database.h"
-#include "tools/reference_data.h"
-#include "tools/server_session.h"
+#include "host/reference_data.h"
+#include "host/server_session.h"
 
-namespace ondival::tools {
+namespace ondival::host {
 namespace {
 
 // The club application's tables as the import uses them. Column types
@@ -228,4 +228,4 @@ std::string create_host_database(const std::string& database) {
     return platform::is_postgres_uri(database) ? create_server_database(database) : create_file_database(database);
 }
 
-}  // namespace ondival::tools
+}  // namespace ondival::host

@@ -1,6 +1,6 @@
-#include "tools/reference_data.h"
+#include "host/reference_data.h"
 
-namespace ondival::tools {
+namespace ondival::host {
 namespace {
 
 constexpr Country kCountries[] = {
@@ -177,4 +177,4 @@ std::span<const Region> regions() { return kRegions; }
 std::span<const Department> departments() { return kDepartments; }
 std::span<const Stroke> strokes() { return kStrokes; }
 
-}  // namespace ondival::tools
+}  // namespace ondival::host
