@@ -119,8 +119,9 @@ void import_licences(std::int16_t trace_file, std::int16_t data_file, double ste
                                            double_quotes(selection) + "' and Num_Lic = " + num) == 0 &&
                             !ajoute_selection(selection, num, message)) {
                             ++in_error;
-                            trace(trace_file, "Erreur Ligne n° : "_w + std::to_string(read) + "." + kCrLf + message +
-                                                  kCrLf + "Problème lors de l'insertion dans la sélection."_w);
+                            trace_ligne(trace_file, read,
+                                        message + kCrLf + "Problème lors de l'insertion dans la sélection."_w,
+                                        "Erreur");
                             avance_progression(step);
                             continue;
                         }
@@ -172,7 +173,7 @@ void import_licences(std::int16_t trace_file, std::int16_t data_file, double ste
 
             if (failed) {
                 ++in_error;
-                trace(trace_file, "Erreur Ligne n° : "_w + std::to_string(read) + "." + kCrLf + message);
+                trace_ligne(trace_file, read, message, "Erreur");
                 avance_progression(step);
                 continue;
             }
