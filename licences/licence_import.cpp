@@ -178,8 +178,7 @@ void import_licences(std::int16_t trace_file, std::int16_t data_file, double ste
                 continue;
             }
 
-            const std::string yy = licence.substr(0, 2);
-            if (birth.size() < 4 || birth.substr(2, 2) != yy) birth = date_annee(yy);
+            birth = annee_naissance_licence(birth, licence);
             cache_swimmer(club + licence, num, birth);
             if (!selection.empty() && selection != club) cache_swimmer(selection + selection_licence, num, birth);
             avance_progression(step);

@@ -26,10 +26,13 @@ void decoupe_licence(const std::string& line, const WidthList& colLargeursLicenc
             field = date_aaaammjj(field);
         p += w;
     }
-    const std::string& birth = tabChamps[5];
-    const std::string birth_yy = birth.size() >= 4 ? birth.substr(2, 2) : std::string();
-    const std::string licence_yy = tabChamps[1].substr(0, 2);
-    if (birth_yy != licence_yy) tabChamps[5] = date_annee(licence_yy);
+    tabChamps[5] = annee_naissance_licence(tabChamps[5], tabChamps[1]);
+}
+
+std::string annee_naissance_licence(const std::string& birth, const std::string& licence) {
+    const std::string_view licence_yy = colonne(licence, 1, 2);
+    if (colonne(birth, 3, 2) == licence_yy) return birth;
+    return date_annee(licence_yy);
 }
 
 }  // namespace ondival

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# A mutation pass: plants realistic faults in the component one at a time,
+# rebuilds, runs the test suite (on SQLite, and on PostgreSQL too when
+# ONDIVAL_TEST_PG_URI names a server) and says which fault no test noticed.
+# A fault that survives is a promise the suite does not keep; add the test
+# that catches it. Slow (one rebuild per fault): not part of tools/test.sh.
+#
+#   tools/mutate.sh [BUILD_DIR]        (default build-mutate)
+#
+# Each fault is: file | text as it stands | text that replaces it | what it
+# breaks. The text must appear exactly once in the file.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build-mutate}
+jobs=$(nproc 2>/dev/null || echo 2)
+
+faults=$(cat <<'EOF'
+import/source_files.cpp|arrondi_pair(size / length)|static_cast<double>(static_cast<long>(size / length))|line count truncated: a one-line file without its end counts 0
+import/source_files.cpp|line.size() + 2|line.size()|first line measured without its line end
+import/stroke_codes.cpp|code < 0 || code > 99|code < 0 || code > 98|stroke code 99 refused in table Nage
+perfs/perf_import.cpp|n >= 0 && n <= 99|n >= 0 && n < 99|stroke code 99 out of range on a line
+perfs/perf_import.cpp|n >= 0 && n <= 99|n > 0 && n <= 99|stroke code 0 out of range on a line
+clubs/club_save.cpp|code.compare(code.size() - 4, 4, "0000")|code.compare(code.size() - 3, 3, "000")|selection recognised by three zeros
+import/driver.cpp|    db().Execute("Delete from Liffn_relais where Num_compet = -1");|    // relay rows forgotten|purge forgets the staged relay rows
+perfs/relay_members.cpp|        c.colNaissances.Add(birth, key);|        // birth date not cached|relay member cached without its stored birth date
+licences/licence_record.cpp|colonne(birth, 3, 2) == licence_yy|colonne(birth, 1, 2) == licence_yy|birth-year rule reads the century
+perfs/perf_import.cpp|valeur_numerique(age) <= 0|valeur_numerique(age) < 0|an age of 0 accepted
+common/trace.cpp|count >= 2 ? "s" : ""|count > 2 ? "s" : ""|plural from 3 on
+licences/licence_import.cpp|(licence[0] == 'R' || licence[0] == 'r')|licence[0] == 'R'|small-r relay licences taken for swimmers
+perfs/perf_record.cpp|field != "25" && field != "50"|field != "50"|25 m pools refused
+common/numeric.cpp|        if (c == '\'') out.push_back('\'');|        // quotes left single|quotes not doubled before SQL
+perfs/perf_insert.cpp|return "VALUES (" + text_ + ", -1);"|return "VALUES (" + text_ + ", 0);"|performances staged outside -1
+licences/licence_import.cpp|if (!selection.empty() && selection != club) cache_swimmer|if (false) cache_swimmer|resolved selection record cached under one key only
+import/source_files.cpp|if (length < required) {|if (length < required - 1) {|a line one short of a line end not warned
+perfs/perf_import.cpp|if (club != previous_club) {|if (club != previous_club \&\& !previous_club.empty()) {|first club of the file never saved
+EOF
+)
+
+saved=$(mktemp)
+planted=""
+restore() { if [ -n "$planted" ]; then cp "$saved" "$planted"; planted=""; fi; }
+trap 'restore; rm -f "$saved"' EXIT
+
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DONDIVAL_BENCH=OFF >/dev/null
+cmake --build "$build" -j"$jobs" >/dev/null
+
+killed=0 total=0
+survivors=()
+while IFS='|' read -r file from to what; do
+  [ -n "$file" ] || continue
+  total=$((total + 1))
+  cp "$file" "$saved"
+  planted=$file
+  if ! python3 - "$file" "$from" "$to" <<'PY'
+import sys
+path, old, new = sys.argv[1], sys.argv[2], sys.argv[3].replace('\\&', '&')
+text = open(path, encoding='latin-1').read()
+if text.count(old) != 1:
+    sys.exit(f"{path}: the text to replace appears {text.count(old)} times: {old}")
+open(path, 'w', encoding='latin-1').write(text.replace(old, new))
+PY
+  then
+    echo "?? $what: not planted (the code changed; update this list)"
+    survivors+=("$what (not planted)")
+    restore
+    continue
+  fi
+  if ! cmake --build "$build" -j"$jobs" >/dev/null 2>&1; then
+    echo "-- $what: does not compile (not counted)"
+    total=$((total - 1))
+  elif ctest --test-dir "$build" -j"$jobs" -E '^(c_host|postgresql/Server)' --stop-on-failure >/dev/null 2>&1; then
+    echo "SURVIVED  $what   ($file)"
+    survivors+=("$what")
+  else
+    echo "killed    $what"
+    killed=$((killed + 1))
+  fi
+  restore
+done <<<"$faults"
+
+cmake --build "$build" -j"$jobs" >/dev/null
+echo
+echo "mutation score: $killed of $total faults caught"
+for s in "${survivors[@]}"; do echo "  not caught: $s"; done
+[ ${#survivors[@]} -eq 0 ]
