@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "clubs/club_record.h"
 #include "clubs/club_save.h"
 #include "common/columns.h"
 #include "common/dos_letters.h"
@@ -26,7 +27,8 @@ void import_clubs(std::int16_t trace_file, std::int16_t club_file, double step) 
             ++read;
             f.LineInput(club_file, line);
             accents_dos_in_place(line);
-            if (line.size() < 14) {
+            // A line must reach into the label: a code alone names no club.
+            if (line.size() < kClubLayout.first(kClubIntitule)) {
                 trace_ligne(trace_file, read,
                             "La longueur de la ligne ne permet de contenir le code et le libellé du club"_w,
                             "Erreur");
@@ -34,8 +36,8 @@ void import_clubs(std::int16_t trace_file, std::int16_t club_file, double step) 
                 avance_progression(step);
                 continue;
             }
-            const std::string code = champ(line, 1, 13);
-            std::string label = champ(line, 14, 30);
+            const std::string code = champ(line, kClubLayout.first(kClubCode), kClubLayout.width(kClubCode));
+            std::string label = champ(line, kClubLayout.first(kClubIntitule), kClubLayout.width(kClubIntitule));
             if (label.empty()) label = kLabelNull;
             switch (sauve_club(code, label, message)) {
                 case kClubFailure:

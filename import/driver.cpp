@@ -3,6 +3,7 @@
 #include <string>
 
 #include "clubs/club_import.h"
+#include "clubs/club_record.h"
 #include "common/progress.h"
 #include "common/trace.h"
 #include "import/competition.h"
@@ -10,7 +11,9 @@
 #include "import/database_access.h"
 #include "import/source_files.h"
 #include "licences/licence_import.h"
+#include "licences/licence_record.h"
 #include "perfs/perf_import.h"
+#include "perfs/perf_record.h"
 #include "platform/clock.h"
 #include "platform/cp1252.h"
 #include "platform/error.h"
@@ -44,18 +47,18 @@ bool import_fichiers() {
 
     if (!c.strFileClub.empty()) {
         affiche_etape("Fichier club.txt", "Vérification des clubs depuis fichier Club.txt"_w, kTraceFile);
-        const std::int32_t n = controle_longueur(kTraceFile, kDataFile, c.strFileClub, kClubLineLength);
+        const std::int32_t n = controle_longueur(kTraceFile, kDataFile, c.strFileClub, static_cast<std::int16_t>(kClubLineLength));
         if (n > 0) in_transaction([&] { import_clubs(kTraceFile, kDataFile, 100.0 / n); });
     }
 
     if (!c.strFileLicence.empty()) {
         affiche_etape("Fichier licence.txt", "Traitement des licences depuis fichier Licence.txt", kTraceFile);
-        const std::int32_t n = controle_longueur(kTraceFile, kDataFile, c.strFileLicence, kLicenceLineLength);
+        const std::int32_t n = controle_longueur(kTraceFile, kDataFile, c.strFileLicence, static_cast<std::int16_t>(kLicenceLineLength));
         if (n > 0) in_transaction([&] { import_licences(kTraceFile, kDataFile, 100.0 / n); });
     }
 
     affiche_etape("Fichier Liffn.txt", "Traitement des performances depuis fichier Liffn.txt", kTraceFile);
-    const std::int32_t n = controle_longueur(kTraceFile, kDataFile, c.strFileLiffn, kLiffnLineLength);
+    const std::int32_t n = controle_longueur(kTraceFile, kDataFile, c.strFileLiffn, static_cast<std::int16_t>(kLiffnLineLength));
     if (n <= 0) {
         result = true;  // nothing to store, nothing failed
     } else {

@@ -8,11 +8,6 @@
 
 namespace ondival {
 
-// Record lengths that the first line of each data file is measured against.
-inline constexpr std::int16_t kClubLineLength = 43;
-inline constexpr std::int16_t kLicenceLineLength = 248;
-inline constexpr std::int16_t kLiffnLineLength = 202;
-
 std::string chemin_fichier(const std::string& directory, const std::string& name);
 bool lecteur_pret(const std::string& directory);
 bool verifie_fichier(std::int16_t trace_file, std::string& path, const std::string& scratch);

@@ -29,19 +29,19 @@ bool ajoute_selection(const std::string& selection_code, const std::string& num,
 bool ajoute_licence(LicenceRecord& tabChamps, std::int16_t trace_file, std::int32_t& clubs_added,
                     std::string& num, std::int32_t line) {
     try {
-        const std::string selection = tabChamps[0];
+        const std::string selection = tabChamps[kLicCodeClub];
         bool is_selection = false;
         if (est_selection(selection)) {
-            const std::string& origin = tabChamps[22];
-            const std::string club = champ(origin, 1, 13);
-            const std::string licence = champ(origin, 14, 6);
+            const std::string& origin = tabChamps[kLicOrigine];
+            const std::string club = champ(origin, 1, kOrigineClubWidth);
+            const std::string licence = champ(origin, kOrigineClubWidth + 1, kOrigineLicenceWidth);
             if (licence.empty())
                 trace_erreur(trace_file,
                              "Véritable numéro de licence introuvable, utilisation de celui de la sélection : "_w +
-                                 tabChamps[1],
+                                 tabChamps[kLicLicence],
                              line);
             else
-                tabChamps[1] = licence;
+                tabChamps[kLicLicence] = licence;
             std::string message;
             const std::int16_t status = sauve_club(club, kLabelNull, message);
             if (status == kClubFailure || status == kClubNotSaved) {
@@ -53,7 +53,7 @@ bool ajoute_licence(LicenceRecord& tabChamps, std::int16_t trace_file, std::int3
                 trace(trace_file, "Création d'un club avec le code "_w + club + " et libellé "_w + kLabelNull);
                 ++clubs_added;
             }
-            tabChamps[0] = club;
+            tabChamps[kLicCodeClub] = club;
             is_selection = true;
         }
         std::string values;
@@ -63,8 +63,9 @@ bool ajoute_licence(LicenceRecord& tabChamps, std::int16_t trace_file, std::int3
             values += double_quotes(v);
             values += '\'';
         };
-        for (std::size_t i = 0; i <= 21; ++i) add(tabChamps[i]);
-        add(tabChamps[23]);
+        // Every field but the selection origin, in the columns' order below.
+        for (std::size_t i = kLicCodeClub; i <= kLicNature; ++i) add(tabChamps[i]);
+        add(tabChamps[kLicCodeUnique]);
         add("");
         cst().objConnexion->Execute(
             std::string("INSERT INTO Licence (Code_club, licence, Nom, Prenom, sexe") +
@@ -72,8 +73,8 @@ bool ajoute_licence(LicenceRecord& tabChamps, std::int16_t trace_file, std::int3
             ", Sportive, Synchro, Water_Polo, Plongeon, Dirigeant, Maitre, Date_Depot" +
             ", Date_obliteration, Type_licence, Nature, Code_unique, Date_suppr" + ") VALUES (" + values + ");");
         num.clear();
-        requete_tableau("SELECT Num from Licence where Code_Club = '" + double_quotes(tabChamps[0]) +
-                        "' AND Licence = '" + double_quotes(tabChamps[1]) + "'");
+        requete_tableau("SELECT Num from Licence where Code_Club = '" + double_quotes(tabChamps[kLicCodeClub]) +
+                        "' AND Licence = '" + double_quotes(tabChamps[kLicLicence]) + "'");
         const std::vector<TextList>& tab = cst().tabResultat;
         if (!tab.empty() && tab[0].Count() >= 1) {
             num = tab[0].Item(1);

@@ -58,8 +58,8 @@ void import_licences(std::int16_t trace_file, std::int16_t data_file, double ste
             accents_dos_in_place(line);
             tabChamps.fill(std::string());
 
-            std::string club(colonne(line, 1, 13));
-            std::string licence(colonne(line, 14, 6));
+            std::string club(colonne(line, kLicenceLayout.first(kLicCodeClub), kLicenceLayout.width(kLicCodeClub)));
+            std::string licence(colonne(line, kLicenceLayout.first(kLicLicence), kLicenceLayout.width(kLicLicence)));
             std::string selection, selection_licence;
             bool failed = false;
 
@@ -83,8 +83,8 @@ void import_licences(std::int16_t trace_file, std::int16_t data_file, double ste
             if (!failed && est_selection(club)) {
                 selection = club;
                 selection_licence = licence;
-                club = champ(line, 208, 13);
-                licence = champ(line, 221, 6);
+                club = champ(line, kOrigineClubFirst, kOrigineClubWidth);
+                licence = champ(line, kOrigineLicenceFirst, kOrigineLicenceWidth);
                 bool bad_origin = club.empty() || licence.empty();
                 if (!bad_origin) {
                     const std::int16_t s = sauve_club(club, kLabelNull, message);
@@ -138,10 +138,11 @@ void import_licences(std::int16_t trace_file, std::int16_t data_file, double ste
                     if (ajoute_licence(tabChamps, kTraceFile, clubs_added, num, read)) {
                         ++added;
                         vide_tableau();
-                        birth = tabChamps[5];
+                        birth = tabChamps[kLicNaissance];
                     } else {
-                        message = "Echec lors de la mémorisation du nageur "_w + tabChamps[2] + " " + tabChamps[3] +
-                                  ", licence " + tabChamps[1] + ", Club " + tabChamps[0] + "." + kCrLf + message;
+                        message = "Echec lors de la mémorisation du nageur "_w + tabChamps[kLicNom] + " " +
+                                  tabChamps[kLicPrenom] + ", licence " + tabChamps[kLicLicence] + ", Club " +
+                                  tabChamps[kLicCodeClub] + "." + kCrLf + message;
                         failed = true;
                     }
                 } else {
@@ -149,7 +150,9 @@ void import_licences(std::int16_t trace_file, std::int16_t data_file, double ste
                     const std::vector<TextList>& tab = c.tabResultat;
                     const std::string nom = tab[0].Item(1), prenom = tab[1].Item(1);
                     const std::string row_num = tab[2].Item(1), row_birth = tab[3].Item(1);
-                    const std::string file_nom = champ(line, 20, 25), file_prenom = champ(line, 45, 20);
+                    const std::string file_nom = champ(line, kLicenceLayout.first(kLicNom), kLicenceLayout.width(kLicNom));
+                    const std::string file_prenom =
+                        champ(line, kLicenceLayout.first(kLicPrenom), kLicenceLayout.width(kLicPrenom));
                     if (!selection.empty() &&
                         requete_valeur("select count(*) from Selection where Code_Sel = '" + double_quotes(selection) +
                                        "' and Num_Lic = " + row_num) == 0 &&

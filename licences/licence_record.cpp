@@ -8,8 +8,7 @@ namespace ondival {
 
 void charge_largeurs_licence(WidthList& colLargeursLicence) {
     vide_collection(colLargeursLicence);
-    for (int w : {13, 6, 25, 20, 1, 8, 3, 30, 30, 7, 26, 14, 1, 1, 1, 1, 1, 1, 8, 8, 1, 1, 19, 22})
-        colLargeursLicence.Add(w);
+    for (std::size_t w : kLicenceLayout.widths) colLargeursLicence.Add(static_cast<int>(w));
 }
 
 void decoupe_licence(const std::string& line, const WidthList& colLargeursLicence,
@@ -20,13 +19,16 @@ void decoupe_licence(const std::string& line, const WidthList& colLargeursLicenc
         const auto w = static_cast<std::size_t>(colLargeursLicence.Item(i));
         std::string& field = tabChamps[i - 1];
         field = champ(line, p, w);
-        if (i == 3)
-            field = majuscules_sans_accents(field, colAccents, colMajuscules);
-        else if (i == 6 || i == 19 || i == 20)
-            field = date_aaaammjj(field);
+        switch (i - 1) {
+            case kLicNom: field = majuscules_sans_accents(field, colAccents, colMajuscules); break;
+            case kLicNaissance:
+            case kLicDateDepot:
+            case kLicDateObliteration: field = date_aaaammjj(field); break;
+            default: break;
+        }
         p += w;
     }
-    tabChamps[5] = annee_naissance_licence(tabChamps[5], tabChamps[1]);
+    tabChamps[kLicNaissance] = annee_naissance_licence(tabChamps[kLicNaissance], tabChamps[kLicLicence]);
 }
 
 std::string annee_naissance_licence(const std::string& birth, const std::string& licence) {

@@ -5,10 +5,53 @@
 #include <string>
 
 #include "common/keyed_list.h"
+#include "common/record_layout.h"
 
 namespace ondival {
 
-inline constexpr std::size_t kLicenceFields = 24;
+// The fields of a licence.txt line in their order, named after the Licence
+// column each one feeds; an index into tabChamps.
+enum LicenceField : std::size_t {
+    kLicCodeClub,     // club code; ending in "0000": a selection
+    kLicLicence,      // licence number; R or r first: a relay licence
+    kLicNom,          // family name
+    kLicPrenom,       // first name
+    kLicSexe,
+    kLicNaissance,    // birth date, ddmmyyyy in the file
+    kLicNationalite,
+    kLicAdresse,
+    kLicSuiteAdresse,
+    kLicCodePostal,
+    kLicLocalite,
+    kLicTelephone,
+    kLicSportive,     // six one-character flags
+    kLicSynchro,
+    kLicWaterPolo,
+    kLicPlongeon,
+    kLicDirigeant,
+    kLicMaitre,
+    kLicDateDepot,          // ddmmyyyy
+    kLicDateObliteration,   // ddmmyyyy
+    kLicTypeLicence,
+    kLicNature,
+    kLicOrigine,      // a selection record's origin: club code (13) then licence number (6)
+    kLicCodeUnique,
+    kLicenceFields
+};
+
+inline constexpr RecordLayout<kLicenceFields> kLicenceLayout{
+    {13, 6, 25, 20, 1, 8, 3, 30, 30, 7, 26, 14, 1, 1, 1, 1, 1, 1, 8, 8, 1, 1, 19, 22}};
+inline constexpr std::size_t kLicenceLineLength = kLicenceLayout.length();
+static_assert(kLicenceLineLength == 248, "a licence.txt record is 248 characters");
+
+// The two halves of a selection record's origin, which the import reads
+// straight from the line.
+inline constexpr std::size_t kOrigineClubFirst = kLicenceLayout.first(kLicOrigine);
+inline constexpr std::size_t kOrigineClubWidth = 13;
+inline constexpr std::size_t kOrigineLicenceFirst = kOrigineClubFirst + kOrigineClubWidth;
+inline constexpr std::size_t kOrigineLicenceWidth = kLicenceLayout.width(kLicOrigine) - kOrigineClubWidth;
+static_assert(kOrigineClubFirst == 208 && kOrigineLicenceFirst == 221 && kOrigineLicenceWidth == 6);
+
 using LicenceRecord = std::array<std::string, kLicenceFields>;  // tabChamps
 
 void charge_largeurs_licence(WidthList& colLargeursLicence);

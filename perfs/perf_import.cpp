@@ -64,7 +64,7 @@ bool import_performances(std::int16_t trace_file, std::int16_t data_file, double
             accents_dos_in_place(line);
             record.fill(std::string());
 
-            const std::string stroke(colonne(line, 1, 2));
+            const std::string stroke(colonne(line, kPerfLayout.first(kPerfNage), kPerfLayout.width(kPerfNage)));
             const double n = arrondi_pair(valeur_numerique(stroke));
             if (!(n >= 0 && n <= 99))
                 platform::raise(platform::err::kSubscript,
@@ -78,8 +78,8 @@ bool import_performances(std::int16_t trace_file, std::int16_t data_file, double
                 stopped = true;
                 break;
             }
-            const std::string club = record[1];
-            const std::string licence = record[2];
+            const std::string club = record[kPerfCodeClub];
+            const std::string licence = record[kPerfLicence];
 
             if (club != previous_club) {
                 const std::int16_t status = sauve_club(club, kLabelNull, message);
@@ -99,7 +99,7 @@ bool import_performances(std::int16_t trace_file, std::int16_t data_file, double
             }
 
             if (!licence.empty() && licence[0] == 'R') {
-                record[2] = texte_nombre(valeur_numerique(licence.substr(std::min<std::size_t>(2, licence.size()), 3)));
+                record[kPerfLicence] = texte_nombre(valeur_numerique(licence.substr(std::min<std::size_t>(2, licence.size()), 3)));
                 resout_relayeurs(trace_file, record, reference, club, read);
                 if (!ajoute_perf_relais(record, message)) {
                     stopped = true;
@@ -134,7 +134,7 @@ bool import_performances(std::int16_t trace_file, std::int16_t data_file, double
                     c.colNumLicences.Add(num, key);
                     c.colNaissances.Add(birth, key);
                 }
-                age = age_at(birth, record[4]);
+                age = age_at(birth, record[kPerfDate]);
                 if (valeur_numerique(age) <= 0) {
                     message = "Résultat négatif du calcul de l'âge lors de la performance."_w;
                     stopped = true;

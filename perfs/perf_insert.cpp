@@ -49,14 +49,14 @@ bool ajoute_perf_individuelle(const PerfRecord& r, const std::string& num, const
                               std::string& message) {
     try {
         Values v;
-        v.bare(r[0]);
-        v.quoted(r[1]);
+        v.bare(r[kPerfNage]);
+        v.quoted(r[kPerfCodeClub]);
         v.bare(num);
-        v.bare(r[3]);
-        v.quoted(r[4]);
-        v.bare(r[5]);
-        v.quoted(r[8]);
-        for (std::size_t i = 22; i <= 26; ++i) v.quoted(r[i]);
+        v.bare(r[kPerfBassin]);
+        v.quoted(r[kPerfDate]);
+        v.bare(r[kPerfTemps]);
+        v.quoted(r[kPerfLieu]);
+        for (std::size_t i = kPerfCodifFede; i <= kPerfPassageRelais; ++i) v.quoted(r[i]);
         v.bare(age);
         cst().objConnexion->Execute(std::string("INSERT INTO Liffn (Code_epreuve, Code_club, Num_Lic, ") +
                                     "Type_bassin, Date_perf, Tps, Lieu, Codif_Fede, Codif_Inter, Codif_Reg, " +
@@ -71,15 +71,15 @@ bool ajoute_perf_individuelle(const PerfRecord& r, const std::string& num, const
 bool ajoute_perf_relais(const PerfRecord& r, std::string& message) {
     try {
         Values v;
-        v.bare(r[0]);
-        v.quoted(r[1]);
-        v.bare(r[2]);
-        v.bare(r[3]);
-        v.quoted(r[4]);
-        v.bare(r[5]);
-        v.quoted(r[8]);
-        for (std::size_t i = 12; i <= 21; ++i) v.bare(r[i]);
-        for (std::size_t i = 22; i <= 25; ++i) v.quoted(r[i]);
+        v.bare(r[kPerfNage]);
+        v.quoted(r[kPerfCodeClub]);
+        v.bare(r[kPerfLicence]);
+        v.bare(r[kPerfBassin]);
+        v.quoted(r[kPerfDate]);
+        v.bare(r[kPerfTemps]);
+        v.quoted(r[kPerfLieu]);
+        for (std::size_t i = kPerfRelayeur1; i <= kPerfRelayeur10; ++i) v.bare(r[i]);
+        for (std::size_t i = kPerfCodifFede; i <= kPerfCodifDepart; ++i) v.quoted(r[i]);
         cst().objConnexion->Execute(std::string("INSERT INTO Liffn_relais (Code_epreuve, Code_club, Num_Lic, ") +
                                     "Type_bassin, Date_perf, Tps, Lieu, " +
                                     "Licence1, Licence2, Licence3, Licence4, Licence5, " +

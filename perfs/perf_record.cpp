@@ -9,9 +9,7 @@ namespace ondival {
 
 void charge_largeurs_liffn(WidthList& colLargeursLiffn) {
     vide_collection(colLargeursLiffn);
-    for (int w : {2, 13, 6, 2, 8, 7, 25, 15, 20, 30, 8, 1}) colLargeursLiffn.Add(w);
-    for (int i = 0; i < 10; ++i) colLargeursLiffn.Add(6);
-    for (int i = 0; i < 5; ++i) colLargeursLiffn.Add(1);
+    for (std::size_t w : kPerfLayout.widths) colLargeursLiffn.Add(static_cast<int>(w));
 }
 
 bool decoupe_liffn(const std::string& line, const WidthList& colLargeursLiffn, const TextList& colAccents,
@@ -22,20 +20,20 @@ bool decoupe_liffn(const std::string& line, const WidthList& colLargeursLiffn, c
         const auto w = static_cast<std::size_t>(colLargeursLiffn.Item(i));
         std::string& field = record[i - 1];
         field = champ(line, start, w);
-        switch (i) {
-            case 4:
+        switch (i - 1) {
+            case kPerfBassin:
                 if (field != "25" && field != "50") {
                     message = "Type de bassin incorrect : " + field + ".";
                     return false;
                 }
                 break;
-            case 5: field = date_aaaammjj(field); break;
-            case 7:
+            case kPerfDate: field = date_aaaammjj(field); break;
+            case kPerfNom:
                 // A surname the federation already wrote in capitals keeps
                 // its accents: only mixed-case names are normalised.
                 if (field != upper_1252(field)) field = majuscules_sans_accents(field, colAccents, colMajuscules);
                 break;
-            case 27:
+            case kPerfPassageRelais:
                 if (field != "R") field.clear();
                 break;
             default: break;

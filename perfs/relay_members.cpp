@@ -11,7 +11,7 @@ void resout_relayeurs(std::int16_t trace_file, PerfRecord& record, const std::st
                       const std::string& club, std::int32_t line) {
     Cst& c = cst();
     std::string cached;
-    for (std::size_t slot = 12; slot <= 21; ++slot) {
+    for (std::size_t slot = kPerfRelayeur1; slot <= kPerfRelayeur10; ++slot) {
         std::string& member = record[slot];
         if (member.empty()) {
             member = reference_num;

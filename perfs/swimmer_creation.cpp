@@ -30,7 +30,7 @@ std::string cree_nageur(std::int16_t trace_file, PerfRecord& record, const std::
                         const std::string& club, const std::string& licence, const std::string& birth,
                         std::string& message) {
     try {
-        std::string& type = record[11];
+        std::string& type = record[kPerfTypeLicence];
         type = upper_1252(type);
         if (type != "R" && type != "T" && type != "N") type = "N";
 
@@ -42,16 +42,16 @@ std::string cree_nageur(std::int16_t trace_file, PerfRecord& record, const std::
         requete_tableau("select Sexe from Nage where Code_Nage = " + stroke_code);
         const std::string sex = first_value("Nage");
 
-        const std::string licence_date = date_aaaammjj(record[10]);
+        const std::string licence_date = date_aaaammjj(record[kPerfDateLicence]);
         auto q = [](const std::string& v) { return double_quotes(v); };
         cst().objConnexion->Execute(
             std::string("INSERT INTO Licence (Code_club, licence, Nom, Prenom, sexe") +
             ", Date_Naissance, Nationalite, Sportive, Date_obliteration, Date_Depot, Type_licence, Nature" + ") " +
-            "VALUES ('" + q(club) + "', '" + q(licence) + "', '" + q(record[6]) + "', '" + q(record[7]) + "', '" +
+            "VALUES ('" + q(club) + "', '" + q(licence) + "', '" + q(record[kPerfNom]) + "', '" + q(record[kPerfPrenom]) + "', '" +
             q(sex) + "', '" + q(birth) + "', 'FRA', 'O', '" + q(licence_date) + "', '" + q(licence_date) + "', '" +
             q(type) + "', 'N');");
-        trace(trace_file, "Ajout du nageur avec les données suivantes :"_w + kCrLf + "Nom : " + record[6] +
-                              ", Prénom : "_w + record[7] + kCrLf + "Licence : " + licence +
+        trace(trace_file, "Ajout du nageur avec les données suivantes :"_w + kCrLf + "Nom : " + record[kPerfNom] +
+                              ", Prénom : "_w + record[kPerfPrenom] + kCrLf + "Licence : " + licence +
                               ", Date naissance : " + birth + kCrLf + "Nationalité : FRA"_w);
         requete_tableau("select Num from Licence where Code_Club = '" + q(club) + "' and Licence = '" +
                         q(licence) + "'");
