@@ -18,10 +18,8 @@ namespace ondival {
 void import_clubs(std::int16_t trace_file, std::int16_t club_file, double step) {
     platform::TextFiles& f = platform::files();
     std::int32_t read = 0, created = 0, updated = 0, known = 0, other_label = 0, in_error = 0;
-    bool opened = false;
     try {
-        f.OpenInput(club_file, cst().strFileClub);
-        opened = true;
+        platform::InputFile file(club_file, cst().strFileClub);
         std::string line, message;
         while (!f.Eof(club_file)) {
             ++read;
@@ -73,7 +71,6 @@ void import_clubs(std::int16_t trace_file, std::int16_t club_file, double step) 
         trace_ligne(trace_file, read, "Import des clubs interrompu."_w + kCrLf + texte_erreur(e), "Erreur");
     }
     trace(trace_file, "");
-    if (opened && f.IsOpen(club_file)) f.Close(club_file);
 }
 
 }  // namespace ondival

@@ -66,4 +66,12 @@ bool insere_club(const std::string& code, const std::string& label, std::string&
     }
 }
 
+void signale_club_cree(std::int16_t trace_file, std::int32_t line, const std::string& code,
+                       std::int32_t& clubs_added) {
+    ++clubs_added;
+    trace_ligne(trace_file, line,
+                "Code club (" + code + ") inconnu de la base. Création avec Le libelle "_w + kLabelNull, "Warning");
+    cst().colClubsTraites.Add(code, code);
+}
+
 }  // namespace ondival

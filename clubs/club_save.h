@@ -22,4 +22,10 @@ bool est_selection(const std::string& code);
 std::int16_t sauve_club(const std::string& code, const std::string& label, std::string& message);
 bool insere_club(const std::string& code, const std::string& label, std::string& message);
 
+// A club that a licence or performance line named and that the import has
+// just created under "Null": counted, announced by a warning at that line,
+// and remembered as settled so that later lines do not create it again.
+void signale_club_cree(std::int16_t trace_file, std::int32_t line, const std::string& code,
+                       std::int32_t& clubs_added);
+
 }  // namespace ondival

@@ -61,15 +61,12 @@ std::string nom_libre(const std::string& path, const std::string& directory) {
 }
 
 void lit_origine(std::int16_t trace_file, std::int16_t read_file) {
-    platform::TextFiles& f = platform::files();
-    bool opened = false;
     try {
         std::string line;
         const std::string& origin = cst().strFileOrigine;
         if (platform::FileExists(origin)) {
-            f.OpenInput(read_file, origin);
-            opened = true;
-            line = f.LineInput(read_file);
+            platform::InputFile file(read_file, origin);
+            line = platform::files().LineInput(read_file);
         } else {
             line = std::string(kCrLf) + "Fichier origine.txt non disponible";
         }
@@ -79,7 +76,6 @@ void lit_origine(std::int16_t trace_file, std::int16_t read_file) {
         const platform::Error e = platform::current_error();
         trace_erreur(trace_file, "Une erreur s'est produite lors de la lecture du fichier origine.txt", 0, &e);
     }
-    if (opened) f.Close(read_file);
 }
 
 double taille_fichier(const std::string& path) {
@@ -88,16 +84,8 @@ double taille_fichier(const std::string& path) {
 
 std::int16_t longueur_ligne(std::int16_t read_file, const std::string& path) {
     if (!platform::FileExists(path)) return 0;
-    platform::TextFiles& f = platform::files();
-    f.OpenInput(read_file, path);
-    std::string line;
-    try {
-        line = f.LineInput(read_file);
-    } catch (...) {
-        f.Close(read_file);
-        throw;
-    }
-    f.Close(read_file);
+    platform::InputFile file(read_file, path);
+    const std::string line = platform::files().LineInput(read_file);
     // A first line longer than the 16-bit count is far past any record
     // length: cap it instead of overflowing.
     return static_cast<std::int16_t>(std::min<std::size_t>(line.size() + 2, 32767));

@@ -26,6 +26,15 @@ bool ajoute_selection(const std::string& selection_code, const std::string& num,
     }
 }
 
+bool dans_selection(const std::string& selection_code, const std::string& num) {
+    return requete_valeur("select count(*) from Selection where Code_Sel = '" + double_quotes(selection_code) +
+                          "' and Num_Lic = " + num) != 0;
+}
+
+bool rejoint_selection(const std::string& selection_code, const std::string& num, std::string& message) {
+    return dans_selection(selection_code, num) || ajoute_selection(selection_code, num, message);
+}
+
 bool ajoute_licence(LicenceRecord& tabChamps, std::int16_t trace_file, std::int32_t& clubs_added,
                     std::string& num, std::int32_t line) {
     try {

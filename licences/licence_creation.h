@@ -16,6 +16,12 @@ bool ajoute_licence(LicenceRecord& tabChamps, std::int16_t trace_file, std::int3
                     std::string& num, std::int32_t line);
 bool ajoute_selection(const std::string& selection_code, const std::string& num, std::string& message);
 
+// Whether licence Num is already a member of the selection (one count).
+bool dans_selection(const std::string& selection_code, const std::string& num);
+// Makes licence Num a member of the selection unless it already is; false,
+// with the error text in message, when the membership cannot be written.
+bool rejoint_selection(const std::string& selection_code, const std::string& num, std::string& message);
+
 // Num of the placeholder swimmer "Null" that fills empty relay slots.
 std::string licence_reference();
 

@@ -37,15 +37,13 @@ bool import_performances(std::int16_t trace_file, std::int16_t data_file, double
     Cst& c = cst();
     platform::TextFiles& f = platform::files();
     std::int32_t read = 0, individuals = 0, relays = 0, clubs_added = 0;
-    bool opened = false;
     try {
         TextList colAccents, colMajuscules;
         WidthList colLargeursLiffn;
         charge_accents(colAccents, colMajuscules);
         charge_largeurs_liffn(colLargeursLiffn);
         std::string previous_key, num, age, previous_club, message, cached;
-        f.OpenInput(data_file, c.strFileLiffn);
-        opened = true;
+        platform::InputFile file(data_file, c.strFileLiffn);
 
         bool stopped = false;
         const std::string reference = licence_reference();
@@ -87,14 +85,7 @@ bool import_performances(std::int16_t trace_file, std::int16_t data_file, double
                     stopped = true;
                     break;
                 }
-                if (status == kClubCreated) {
-                    ++clubs_added;
-                    trace_ligne(trace_file, read,
-                                "Code club (" + club + ") inconnu de la base. Création avec Le libelle "_w +
-                                    kLabelNull,
-                                "Warning");
-                    c.colClubsTraites.Add(club, club);
-                }
+                if (status == kClubCreated) signale_club_cree(trace_file, read, club, clubs_added);
                 previous_club = club;
             }
 
@@ -164,12 +155,10 @@ bool import_performances(std::int16_t trace_file, std::int16_t data_file, double
                               kLabelNull + ".");
         }
         trace(trace_file, "");
-        f.Close(data_file);
         return result;
     } catch (...) {
         const platform::Error e = platform::current_error();
         trace_erreur(trace_file, "Import des performances annulé."_w, read, &e);
-        if (opened && f.IsOpen(data_file)) f.Close(data_file);
         return false;
     }
 }

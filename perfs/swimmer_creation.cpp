@@ -58,8 +58,7 @@ std::string cree_nageur(std::int16_t trace_file, PerfRecord& record, const std::
         const std::string num = first_value("Licence");
 
         if (est_selection(club)) {
-            if (requete_valeur("select count(*) from Selection where Code_Sel = '" + q(club) +
-                               "' and Num_Lic = " + num) == 0) {
+            if (!dans_selection(club, num)) {
                 std::string why;
                 if (!ajoute_selection(club, num, why)) {
                     message = "Erreur lors de l'ajout de la licence dans la sélection de code : "_w + club + "." +

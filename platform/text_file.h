@@ -55,4 +55,26 @@ private:
 // import's state.
 TextFiles& files();
 
+// A data file open for reading under its number for as long as the guard
+// lives: whichever way an import leaves (its end, a stop, an error), the
+// file is closed and its number free for the next import. A file that
+// could not be opened is not the guard's to close.
+class InputFile {
+public:
+    InputFile(std::int16_t number, const std::string& path) : number_(number) { files().OpenInput(number, path); }
+    ~InputFile() { close(); }
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+    void close() noexcept {
+        try {
+            if (files().IsOpen(number_)) files().Close(number_);
+        } catch (...) {
+            // An input file has nothing left to write; its close cannot lose data.
+        }
+    }
+
+private:
+    std::int16_t number_;
+};
+
 }  // namespace ondival::platform
