@@ -7,32 +7,35 @@
 #
 #   tools/mutate.sh [BUILD_DIR]        (default build-mutate)
 #
-# Each fault is: file | text as it stands | text that replaces it | what it
-# breaks. The text must appear exactly once in the file.
+# Each fault is: file @@ text as it stands @@ text that replaces it @@ what
+# it breaks. The text must appear exactly once in the file.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-mutate}
 jobs=$(nproc 2>/dev/null || echo 2)
 
 faults=$(cat <<'EOF'
-import/source_files.cpp|arrondi_pair(size / length)|static_cast<double>(static_cast<long>(size / length))|line count truncated: a one-line file without its end counts 0
-import/source_files.cpp|line.size() + 2|line.size()|first line measured without its line end
-import/stroke_codes.cpp|code < 0 || code > 99|code < 0 || code > 98|stroke code 99 refused in table Nage
-perfs/perf_import.cpp|n >= 0 && n <= 99|n >= 0 && n < 99|stroke code 99 out of range on a line
-perfs/perf_import.cpp|n >= 0 && n <= 99|n > 0 && n <= 99|stroke code 0 out of range on a line
-clubs/club_save.cpp|code.compare(code.size() - 4, 4, "0000")|code.compare(code.size() - 3, 3, "000")|selection recognised by three zeros
-import/driver.cpp|    db().Execute("Delete from Liffn_relais where Num_compet = -1");|    // relay rows forgotten|purge forgets the staged relay rows
-perfs/relay_members.cpp|        c.colNaissances.Add(birth, key);|        // birth date not cached|relay member cached without its stored birth date
-licences/licence_record.cpp|colonne(birth, 3, 2) == licence_yy|colonne(birth, 1, 2) == licence_yy|birth-year rule reads the century
-perfs/perf_import.cpp|valeur_numerique(age) <= 0|valeur_numerique(age) < 0|an age of 0 accepted
-common/trace.cpp|count >= 2 ? "s" : ""|count > 2 ? "s" : ""|plural from 3 on
-licences/licence_import.cpp|(licence[0] == 'R' || licence[0] == 'r')|licence[0] == 'R'|small-r relay licences taken for swimmers
-perfs/perf_record.cpp|field != "25" && field != "50"|field != "50"|25 m pools refused
-common/numeric.cpp|        if (c == '\'') out.push_back('\'');|        // quotes left single|quotes not doubled before SQL
-perfs/perf_insert.cpp|return "VALUES (" + text_ + ", -1);"|return "VALUES (" + text_ + ", 0);"|performances staged outside -1
-licences/licence_import.cpp|if (!selection.empty() && selection != club) cache_swimmer|if (false) cache_swimmer|resolved selection record cached under one key only
-import/source_files.cpp|if (length < required) {|if (length < required - 1) {|a line one short of a line end not warned
-perfs/perf_import.cpp|if (club != previous_club) {|if (club != previous_club \&\& !previous_club.empty()) {|first club of the file never saved
+import/source_files.cpp @@ arrondi_pair(size / length) @@ static_cast<double>(static_cast<long>(size / length)) @@ line count truncated: a one-line file without its end counts 0
+import/source_files.cpp @@ line.size() + 2 @@ line.size() @@ first line measured without its line end
+import/source_files.cpp @@ if (length < required) { @@ if (length < required - 1) { @@ a line one short of a line end not warned
+import/stroke_codes.cpp @@ code < 0 || code > 99 @@ code < 0 || code > 98 @@ stroke code 99 refused in table Nage
+perfs/perf_import.cpp @@ n >= 0 && n <= 99 @@ n >= 0 && n < 99 @@ stroke code 99 out of range on a line
+perfs/perf_import.cpp @@ n >= 0 && n <= 99 @@ n > 0 && n <= 99 @@ stroke code 0 out of range on a line
+clubs/club_save.cpp @@ code.compare(code.size() - 4, 4, "0000") @@ code.compare(code.size() - 3, 3, "000") @@ selection recognised by three zeros
+import/driver.cpp @@     db().Execute("Delete from Liffn_relais where Num_compet = -1"); @@     // relay rows forgotten @@ purge forgets the staged relay rows
+perfs/relay_members.cpp @@         c.colNaissances.Add(birth, key); @@         // birth date not cached @@ relay member cached without its stored birth date
+licences/licence_record.cpp @@ colonne(birth, 3, 2) == licence_yy @@ colonne(birth, 1, 2) == licence_yy @@ birth-year rule reads the century
+perfs/perf_import.cpp @@ valeur_numerique(age) <= 0 @@ valeur_numerique(age) < 0 @@ an age of 0 accepted
+common/trace.cpp @@ count >= 2 ? "s" : "" @@ count > 2 ? "s" : "" @@ plural from 3 on
+licences/licence_import.cpp @@ (l.licence[0] == 'R' || l.licence[0] == 'r') @@ l.licence[0] == 'R' @@ small-r relay licences taken for swimmers
+perfs/perf_record.cpp @@ field != "25" && field != "50" @@ field != "50" @@ 25 m pools refused
+common/numeric.cpp @@         if (c == '\'') out.push_back('\''); @@         // quotes left single @@ quotes not doubled before SQL
+perfs/perf_insert.cpp @@ return "VALUES (" + text_ + ", -1);" @@ return "VALUES (" + text_ + ", 0);" @@ performances staged outside -1
+licences/licence_import.cpp @@ if (!l.selection.empty() && l.selection != l.club) @@ if (false) @@ resolved selection record cached under one key only
+perfs/perf_import.cpp @@ if (club != previous_club) { @@ if (club != previous_club && !previous_club.empty()) { @@ first club of the file never saved
+licences/licence_import.cpp @@ if (!l.selection.empty() && !rejoint_selection(l.selection, row_num, l.message)) { @@ if (false) { @@ known licence of a selection record never joins it
+licences/licence_record.cpp @@ case kLicNom: field = majuscules_sans_accents(field, colAccents, colMajuscules); break; @@ case kLicNom: break; @@ family names kept in mixed case with accents
+perfs/perf_import.cpp @@ if (key != previous_key) { @@ if (key != previous_key || true) { @@ consecutive lines of one swimmer recompute the age
 EOF
 )
 
@@ -46,14 +49,14 @@ cmake --build "$build" -j"$jobs" >/dev/null
 
 killed=0 total=0
 survivors=()
-while IFS='|' read -r file from to what; do
+while IFS=$'\x1f' read -r file from to what; do
   [ -n "$file" ] || continue
   total=$((total + 1))
   cp "$file" "$saved"
   planted=$file
   if ! python3 - "$file" "$from" "$to" <<'PY'
 import sys
-path, old, new = sys.argv[1], sys.argv[2], sys.argv[3].replace('\\&', '&')
+path, old, new = sys.argv[1], sys.argv[2], sys.argv[3]
 text = open(path, encoding='latin-1').read()
 if text.count(old) != 1:
     sys.exit(f"{path}: the text to replace appears {text.count(old)} times: {old}")
@@ -76,7 +79,7 @@ PY
     killed=$((killed + 1))
   fi
   restore
-done <<<"$faults"
+done < <(sed 's/ @@ /\x1f/g' <<<"$faults")
 
 cmake --build "$build" -j"$jobs" >/dev/null
 echo
