@@ -41,6 +41,10 @@ std::int16_t cree_reference_compet(std::int16_t trace_file) {
         if (pool.empty()) {
             trace(trace_file, "Impossible de trouver la piscine référence. Création de celle ci."_w);
             cst().objConnexion->Execute(std::string("INSERT INTO Piscine (Nom) VALUES ('") + "Null" + "');");
+            // The pool is read back by its name rather than taken from the
+            // insert: the host's own databases give no other handle on a new
+            // row. A few tries, as the host's database could be slow to show
+            // a row written through another path; each is a plain lookup.
             for (int i = 0; i < 5 && pool.empty(); ++i) pool = num_piscine_reference();
             if (pool.empty()) {
                 trace(trace_file, "La création de la piscine référence a échoué."_w);
@@ -60,6 +64,8 @@ std::int16_t cree_reference_compet(std::int16_t trace_file) {
                                     "(Num, Type, Nom, debut, fin, Deroule, Visible, Num_Piscine) " +
                                     "VALUES (' ', 'C', '" + name + "', '" + day + "', '" + day +
                                     "', true, false, " + pool + ");");
+        // Read back by its name, with the same few tries as the pool: the
+        // name is unique for the day, so the row found is this import's.
         std::string number;
         for (int i = 0; i < 5 && number.empty(); ++i) number = num_competition(name);
         if (number.empty()) {

@@ -77,6 +77,12 @@ bool import_fichiers() {
                 const std::string s = std::to_string(compet);
                 db().Execute("UPDATE Liffn set Num_compet = " + s + " where Num_compet = -1");
                 db().Execute("UPDATE Liffn_relais set Num_compet = " + s + " where Num_compet = -1");
+                // Asks whether any relay row still carries -1, up to six
+                // times, and acts on no answer: a wait for a database that
+                // would show the update late. Inside the transaction the
+                // first answer is 0, so it costs one count; it stays because
+                // the statements of an import are what the fault-injection
+                // tests walk through, and what the host's database sees.
                 for (int counter = 0;;) {
                     if (requete_valeur("select count(*) from Liffn_relais where Num_compet = -1") <= 0) break;
                     if (++counter > 5) break;

@@ -24,7 +24,10 @@ namespace ondival {
 namespace {
 
 // Age at the performance: the year of the performance minus the year of
-// birth, whatever the day and month.
+// birth, whatever the day and month. Both dates go through their display
+// text and are read back, as the host reads dates: a birth or performance
+// date that is no real calendar date (a 31 February, "") then stops the
+// import as an error instead of giving an age from nonsense.
 std::string age_at(const std::string& birth, const std::string& performed) {
     const CalendarDate b = lit_date(date_texte(birth, ""));
     const CalendarDate p = lit_date(date_texte(performed, ""));
