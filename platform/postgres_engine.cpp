@@ -305,71 +305,96 @@ private:
     Result run(const Statement& st) {
         PGconn* c = live();
         if (PQstatus(c) != CONNECTION_OK) throw failure(nullptr);
+        const Plan plan = plan_for(st, PQtransactionStatus(c) == PQTRANS_INTRANS);
+        const bool sent = send(c, plan);
+        std::vector<Result> results = collect(c, plan, sent);
+        return outcome(c, plan, results);
+    }
+
+    enum Step { kSavepoint, kPrepare, kRun, kRelease };
+
+    // How one statement goes to the server: its values, the prepared
+    // statement it runs as (known already, or prepared now), and the steps
+    // sent together.
+    struct Plan {
         std::vector<Bound> values;
-        values.reserve(st.literals.size());
-        for (const SqlLiteral& lit : st.literals) values.push_back(bound(lit));
-
-        std::string key;
+        std::string key;                  // the prepared statements' key: shape and value types
         const Prepared* cached = nullptr;
-        Prepared fresh;
-        std::string text;
+        Prepared fresh;                   // prepared in this round trip
+        std::string text;                 // UTF-8, $n markers; when not cached
         std::vector<Oid> types;
-        if (st.split) {
-            key = st.shape;
-            key.push_back('\0');
-            for (const Bound& b : values) key.push_back(b.type == 0 ? 'T' : b.type == kInt8Oid ? 'I' : 'R');
-            if (auto it = prepared_.find(key); it != prepared_.end()) cached = &it->second;
-        }
-        if (!cached) {
-            std::size_t markers = 0;
-            text = cp1252_to_utf8(numbered_shape(st.shape, markers));
-            if (markers != values.size()) raise(code::kError, "Instruction SQL mal formée"_w);
-            if (text.find_first_not_of(" \t\r\n") == std::string::npos) raise(code::kError, "Instruction SQL vide"_w);
-            for (const Bound& b : values) types.push_back(b.type);
-            if (st.split) fresh = {"ondival_" + std::to_string(prepared_.size() + 1), static_cast<int>(values.size())};
-        }
-        std::vector<const char*> pointers;
-        for (const Bound& b : values) pointers.push_back(b.value.c_str());
-
-        enum Step { kSavepoint, kPrepare, kRun, kRelease };
         std::vector<Step> steps;
-        const bool guarded = PQtransactionStatus(c) == PQTRANS_INTRANS;
-        if (guarded) steps.push_back(kSavepoint);
-        if (!cached && st.split) steps.push_back(kPrepare);
-        steps.push_back(kRun);
-        if (guarded) steps.push_back(kRelease);
+        bool guarded = false;             // inside a transaction: between a savepoint and its release
+        bool prepared() const { return cached || !fresh.name.empty(); }
+    };
 
+    Plan plan_for(const Statement& st, bool guarded) {
+        Plan p;
+        p.guarded = guarded;
+        p.values.reserve(st.literals.size());
+        for (const SqlLiteral& lit : st.literals) p.values.push_back(bound(lit));
+        if (st.split) {
+            p.key = st.shape;
+            p.key.push_back('\0');
+            for (const Bound& b : p.values) p.key.push_back(b.type == 0 ? 'T' : b.type == kInt8Oid ? 'I' : 'R');
+            if (auto it = prepared_.find(p.key); it != prepared_.end()) p.cached = &it->second;
+        }
+        if (!p.cached) {
+            std::size_t markers = 0;
+            p.text = cp1252_to_utf8(numbered_shape(st.shape, markers));
+            if (markers != p.values.size()) raise(code::kError, "Instruction SQL mal formée"_w);
+            if (p.text.find_first_not_of(" \t\r\n") == std::string::npos)
+                raise(code::kError, "Instruction SQL vide"_w);
+            for (const Bound& b : p.values) p.types.push_back(b.type);
+            if (st.split)
+                p.fresh = {"ondival_" + std::to_string(prepared_.size() + 1), static_cast<int>(p.values.size())};
+        }
+        if (guarded) p.steps.push_back(kSavepoint);
+        if (!p.cached && st.split) p.steps.push_back(kPrepare);
+        p.steps.push_back(kRun);
+        if (guarded) p.steps.push_back(kRelease);
+        return p;
+    }
+
+    // Queues the plan's steps and a sync in pipeline mode; false when libpq
+    // could not queue them (the connection is gone).
+    bool send(PGconn* c, const Plan& p) {
+        std::vector<const char*> pointers;
+        for (const Bound& b : p.values) pointers.push_back(b.value.c_str());
+        const auto simple = [c](const char* sql) {
+            return PQsendQueryParams(c, sql, 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+        };
         if (!PQenterPipelineMode(c)) throw failure(nullptr);
         bool sent = true;
-        for (Step step : steps) {
+        for (Step step : p.steps) {
+            if (!sent) break;
             switch (step) {
-                case kSavepoint:
-                    sent = sent && PQsendQueryParams(c, "SAVEPOINT ondival_statement", 0, nullptr, nullptr, nullptr,
-                                                     nullptr, 0);
-                    break;
+                case kSavepoint: sent = simple("SAVEPOINT ondival_statement"); break;
                 case kPrepare:
-                    sent = sent && PQsendPrepare(c, fresh.name.c_str(), text.c_str(), fresh.params, types.data());
+                    sent = PQsendPrepare(c, p.fresh.name.c_str(), p.text.c_str(), p.fresh.params, p.types.data());
                     break;
                 case kRun:
-                    if (cached || st.split) {
-                        const Prepared& p = cached ? *cached : fresh;
-                        sent = sent && PQsendQueryPrepared(c, p.name.c_str(), p.params, pointers.data(), nullptr,
-                                                           nullptr, 0);
+                    if (p.prepared()) {
+                        const Prepared& pr = p.cached ? *p.cached : p.fresh;
+                        sent = PQsendQueryPrepared(c, pr.name.c_str(), pr.params, pointers.data(), nullptr, nullptr,
+                                                   0);
                     } else {
-                        sent = sent && PQsendQueryParams(c, text.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0);
+                        sent = simple(p.text.c_str());
                     }
                     break;
-                case kRelease:
-                    sent = sent && PQsendQueryParams(c, "RELEASE SAVEPOINT ondival_statement", 0, nullptr, nullptr,
-                                                     nullptr, nullptr, 0);
-                    break;
+                case kRelease: sent = simple("RELEASE SAVEPOINT ondival_statement"); break;
             }
         }
-        sent = sent && PQpipelineSync(c);
+        return sent && PQpipelineSync(c);
+    }
 
-        std::vector<Result> results(steps.size());
+    // The answer of each step, up to the sync. A session whose answers went
+    // out of step with its questions is marked broken: nothing it reads
+    // from then on could be trusted to belong to its question.
+    std::vector<Result> collect(PGconn* c, const Plan& p, bool sent) {
+        std::vector<Result> results(p.steps.size());
         bool synced = false;
-        for (std::size_t i = 0; sent && i < steps.size() && !synced && PQstatus(c) == CONNECTION_OK; ++i) {
+        for (std::size_t i = 0; sent && i < p.steps.size() && !synced && PQstatus(c) == CONNECTION_OK; ++i) {
             while (PGresult* r = PQgetResult(c)) {
                 if (PQresultStatus(r) == PGRES_PIPELINE_SYNC) {
                     synced = true;
@@ -389,20 +414,23 @@ private:
         }
         if (PQstatus(c) != CONNECTION_OK) throw failure(nullptr);
         if (!synced) {
-            // Answers may still be on their way: nothing this session
-            // reads from now on could be trusted to belong to its question.
             broken_ = true;
             raise(code::kIoErr, "La communication avec le serveur a été interrompue"_w);
         }
         PQexitPipelineMode(c);
+        return results;
+    }
 
+    // The statement's rows when every step went well; otherwise its error,
+    // after the transaction went back to the savepoint taken before it.
+    Result outcome(PGconn* c, const Plan& p, std::vector<Result>& results) {
         const auto ok = [&](std::size_t i) { return results[i] && succeeded(results[i].get()); };
         const PGresult* failed = nullptr;
         bool any_failed = false;
         Result* ran = nullptr;
-        for (std::size_t i = 0; i < steps.size(); ++i) {
-            if (steps[i] == kRun) ran = &results[i];
-            if (steps[i] == kPrepare && ok(i)) prepared_.emplace(key, fresh);
+        for (std::size_t i = 0; i < p.steps.size(); ++i) {
+            if (p.steps[i] == kRun) ran = &results[i];
+            if (p.steps[i] == kPrepare && ok(i)) prepared_.emplace(p.key, p.fresh);
             if (!any_failed && !ok(i)) {
                 any_failed = true;
                 if (results[i] && PQresultStatus(results[i].get()) == PGRES_FATAL_ERROR) failed = results[i].get();
@@ -410,7 +438,7 @@ private:
         }
         if (!any_failed) return std::move(*ran);
         const Failure f = failure(failed);
-        if (guarded)
+        if (p.guarded)
             PQclear(PQexec(c, "ROLLBACK TO SAVEPOINT ondival_statement; RELEASE SAVEPOINT ondival_statement"));
         throw f;
     }
