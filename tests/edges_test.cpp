@@ -101,6 +101,27 @@ TEST_F(ImportEdges, OnlyFourFinalZerosMakeASelection) {
     EXPECT_EQ(sql1(db, "select Selection from Club where Code_federal = '" + selection + "'"), "1");
 }
 
+// A selection record whose swimmer the database already holds: nothing is
+// created, the swimmer joins the selection once, and a second import of
+// the same record adds no second membership.
+TEST_F(ImportEdges, KnownSwimmerOfASelectionRecordJoinsItOnce) {
+    const std::string selection = "FRA5110000000";
+    sql(db, "insert into Club (Code_federal, Intitule, Selection) values ('" + kClub + "', 'CN PARIS', false)");
+    sql(db, "insert into Licence (Code_club, licence, Nom, Prenom, Date_Naissance) values ('" + kClub +
+                "', '851234', 'DUPONT', 'Marie', '19850503')");
+    const std::string num = sql1(db, "select Num from Licence where licence = '851234'");
+    write_lines(source() / "licence.txt", {LicenceLine{.club = selection, .licence = "990001", .nom = "DUPONT",
+                                                       .prenom = "Marie", .origine = kClub + "851234"}
+                                               .str()});
+    write_lines(source() / "liffn.txt", {});
+    ASSERT_TRUE(run());
+    ASSERT_TRUE(run());
+    EXPECT_TRUE(trace_has("1 licence déjà connue."));
+    EXPECT_EQ(count("Licence"), "2");  // the swimmer and the reference licence "Null"
+    EXPECT_EQ(sql(db, "select Num_Lic from Selection where Code_Sel = '" + selection + "'"),
+              std::vector<std::string>{num});
+}
+
 TEST_F(ImportEdges, StopAfterRelayLinesLeavesNoStagedRelay) {
     PerfLine relay{.nage = "18", .club = kClub, .licence = "R0007", .relayeurs = {"851234"}};
     PerfLine bad{.club = kClub, .licence = "902001", .bassin = "33"};
