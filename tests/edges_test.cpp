@@ -122,6 +122,55 @@ TEST_F(ImportEdges, KnownSwimmerOfASelectionRecordJoinsItOnce) {
               std::vector<std::string>{num});
 }
 
+// Every answer the club save can give, met in one club.txt: a club created,
+// one stored as "Null" that gets its label, one known under the same label,
+// one known under another label (reported, never changed), and a club
+// repeated further down.
+TEST_F(ImportEdges, ClubFileMeetsEveryStatus) {
+    const auto club = [this](const std::string& code, const std::string& label) {
+        sql(db, "insert into Club (Code_federal, Intitule, Selection) values ('" + code + "', '" + label + "', false)");
+    };
+    club("FRA5110750002", "Null");
+    club("FRA5110750003", "CN TROIS");
+    club("FRA5110750004", "ANCIEN NOM");
+    write_lines(source() / "club.txt",
+                {club_line("FRA5110750001", "CN UN"), club_line("FRA5110750002", "CN DEUX"),
+                 club_line("FRA5110750003", "CN TROIS"), club_line("FRA5110750004", "NOUVEAU NOM"),
+                 club_line("FRA5110750001", "CN UN")});
+    write_lines(source() / "liffn.txt", {});
+    EXPECT_TRUE(run());
+    for (const char* line : {"Récupération de 1 club sur 5.", "1 club déjà connu.", "1 club déjà connu sous un autre libellé.",
+                             "1 club mis à jour.", "0 club en erreur."})
+        EXPECT_TRUE(trace_has(line)) << line;
+    EXPECT_EQ(sql(db, "select Intitule from Club order by Code_federal"),
+              (std::vector<std::string>{"CN UN", "CN DEUX", "CN TROIS", "ANCIEN NOM"}));
+}
+
+// A selection record whose origin names a club code that cannot exist: the
+// import warns and goes on with the selection's own pair, then licence
+// creation, which resolves the origin again, refuses the club; the line
+// ends in error and nothing of it is written but the selection club.
+TEST_F(ImportEdges, SelectionRecordWithAnImpossibleOriginClubIsWarnedThenRefused) {
+    const std::string selection = "FRA5110000000";
+    write_lines(source() / "licence.txt", {LicenceLine{.club = selection, .licence = "990001", .nom = "SEUL",
+                                                       .origine = "XXX0000000001851234"}
+                                               .str()});
+    write_lines(source() / "liffn.txt", {});
+    EXPECT_TRUE(run());
+    const auto t = trace();
+    const auto warning = std::find(t.begin(), t.end(),
+                                   "Enregistrement dans une sélection, mais information sur la licence origine "
+                                   "(code club + licence) erronée.");
+    ASSERT_NE(warning, t.end());
+    EXPECT_EQ(*(warning - 1), "Warning Ligne n° : 1.");
+    const auto error = std::find(warning, t.end(), "Erreur Ligne n° : 1.");
+    ASSERT_NE(error, t.end());
+    EXPECT_EQ(*(error + 2), "Le code club est erronné : XXX0000000001");
+    EXPECT_TRUE(trace_has("1 entrée en erreur."));
+    EXPECT_EQ(count("Licence where Nom = 'SEUL'"), "0");
+    EXPECT_EQ(count("Club where Code_federal = 'XXX0000000001'"), "0");
+}
+
 TEST_F(ImportEdges, StopAfterRelayLinesLeavesNoStagedRelay) {
     PerfLine relay{.nage = "18", .club = kClub, .licence = "R0007", .relayeurs = {"851234"}};
     PerfLine bad{.club = kClub, .licence = "902001", .bassin = "33"};
