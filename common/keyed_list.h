@@ -60,16 +60,6 @@ public:
 
     bool Contains(std::string_view key) const { return Find(key) != nullptr; }
 
-    void Remove(std::size_t position) {
-        if (position < 1 || position > items_.size())
-            platform::raise(platform::err::kSubscript, "Indice en dehors de la plage");
-        const std::size_t at = position - 1;
-        if (items_[at].keyed) index_.erase(items_[at].key);
-        items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(at));
-        for (auto& [k, i] : index_)
-            if (i > at) --i;
-    }
-
     void Clear() {
         items_.clear();
         index_.clear();

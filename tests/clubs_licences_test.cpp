@@ -47,6 +47,7 @@ protected:
 };
 
 struct CodeCase {
+    const char* name;
     const char* code;
     bool valid;
 };
@@ -57,22 +58,23 @@ TEST_P(ClubCode, AgainstTheGeographicTables) { EXPECT_EQ(code_club_valide(GetPar
 
 INSTANTIATE_TEST_SUITE_P(
     Codes, ClubCode,
-    ::testing::Values(CodeCase{"FRA5110750001", true},      // department of its region
-                      CodeCase{"FRA511075001", false},      // 12 characters
-                      CodeCase{"FRA51107500011", false},    // 14 characters
-                      CodeCase{"BEL0123456789", true},      // foreign, inter-region 0
-                      CodeCase{"BEL5000000001", false},     // foreign with an inter-region
-                      CodeCase{"FRA0000000001", true},      // national
-                      CodeCase{"FRA0110000001", false},     // national with a region
-                      CodeCase{"FRA5000000001", true},      // inter-region level
-                      CodeCase{"FRA5000750001", false},     // region 00 with a department
-                      CodeCase{"FRA1110000001", false},     // region under another inter-region
-                      CodeCase{"FRA5110000001", true},      // region level, no department query
-                      CodeCase{"FRA5110130001", false},     // department of another region
-                      CodeCase{"ZZZ0000000001", false},     // unknown country
-                      CodeCase{"FRAX110750001", false},     // inter-region not a digit
-                      CodeCase{"FRA5'1'0750001", false},    // 14 with quotes
-                      CodeCase{"FRA511' OR '1", false}));   // quote in the region
+    ::testing::Values(CodeCase{"DepartmentOfItsRegion", "FRA5110750001", true},
+                      CodeCase{"TwelveCharacters", "FRA511075001", false},
+                      CodeCase{"FourteenCharacters", "FRA51107500011", false},
+                      CodeCase{"ForeignWithInterRegionZero", "BEL0123456789", true},
+                      CodeCase{"ForeignWithAnInterRegion", "BEL5000000001", false},
+                      CodeCase{"National", "FRA0000000001", true},
+                      CodeCase{"NationalWithARegion", "FRA0110000001", false},
+                      CodeCase{"InterRegionLevel", "FRA5000000001", true},
+                      CodeCase{"RegionZeroWithADepartment", "FRA5000750001", false},
+                      CodeCase{"RegionUnderAnotherInterRegion", "FRA1110000001", false},
+                      CodeCase{"RegionLevelWithoutDepartmentQuery", "FRA5110000001", true},
+                      CodeCase{"DepartmentOfAnotherRegion", "FRA5110130001", false},
+                      CodeCase{"UnknownCountry", "ZZZ0000000001", false},
+                      CodeCase{"InterRegionNotADigit", "FRAX110750001", false},
+                      CodeCase{"FourteenWithQuotes", "FRA5'1'0750001", false},
+                      CodeCase{"QuoteInTheRegion", "FRA511' OR '1", false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Connected, SauveClubEveryStatus) {
     std::string m = "untouched";

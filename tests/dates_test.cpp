@@ -12,6 +12,7 @@ namespace ondival::test {
 namespace {
 
 struct YearCase {
+    const char* name;
     platform::LocalTime today;
     const char* year;
     const char* expected;
@@ -28,17 +29,22 @@ TEST_P(DateAnnee, ExpandsTheBirthYearOfALicenceAgainstToday) {
 constexpr platform::LocalTime kDec2026{2026, 12, 6, 14, 3, 27};
 INSTANTIATE_TEST_SUITE_P(
     CenturyRule, DateAnnee,
-    ::testing::Values(YearCase{kDec2026, "26", "20260101"},  // this year stays
-                      YearCase{kDec2026, "27", "19270101"},  // next year is a century back
-                      YearCase{kDec2026, "29", "19290101"}, YearCase{kDec2026, "00", "20000101"},
-                      YearCase{kDec2026, "05", "20050101"}, YearCase{kDec2026, "30", "19300101"},
-                      YearCase{kDec2026, "85", "19850101"}, YearCase{kDec2026, "99", "19990101"},
-                      YearCase{kDec2026, "1985", "19850101"}, YearCase{kDec2026, "2026", "20260101"},
-                      YearCase{kDec2026, "2027", "19270101"},
+    ::testing::Values(YearCase{"Year26IsThisYear", kDec2026, "26", "20260101"},
+                      YearCase{"Year27NextYearIsACenturyBack", kDec2026, "27", "19270101"},
+                      YearCase{"Year29GivesLastCentury", kDec2026, "29", "19290101"},
+                      YearCase{"Year00GivesThisCentury", kDec2026, "00", "20000101"},
+                      YearCase{"Year05GivesThisCentury", kDec2026, "05", "20050101"},
+                      YearCase{"Year30GivesLastCentury", kDec2026, "30", "19300101"},
+                      YearCase{"Year85GivesLastCentury", kDec2026, "85", "19850101"},
+                      YearCase{"Year99GivesLastCentury", kDec2026, "99", "19990101"},
+                      YearCase{"FourDigits1985Kept", kDec2026, "1985", "19850101"},
+                      YearCase{"FourDigitsThisYearKept", kDec2026, "2026", "20260101"},
+                      YearCase{"FourDigitsNextYearIsACenturyBack", kDec2026, "2027", "19270101"},
                       // 1 January itself is today, not after it.
-                      YearCase{{2026, 1, 1}, "26", "20260101"},
-                      YearCase{{2025, 12, 31}, "26", "19260101"},
-                      YearCase{{2030, 6, 1}, "29", "20290101"}));
+                      YearCase{"OnFirstJanuaryYear26IsThisYear", {2026, 1, 1}, "26", "20260101"},
+                      YearCase{"OnLastDayOf2025Year26IsACenturyBack", {2025, 12, 31}, "26", "19260101"},
+                      YearCase{"In2030Year29GivesThisCentury", {2030, 6, 1}, "29", "20290101"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DateAnneeFailure, TextThatIsNoYearRaisesATypeMismatch) {
     FixedClock clock;

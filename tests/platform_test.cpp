@@ -429,9 +429,12 @@ TEST_F(Database, AnEmptyPathIsNoDatabase) {
     }
 }
 
-// Closing the connection finalizes the statements it handed out; the
-// recordset's own Close afterwards must not free its statement again.
-TEST_F(Database, RecordsetClosedAfterItsConnection) {
+// Guards against a double free: closing the connection finalizes the
+// statements it handed out, so the recordset's own Close afterwards must not
+// finalize its statement a second time. The fault shows as a crash at best;
+// the sanitizer build (tools/test.sh, ONDIVAL_SANITIZE) reports it for sure.
+// IsOpen only says the late Close still left the recordset closed.
+TEST_F(Database, RecordsetClosedAfterItsConnectionFreesItsStatementOnlyOnce) {
     platform::Recordset rs;
     rs.Open("select 1", conn);
     conn.Close();
@@ -442,6 +445,7 @@ TEST_F(Database, RecordsetClosedAfterItsConnection) {
 // Server addresses: which argument is a server, what may be shown of it,
 // and where a sibling database lives.
 struct AddressCase {
+    const char* name;
     const char* given;
     bool server;
     const char* shown;
@@ -462,16 +466,18 @@ TEST_P(Addresses, EngineShownFormAndSibling) {
 INSTANTIATE_TEST_SUITE_P(
     Each, Addresses,
     ::testing::Values(
-        AddressCase{"/data/club.db", false, "/data/club.db", ""},
-        AddressCase{"postgresql.db", false, "postgresql.db", ""},
-        AddressCase{"postgresql://u:s3cret@h:5432/club", true, "postgresql://u:***@h:5432/club",
-                    "postgresql://u:s3cret@h:5432/t1"},
-        AddressCase{"postgres://u:p@h/club?sslmode=disable", true, "postgres://u:***@h/club?sslmode=disable",
-                    "postgres://u:p@h/t1?sslmode=disable"},
-        AddressCase{"postgresql://h/club?user=u&password=s3cret&sslmode=disable", true,
-                    "postgresql://h/club?user=u&password=***&sslmode=disable",
+        AddressCase{"FilePath", "/data/club.db", false, "/data/club.db", ""},
+        AddressCase{"FileNamedLikeTheScheme", "postgresql.db", false, "postgresql.db", ""},
+        AddressCase{"PasswordBeforeTheHostHidden", "postgresql://u:s3cret@h:5432/club", true,
+                    "postgresql://u:***@h:5432/club", "postgresql://u:s3cret@h:5432/t1"},
+        AddressCase{"ShortSchemeWithSettings", "postgres://u:p@h/club?sslmode=disable", true,
+                    "postgres://u:***@h/club?sslmode=disable", "postgres://u:p@h/t1?sslmode=disable"},
+        AddressCase{"PasswordAmongTheSettingsHidden", "postgresql://h/club?user=u&password=s3cret&sslmode=disable",
+                    true, "postgresql://h/club?user=u&password=***&sslmode=disable",
                     "postgresql://h/t1?user=u&password=s3cret&sslmode=disable"},
-        AddressCase{"postgresql://u@h:5432", true, "postgresql://u@h:5432", "postgresql://u@h:5432/t1"}));
+        AddressCase{"NoDatabaseNorPassword", "postgresql://u@h:5432", true, "postgresql://u@h:5432",
+                    "postgresql://u@h:5432/t1"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace ondival::test
