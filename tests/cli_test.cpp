@@ -377,12 +377,14 @@ TEST(CliTest, PythonHostImportsThroughTheSharedLibrary) {
     if (run_in(cwd.path(), "python3", {"-c", "import ctypes"}).exit_code != 0) GTEST_SKIP() << "no python3";
     const ImportSetup setup;
     const std::string example = std::string(ONDIVAL_SOURCE_DIR) + "/examples/ondvimp_example.py";
+    // The module from the source tree, over the library just built.
+    const std::string python = "PYTHONPATH=" + quoted(std::string(ONDIVAL_SOURCE_DIR) + "/python") +
+                               " ONDVIMP_LIBRARY=" + quoted(ONDIVAL_SHARED_LIB) + " python3";
 
-    const Outcome imported = run_in(cwd.path(), "python3",
-                                {example, ONDIVAL_SHARED_LIB, setup.db, setup.source, setup.scratch, setup.trace});
+    const Outcome imported = run_in(cwd.path(), python, {example, setup.db, setup.source, setup.scratch, setup.trace});
     EXPECT_EQ(imported.exit_code, 0) << imported.err;
     EXPECT_NE(imported.out.find("step: Fichier Liffn.txt\n"), std::string::npos) << imported.out;
-    // The example gives no get_value: the library must read back what it set,
+    // The module gives no get_value: the library must read back what it set,
     // or the bar would never leave the first line's step.
     EXPECT_TRUE(number_between(imported.out, "import returned 1 after ", " bar moves, bar at ")) << imported.out;
     EXPECT_TRUE(imported.out.find("bar at 100%") != std::string::npos ||
@@ -390,9 +392,8 @@ TEST(CliTest, PythonHostImportsThroughTheSharedLibrary) {
         << imported.out;
     EXPECT_EQ(sql1(setup.db, "SELECT COUNT(*) FROM Liffn_relais WHERE Num_compet <> -1"), "8");
 
-    const Outcome failed = run_in(cwd.path(), "python3",
-                              {example, ONDIVAL_SHARED_LIB, setup.db, setup.dir.file("nowhere"), setup.scratch,
-                               setup.trace});
+    const Outcome failed =
+        run_in(cwd.path(), python, {example, setup.db, setup.dir.file("nowhere"), setup.scratch, setup.trace});
     EXPECT_EQ(failed.exit_code, 2);
     EXPECT_NE(failed.out.find("import returned -1"), std::string::npos) << failed.out;
     EXPECT_EQ(failed.err.rfind("error ", 0), 0u) << failed.err;
