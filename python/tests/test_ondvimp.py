@@ -186,6 +186,9 @@ def test_the_library_is_the_expected_one():
         assert os.path.dirname(loaded) == os.path.realpath(expected_dir)
     elif os.environ.get("ONDVIMP_LIBRARY"):
         assert os.path.samefile(loaded, os.environ["ONDVIMP_LIBRARY"])
+    expected_module = os.environ.get("ONDVIMP_TEST_EXPECT_MODULE_DIR")
+    if expected_module:
+        assert os.path.dirname(os.path.realpath(ondvimp.__file__)) == os.path.realpath(expected_module)
 
 
 def test_a_library_named_but_missing_is_reported_by_name(tmp_path):
