@@ -504,6 +504,9 @@ struct PasswordPlace {
     bool found;
 };
 
+// Test names say where the password was, not the bytes of the case.
+void PrintTo(const PasswordPlace& place, std::ostream* out) { *out << place.name; }
+
 void write_private(const fs::path& file, const std::string& text) {
     write_bytes(file, text);
     // libpq ignores a password file that others may read.
