@@ -165,6 +165,7 @@ else
   # Byte code as Python writes it beside the module on first use: the
   # removal must take it away too.
   env -u PYTHONPATH -u PYTHONDONTWRITEBYTECODE /usr/bin/python3 -c 'import ondvimp' || fail "Debian's python3 cannot import ondvimp"
+  [ -d /usr/lib/python3/dist-packages/ondvimp/__pycache__ ] || fail "python3 wrote no byte code beside the module"
   env -u PYTHONPATH -u ONDVIMP_LIBRARY PYTHONDONTWRITEBYTECODE=1 ONDIVAL_CLI=/usr/bin/ondival \
     ONDVIMP_TEST_EXPECT_LIBRARY_DIR="$libdir" ONDVIMP_TEST_EXPECT_MODULE_DIR=/usr/lib/python3/dist-packages/ondvimp \
     /usr/bin/python3 -m pytest -q -p no:cacheprovider python/tests
