@@ -436,7 +436,6 @@ TEST(ServerCli, InitThenImportIntoADatabaseOnAServer) {
     }
 }
 
-
 // A password on a command line can be read by every user of the machine for
 // as long as the command runs: the tools still take it, as libpq does, but
 // say so first, without repeating it. Nothing listens on port 1, so each
