@@ -14,6 +14,7 @@
 #include <string>
 
 #include "cli/options.h"
+#include "cli/password_warning.h"
 #include "cli/terminal_progress.h"
 #include "import/cls_ondival.h"
 #include "platform/cp1252.h"
@@ -63,7 +64,12 @@ bool print_trace(const std::string& path) {
     return true;
 }
 
+void warn_about_password(const std::string& database) {
+    if (const std::string warning = password_warning(database); !warning.empty()) print_error(warning);
+}
+
 int run_init(const InitCommand& init) {
+    warn_about_password(init.database);
     if (const std::string problem = host::create_host_database(init.database); !problem.empty()) {
         print_error("init: " + problem);
         return kExitError;
@@ -84,6 +90,7 @@ int run_generate(const GenerateCommand& generate) {
 }
 
 int run_import(const ImportCommand& import) {
+    warn_about_password(import.database);
     const std::optional<StoredCounts> before = import.quiet ? std::nullopt : count_stored(import.database);
 
     // A bar written into a file or a pipe would only fill it with carriage

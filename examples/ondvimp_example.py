@@ -1,88 +1,45 @@
 #!/usr/bin/env python3
-"""One import of a federation export through libondvimp.so, from Python.
+"""One import of a federation export from Python, through the ondvimp module.
 
-    python3 examples/ondvimp_example.py LIBRARY DB SOURCE SCRATCH TRACE
+    python3 examples/ondvimp_example.py DB SOURCE SCRATCH TRACE
 
-LIBRARY is the path of libondvimp.so; the other four arguments are those of
-`ondival import`. Step titles are printed as the import shows them, then the
-result and, when an error stopped the import, its number and text. The exit
-status is that of `ondival import`: 0 when the import returned true, 1 when
-it returned false, 2 when an error reached the host.
+The four arguments are those of `ondival import`. The module finds the
+installed libondvimp, or the one named by ONDVIMP_LIBRARY (from a source
+tree: PYTHONPATH=python ONDVIMP_LIBRARY=build/libondvimp.so). Step titles are
+printed as the import shows them, then the result and, when an error stopped
+the import, its number and text. The exit status is that of `ondival
+import`: 0 when the import was true, 1 when it was false, 2 on an error.
 """
-import ctypes
 import sys
 
-STEP_TITLE = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_char_p)
-GET_VALUE = ctypes.CFUNCTYPE(ctypes.c_double, ctypes.c_void_p)
-SET_VALUE = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_double)
-REPAINT = ctypes.CFUNCTYPE(None, ctypes.c_void_p)
-
-
-class Progress(ctypes.Structure):
-    """struct ondvimp_progress of include/ondvimp.h."""
-    _fields_ = [
-        ("user", ctypes.c_void_p),
-        ("step_title", STEP_TITLE),
-        ("get_value", GET_VALUE),
-        ("set_value", SET_VALUE),
-        ("repaint", REPAINT),
-    ]
-
-
-def load(path):
-    lib = ctypes.CDLL(path)
-    lib.ondvimp_version.restype = ctypes.c_char_p
-    lib.ondvimp_abi_version.restype = ctypes.c_int
-    lib.ondvimp_create.restype = ctypes.c_void_p
-    lib.ondvimp_release.argtypes = [ctypes.c_void_p]
-    lib.ondvimp_import.argtypes = [ctypes.c_void_p] + [ctypes.c_char_p] * 4 + [ctypes.POINTER(Progress)]
-    lib.ondvimp_import.restype = ctypes.c_int
-    lib.ondvimp_last_error_number.argtypes = [ctypes.c_void_p]
-    lib.ondvimp_last_error_number.restype = ctypes.c_int
-    lib.ondvimp_last_error_text.argtypes = [ctypes.c_void_p]
-    lib.ondvimp_last_error_text.restype = ctypes.c_char_p
-    return lib
+import ondvimp
 
 
 def main(argv):
-    if len(argv) != 6:
+    if len(argv) != 5:
         print(__doc__.strip(), file=sys.stderr)
         return 2
-    library, db, source, scratch, trace = argv[1:]
-    lib = load(library)
-    if lib.ondvimp_abi_version() != 1:
-        print(f"unexpected interface version {lib.ondvimp_abi_version()}", file=sys.stderr)
-        return 2
+    db, source, scratch, trace = argv[1:]
+    shown_step, calls, bar = None, 0, 0.0
 
-    moves, bar = 0, 0.0
+    def progress(step, percent):
+        nonlocal shown_step, calls, bar
+        if step != shown_step:
+            print(f"step: {step}", flush=True)
+            shown_step = step
+        calls += 1
+        bar = percent
 
-    def step_title(_user, title):
-        print(f"step: {title.decode('utf-8')}", flush=True)
-
-    def set_value(_user, value):
-        nonlocal moves, bar
-        moves += 1
-        bar = value
-
-    # Members left NULL are skipped by the library: without get_value it
-    # reads back the last value set, and this host repaints nothing.
-    progress = Progress(None, STEP_TITLE(step_title), GET_VALUE(), SET_VALUE(set_value), REPAINT())
-
-    importer = lib.ondvimp_create()
-    if not importer:
-        print("out of memory", file=sys.stderr)
-        return 2
-    try:
-        result = lib.ondvimp_import(importer, db.encode(), source.encode(), scratch.encode(), trace.encode(),
-                                    ctypes.byref(progress))
-        print(f"libondvimp {lib.ondvimp_version().decode()}: import returned {result} "
-              f"after {moves} bar moves, bar at {bar:.0f}%")
-        if result == -1:
-            print(f"error {lib.ondvimp_last_error_number(importer)}: "
-                  f"{lib.ondvimp_last_error_text(importer).decode('utf-8')}", file=sys.stderr)
-    finally:
-        lib.ondvimp_release(importer)
-    return {1: 0, 0: 1}.get(result, 2)
+    with ondvimp.Importer() as importer:
+        try:
+            result = importer.import_export(db, source, scratch, trace, progress)
+        except ondvimp.Error as error:
+            print(f"libondvimp {ondvimp.version()}: import returned -1")
+            print(f"error {error.number}: {error.text}", file=sys.stderr)
+            return 2
+    print(f"libondvimp {ondvimp.version()}: import returned {int(result.ok)} "
+          f"after {calls} bar moves, bar at {bar:.0f}%")
+    return 0 if result else 1
 
 
 if __name__ == "__main__":

@@ -3,6 +3,9 @@
 set -euo pipefail
 packages=(cmake g++ make libsqlite3-dev sqlite3 libpq-dev postgresql libgtest-dev libbenchmark-dev python3
           clang-14 libclang-rt-14-dev)
+# Installing like a library: the Python module's tests, C hosts built with
+# pkg-config, the Debian package (dpkg-shlibdeps, file) and the manual page.
+packages+=(python3-pytest pkg-config dpkg-dev file groff-base)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

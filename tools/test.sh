@@ -29,6 +29,7 @@ tools/check_includes.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
+tools/test_install.sh build
 
 if [ "${ONDIVAL_SKIP_FUZZ:-0}" != 1 ]; then
   tools/fuzz.sh

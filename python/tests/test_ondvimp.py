@@ -1,0 +1,231 @@
+"""The ondvimp module as a Python host uses it: results, errors, progress,
+temporary directories, importers across threads, and where the library
+comes from."""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import uuid
+
+import pytest
+
+import ondvimp
+from conftest import PERFORMANCES, RELAYS, attached, ondival
+
+
+@pytest.mark.parametrize("scratch_given", [True, False], ids=["scratch", "temporary-scratch"])
+@pytest.mark.parametrize("trace_given", [True, False], ids=["trace", "temporary-trace"])
+def test_an_import_goes_in_and_leaves_only_what_was_asked_for(tmp_path, monkeypatch, export, db, scratch_given,
+                                                             trace_given):
+    monkeypatch.setattr(tempfile, "tempdir", str(tmp_path / "tmp"))
+    (tmp_path / "tmp").mkdir()
+    # Accents in the paths: the library takes UTF-8.
+    scratch = tmp_path / "copies été"
+    scratch.mkdir()
+    trace = tmp_path / "trace é.txt"
+
+    with ondvimp.Importer() as importer:
+        result = importer.import_export(db, export, scratch if scratch_given else None,
+                                        trace if trace_given else None)
+
+    assert result and result.ok is True
+    assert attached(db) == PERFORMANCES + RELAYS
+    assert result.trace.startswith("Début de l'import : ")
+    assert "\r" not in result.trace
+    assert result.trace_path == (str(trace) if trace_given else None)
+    if trace_given:
+        assert trace.read_bytes().decode("cp1252").replace("\r\n", "\n") == result.trace
+    assert sorted(os.listdir(scratch)) == (["club.txt", "licence.txt", "liffn.txt", "origine.txt"]
+                                           if scratch_given else [])
+    assert os.listdir(tmp_path / "tmp") == [], "a temporary directory was left behind"
+
+
+@pytest.mark.parametrize("case", ["export without liffn.txt", "database missing", "database not a database"])
+def test_a_false_import_is_a_false_result_with_its_reason_in_the_trace(tmp_path, export, db, case):
+    source = export
+    if case == "export without liffn.txt":
+        source = tmp_path / "no-liffn"
+        shutil.copytree(export, source)
+        (source / "liffn.txt").unlink()
+        reason = "Fichier liffn.txt non trouvé dans le répertoire"
+    else:
+        db = tmp_path / ("missing.db" if case == "database missing" else "notes.txt")
+        if case == "database not a database":
+            db.write_text("the club's own notes\n")
+        reason = "Erreur de connexion dans dll d'import des licences."
+
+    result = ondvimp.import_export(db, source)
+
+    assert not result and result.ok is False
+    assert reason in result.trace
+    if case == "export without liffn.txt":
+        assert attached(db) == 0
+    elif case == "database missing":
+        assert not db.exists(), "an empty database was left for the club application to open"
+
+
+@pytest.mark.parametrize("case", ["source missing", "trace unwritable"])
+def test_an_error_reaching_the_host_is_raised_with_its_number_and_text(tmp_path, export, db, case):
+    source, trace = export, tmp_path / "trace.txt"
+    if case == "source missing":
+        source = tmp_path / "nowhere"
+    else:
+        trace = tmp_path / "no such directory" / "trace.txt"
+
+    with pytest.raises(ondvimp.Error) as raised:
+        ondvimp.import_export(db, source, trace=trace)
+
+    error = raised.value
+    assert error.number > 0 and error.text
+    assert str(error) == f"Erreur n° {error.number}: {error.text}"
+    if case == "source missing":
+        assert error.number == 76 and str(source) in error.text
+        assert "Import interrompu." in error.trace
+    else:
+        assert error.trace == ""
+    assert attached(db) == 0
+
+
+@pytest.mark.parametrize("argument", ["db", "source"])
+def test_a_missing_argument_is_a_type_error_not_a_null_pointer(export, db, argument):
+    arguments = {"db": db, "source": export, argument: None}
+    with pytest.raises(TypeError, match=argument):
+        ondvimp.import_export(**arguments)
+
+
+def test_progress_is_told_each_step_from_zero_and_each_whole_percent(export, db):
+    seen = []
+    result = ondvimp.import_export(db, export, progress=lambda step, percent: seen.append((step, percent)))
+
+    assert result
+    steps = list(dict.fromkeys(step for step, _ in seen))
+    assert steps == ["Fichier club.txt", "Fichier licence.txt", "Fichier Liffn.txt"]
+    for step in steps:
+        percents = [p for s, p in seen if s == step]
+        assert percents[0] == 0
+        assert percents == sorted(percents) and percents[-1] <= 100
+        assert percents[-1] >= 99 or step != "Fichier Liffn.txt"
+        # One call per whole percent at most, however many lines the step has.
+        assert len({int(p) for p in percents}) == len(percents)
+
+
+@pytest.mark.parametrize("raised", [ValueError("the host's display broke"), KeyboardInterrupt()],
+                         ids=["error", "interrupt"])
+def test_an_exception_in_progress_is_raised_once_the_import_has_ended(export, db, raised):
+    calls = []
+
+    def progress(step, percent):
+        calls.append(percent)
+        if len(calls) == 3:
+            raise raised
+
+    with pytest.raises(type(raised)) as caught:
+        ondvimp.import_export(db, export, progress=progress)
+
+    assert caught.value is raised
+    assert len(calls) == 3, "progress was called again after it raised"
+    # Nothing can stop the library half-way: the import went in whole.
+    assert attached(db) == PERFORMANCES + RELAYS
+
+
+@pytest.mark.parametrize("second", ["same importer", "other importer"])
+def test_an_import_started_from_progress_is_refused(tmp_path, export, db, second):
+    other_db = tmp_path / "other.db"
+    ondival("init", other_db)
+    with ondvimp.Importer() as importer, ondvimp.Importer() as other:
+        nested = importer if second == "same importer" else other
+
+        def progress(step, percent):
+            nested.import_export(other_db, export)
+
+        expected = RuntimeError if second == "same importer" else ondvimp.Error
+        with pytest.raises(expected):
+            importer.import_export(db, export, progress=progress)
+        # The importer serves again once the refused call is over.
+        assert importer.import_export(other_db, export)
+    assert attached(db) == attached(other_db) == PERFORMANCES + RELAYS
+
+
+def test_importers_on_several_threads_import_at_once(tmp_path, export):
+    dbs = [tmp_path / f"club{i}.db" for i in range(3)]
+    for db in dbs:
+        ondival("init", db)
+    results = {}
+
+    def run(db):
+        with ondvimp.Importer() as importer:
+            results[db] = importer.import_export(db, export)
+
+    threads = [threading.Thread(target=run, args=(db,)) for db in dbs]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert all(results[db] for db in dbs)
+    assert [attached(db) for db in dbs] == [PERFORMANCES + RELAYS] * 3
+
+
+def test_a_closed_importer_refuses_to_import(export, db):
+    importer = ondvimp.Importer()
+    with importer:
+        assert not importer.closed
+    assert importer.closed
+    importer.close()
+    with pytest.raises(ValueError, match="closed"):
+        importer.import_export(db, export)
+
+
+def test_the_library_is_the_expected_one():
+    assert ondvimp.version() == ondival("--version").stdout.split()[1]
+    assert ondvimp.abi_version() >= 1
+    loaded = os.path.realpath(ondvimp.library_path())
+    expected_dir = os.environ.get("ONDVIMP_TEST_EXPECT_LIBRARY_DIR")
+    if expected_dir:
+        assert os.path.dirname(loaded) == os.path.realpath(expected_dir)
+    elif os.environ.get("ONDVIMP_LIBRARY"):
+        assert os.path.samefile(loaded, os.environ["ONDVIMP_LIBRARY"])
+    expected_module = os.environ.get("ONDVIMP_TEST_EXPECT_MODULE_DIR")
+    if expected_module:
+        assert os.path.dirname(os.path.realpath(ondvimp.__file__)) == os.path.realpath(expected_module)
+
+
+def test_a_library_named_but_missing_is_reported_by_name(tmp_path):
+    module_dir = os.path.dirname(os.path.dirname(ondvimp.__file__))
+    environment = dict(os.environ, ONDVIMP_LIBRARY=str(tmp_path / "libondvimp.so.1"), PYTHONPATH=module_dir)
+    run = subprocess.run([sys.executable, "-c", "import ondvimp; ondvimp.version()"], env=environment,
+                         capture_output=True, text=True)
+    assert run.returncode != 0
+    assert "ONDVIMP_LIBRARY" in run.stderr and str(tmp_path / "libondvimp.so.1") in run.stderr
+
+
+def test_trace_bytes_windows_1252_leaves_undefined_are_kept(tmp_path):
+    from ondvimp import _read_trace
+    trace = tmp_path / "trace.txt"
+    trace.write_bytes(b"Ligne \x81\x8d\x8f\x90\x9d \xe9t\xe9 \x80\r\nsuite\r\n")
+    assert _read_trace(str(trace)) == "Ligne \x81\x8d\x8f\x90\x9d été €\nsuite\n"
+
+
+@pytest.fixture
+def server_address(monkeypatch):
+    """A fresh database on the test server (ONDIVAL_TEST_PG_URI), as an
+    address without its password, which goes into PGPASSWORD instead."""
+    uri = os.environ.get("ONDIVAL_TEST_PG_URI")
+    psql = shutil.which("psql")
+    if not uri or not psql:
+        pytest.skip("needs a PostgreSQL server (ONDIVAL_TEST_PG_URI) and psql")
+    name = "ondival_py" + uuid.uuid4().hex[:12]
+    subprocess.run([psql, "-qX", uri, "-c", f"CREATE DATABASE {name}"], check=True, capture_output=True)
+    user_password, rest = uri.split("://", 1)[1].split("@", 1)
+    user, password = user_password.split(":", 1)
+    monkeypatch.setenv("PGPASSWORD", password)
+    yield f"postgresql://{user}@{rest.rsplit('/', 1)[0]}/{name}"
+    subprocess.run([psql, "-qX", uri, "-c", f"DROP DATABASE {name} WITH (FORCE)"], capture_output=True)
+
+
+def test_an_import_into_a_server_database_finds_the_password_where_libpq_looks(export, server_address):
+    ondival("init", server_address)
+    result = ondvimp.import_export(server_address, export)
+    assert result, result.trace
+    assert "Début de l'import : " in result.trace
