@@ -74,6 +74,8 @@ struct ReportCompetition {
 struct ReportAdded {
     std::int64_t clubs = -1, licences = -1, swimmers = -1, performances = -1;
 };
+// A call that stopped before its file imports added nothing.
+inline constexpr ReportAdded kNothingAdded{0, 0, 0, 0};
 
 struct Report {
     bool check = false;  // a dry run: nothing was kept
@@ -89,7 +91,7 @@ struct Report {
     std::vector<ReportMessage> messages;
     std::optional<ReportCompetition> competition;
     bool purged = false;  // the staged performances were deleted
-    ReportAdded added;
+    ReportAdded added = kNothingAdded;
 };
 
 // The report being collected on this thread, or null.

@@ -74,6 +74,8 @@ void efface_performances_en_attente() {
 bool import_fichiers() {
     Cst& c = cst();
     bool result = false;
+    // From here on rows may be added: unknown until counted at the end.
+    if (Report* r = current_report()) r->added = ReportAdded{};
     const RowCounts at_start = compte_lignes_base();
     lit_origine(kTraceFile, kDataFile);
 
