@@ -31,11 +31,16 @@ extern "C" {
 #define ONDVIMP_EXPORT __attribute__((visibility("default")))
 
 /*
- * The version of the interface this header describes. It changes only when
- * a function or structure below changes in a way an existing host would
- * notice; compare it with ondvimp_abi_version() after loading the library.
+ * The version of the interface this header describes. A new version only
+ * adds functions: those of earlier versions keep working as they did. A host
+ * written for version N runs on any library whose ondvimp_abi_version() is N
+ * or more; compare it after loading the library.
+ *   1  ondvimp_create, ondvimp_import, ondvimp_last_error_number,
+ *      ondvimp_last_error_text, ondvimp_release, ondvimp_version,
+ *      ondvimp_abi_version
+ *   2  ondvimp_check (a dry run) and ondvimp_last_report (a JSON report)
  */
-#define ONDVIMP_ABI_VERSION 2  /* 2: ondvimp_check, ondvimp_last_report; version 1's functions unchanged */
+#define ONDVIMP_ABI_VERSION 2
 
 /* An importer: created by ondvimp_create(), released by ondvimp_release(). */
 typedef struct ondvimp_importer ondvimp_importer;
