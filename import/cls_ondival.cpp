@@ -60,7 +60,6 @@ void settle_before_raise(const platform::Error& error) noexcept {
     c.objRecordset.reset();
 }
 
-
 // The temporary directory of a check that was given no scratch directory or
 // no trace path, removed whatever way the check ends.
 class CheckArea {
