@@ -207,6 +207,51 @@ TEST(DryRunBusy, ACheckHearsTheBusyMessageOfAnImport) {
     EXPECT_EQ(dump_database(db), before);
 }
 
+// The connection of a check, statement by statement: the import's
+// transactions become savepoints that commit, roll back and nest as its
+// driver expects, closing keeps nothing, and once the outer transaction is
+// gone (a file database ends one by itself after some disk errors) no
+// statement runs, since outside a transaction it would be kept.
+TEST(DryRunConnection, SavepointsInsideOneTransactionThatIsNeverKept) {
+    const ScratchDir dir;
+    const std::string db = make_host_database(dir);
+    const std::vector<std::string> before = dump_database(db);
+    {
+        platform::Connection conn;
+        conn.SetDryRun(true);
+        conn.Open(db);
+        EXPECT_FALSE(conn.InTransaction());
+        conn.BeginTrans();
+        EXPECT_TRUE(conn.InTransaction());
+        EXPECT_EQ(error_number([&] { conn.BeginTrans(); }), platform::err::kInvalidCall);
+        conn.Execute("INSERT INTO Piscine (Nom) VALUES ('kept until the end')");
+        conn.CommitTrans();
+        EXPECT_FALSE(conn.InTransaction());
+        conn.BeginTrans();
+        conn.Execute("INSERT INTO Piscine (Nom) VALUES ('rolled back')");
+        // A failed statement leaves the savepoint usable, as a transaction.
+        EXPECT_NE(error_number([&] { conn.Execute("INSERT INTO NoSuchTable (x) VALUES (1)"); }), 0);
+        conn.RollbackTrans();
+        EXPECT_FALSE(conn.InTransaction());
+        platform::Recordset rs;
+        rs.Open("SELECT Nom FROM Piscine", conn);
+        ASSERT_FALSE(rs.Eof());
+        EXPECT_EQ(rs.Field(0), "kept until the end");
+        rs.MoveNext();
+        EXPECT_TRUE(rs.Eof());
+        rs.Close();
+
+        // A statement that ends the outer transaction, as the engine may.
+        try {
+            conn.Execute("ROLLBACK");
+        } catch (const platform::Failure&) {
+        }
+        EXPECT_NE(error_number([&] { conn.Execute("INSERT INTO Piscine (Nom) VALUES ('kept?')"); }), 0);
+        EXPECT_NE(error_number([&] { conn.BeginTrans(); }), 0);
+    }
+    EXPECT_EQ(dump_database(db), before);
+}
+
 // `ondival check` killed outright at several points of a mid-size export,
 // each time once it has its transaction open and has copied the files: the
 // database is as it was (on a file, intact and the same bytes).
