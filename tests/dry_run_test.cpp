@@ -285,8 +285,11 @@ TEST(DryRunKilled, AKilledCheckLeavesTheDatabaseAsItWas) {
             dup2(null, 0);
             dup2(null, 1);
             dup2(null, 2);
+            // Named scratch and trace: a killed check cannot remove a
+            // temporary directory of its own.
+            const std::string trace = (scratch / "trace.txt").string();
             execl(ONDIVAL_CLI, ONDIVAL_CLI, "check", db.c_str(), source.c_str(), "--scratch", scratch.c_str(),
-                  "--quiet", static_cast<char*>(nullptr));
+                  "--trace", trace.c_str(), "--quiet", static_cast<char*>(nullptr));
             _exit(127);
         }
         // The copies are made once the check's transaction is open.
