@@ -9,6 +9,7 @@
 #include <string>
 
 #include "import/cls_ondival.h"
+#include "import/report_json.h"
 #include "platform/cp1252.h"
 #include "platform/error.h"
 #include "platform/progress_form.h"
@@ -20,6 +21,7 @@
 struct ondvimp_importer {
     int error_number = 0;
     std::string error_text;  // UTF-8
+    std::string report;      // JSON, UTF-8
 };
 
 namespace {
@@ -92,14 +94,28 @@ ondvimp_importer* ondvimp_create(void) { return new (std::nothrow) ondvimp_impor
 
 void ondvimp_release(ondvimp_importer* importer) { delete importer; }
 
-int ondvimp_import(ondvimp_importer* importer, const char* db, const char* source_dir, const char* scratch_dir,
-                   const char* trace_path, const ondvimp_progress* progress) {
+}  // extern "C"
+
+namespace {
+
+// One call of ondvimp_import or ondvimp_check: its arguments checked, the
+// call made, its report kept as JSON and every error kept as a number and a
+// text.
+int run_call(ondvimp_importer* importer, const char* db, const char* source_dir, const char* scratch_dir,
+             const char* trace_path, const ondvimp_progress* progress, bool check) {
     if (!importer) return -1;
     importer->error_number = 0;
     importer->error_text.clear();
+    importer->report.clear();
+    ondival::clsOndival component;
+    component.collecte_rapport(true);
+    bool started = false;
+    int result = -1;
     try {
         using ondival::operator""_w;
-        if (const char* missing = null_argument(db, source_dir, scratch_dir, trace_path)) {
+        // A check may do without a scratch directory and a trace.
+        if (const char* missing = check ? null_argument(db, source_dir, "", "")
+                                        : null_argument(db, source_dir, scratch_dir, trace_path)) {
             record(*importer, Error{ondival::platform::err::kInvalidCall,
                                     "Argument ou appel de procédure incorrect : "_w + missing + " est NULL"});
             return -1;
@@ -112,13 +128,42 @@ int ondvimp_import(ondvimp_importer* importer, const char* db, const char* sourc
         const RunningImport running;
         std::optional<CallbackForm> form;
         if (progress) form.emplace(*progress);
-        ondival::clsOndival component;
-        return component.bimport_perf(db, source_dir, scratch_dir, trace_path, form ? &*form : nullptr) ? 1 : 0;
+        started = true;
+        const bool ok = check ? component.bcontrole_perf(db, source_dir, scratch_dir ? scratch_dir : "",
+                                                         trace_path ? trace_path : "", form ? &*form : nullptr)
+                              : component.bimport_perf(db, source_dir, scratch_dir, trace_path,
+                                                       form ? &*form : nullptr);
+        result = ok ? 1 : 0;
     } catch (...) {
         record(*importer, ondival::platform::current_error());
-        return -1;
+        result = -1;
     }
+    if (started) {
+        try {
+            importer->report = ondival::rapport_json(component.rapport());
+        } catch (...) {
+            // Out of memory while writing the report: the result still tells.
+            importer->report.clear();
+        }
+    }
+    return result;
 }
+
+}  // namespace
+
+extern "C" {
+
+int ondvimp_import(ondvimp_importer* importer, const char* db, const char* source_dir, const char* scratch_dir,
+                   const char* trace_path, const ondvimp_progress* progress) {
+    return run_call(importer, db, source_dir, scratch_dir, trace_path, progress, false);
+}
+
+int ondvimp_check(ondvimp_importer* importer, const char* db, const char* source_dir, const char* scratch_dir,
+                  const char* trace_path, const ondvimp_progress* progress) {
+    return run_call(importer, db, source_dir, scratch_dir, trace_path, progress, true);
+}
+
+const char* ondvimp_last_report(const ondvimp_importer* importer) { return importer ? importer->report.c_str() : ""; }
 
 int ondvimp_last_error_number(const ondvimp_importer* importer) { return importer ? importer->error_number : 0; }
 

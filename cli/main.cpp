@@ -4,6 +4,7 @@
 // summary, and says how things went through its exit code.
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -12,14 +13,17 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <cstring>
 
 #include "cli/options.h"
 #include "cli/password_warning.h"
 #include "cli/terminal_progress.h"
 #include "import/cls_ondival.h"
+#include "import/report_json.h"
 #include "platform/cp1252.h"
 #include "platform/database.h"
 #include "platform/error.h"
+#include "platform/file_system.h"
 #include "host/host_schema.h"
 #include "host/stored_counts.h"
 #include "samples/sample_export.h"
@@ -68,6 +72,34 @@ void warn_about_password(const std::string& database) {
     if (const std::string warning = password_warning(database); !warning.empty()) print_error(warning);
 }
 
+// A report that cannot be written must stop the command before the import
+// runs: a script that asked for one would otherwise act on nothing. The
+// file is opened without emptying it, so a refused command changes nothing
+// it held.
+bool report_writable(const std::string& command, const std::string& path) {
+    if (path.empty()) return true;
+    std::FILE* f = std::fopen(path.c_str(), "a");
+    if (!f) {
+        print_error(command + ": cannot write the report " + path + ": " + std::strerror(errno));
+        return false;
+    }
+    std::fclose(f);
+    return true;
+}
+
+bool write_report(const std::string& path, const Report& report) {
+    if (path.empty()) return true;
+    const std::string json = rapport_json(report);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << json;
+    out.close();
+    if (!out) {
+        print_error("cannot write the report " + path);
+        return false;
+    }
+    return true;
+}
+
 int run_init(const InitCommand& init) {
     warn_about_password(init.database);
     if (const std::string problem = host::create_host_database(init.database); !problem.empty()) {
@@ -91,6 +123,7 @@ int run_generate(const GenerateCommand& generate) {
 
 int run_import(const ImportCommand& import) {
     warn_about_password(import.database);
+    if (!report_writable("import", import.report_path)) return kExitError;
     const std::optional<StoredCounts> before = import.quiet ? std::nullopt : count_stored(import.database);
 
     // A bar written into a file or a pipe would only fill it with carriage
@@ -101,13 +134,15 @@ int run_import(const ImportCommand& import) {
     const auto start = std::chrono::steady_clock::now();
     std::optional<bool> result;  // empty when an error reached us
     platform::Error error;
+    clsOndival component;
+    component.collecte_rapport(!import.report_path.empty());
     try {
-        clsOndival component;
         result = component.bimport_perf(import.database, import.source_dir, import.scratch_dir,
                                         import.trace_path, bar ? &*bar : nullptr);
     } catch (...) {
         error = platform::current_error();
     }
+    const bool reported = write_report(import.report_path, component.rapport());
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     bar.reset();
 
@@ -124,9 +159,80 @@ int run_import(const ImportCommand& import) {
         char took[32];
         std::snprintf(took, sizeof took, "%.2f s", seconds);
         summary << "Time:          " << took << '\n' << "Trace:         " << import.trace_path << '\n';
+        if (!import.report_path.empty()) summary << "Report:        " << import.report_path << '\n';
         std::fputs(summary.str().c_str(), stdout);
     }
-    if (!result) return kExitError;
+    if (!result || !reported) return kExitError;
+    return *result ? kExitSuccess : kExitImportFalse;
+}
+
+std::string plural(std::int64_t n, const char* one, const char* many) {
+    return n < 0 ? std::string("unknown ") + many : std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// What the check says the import would do, from its report.
+std::string check_summary(const Report& r, double seconds, const CheckCommand& check) {
+    std::ostringstream out;
+    out << "Check:         nothing was kept in " << platform::printable_database(check.database) << '\n'
+        << "Result:        " << (r.result ? (*r.result ? "true" : "false") : "error") << '\n'
+        << "Would add:     " << plural(r.added.clubs, "club", "clubs") << ", "
+        << plural(r.added.licences, "licence", "licences") << ", " << plural(r.added.swimmers, "swimmer", "swimmers")
+        << ", " << plural(r.added.performances, "performance", "performances") << '\n';
+    if (r.competition)
+        out << "Competition:   " << platform::cp1252_to_utf8(r.competition->name) << '\n';
+    else if (r.purged)
+        out << "Competition:   none, the performances would be withdrawn\n";
+    long errors = 0, warnings = 0;
+    for (const ReportEntry& e : r.entries) ++(e.kind == "Warning" ? warnings : errors);
+    out << "Trace entries: " << plural(errors, "error", "errors") << ", " << plural(warnings, "warning", "warnings")
+        << '\n';
+    if (const std::optional<ReportStop> stop = first_stop(r)) {
+        out << "Stops at:      " << stop->file;
+        if (stop->line) out << " line " << *stop->line;
+        if (!stop->lines.empty()) out << ": " << platform::cp1252_to_utf8(stop->lines.front());
+        out << '\n';
+    }
+    char took[32];
+    std::snprintf(took, sizeof took, "%.2f s", seconds);
+    out << "Time:          " << took << '\n';
+    if (!check.trace_path.empty()) out << "Trace:         " << check.trace_path << '\n';
+    if (!check.report_path.empty()) out << "Report:        " << check.report_path << '\n';
+    return out.str();
+}
+
+int run_check(const CheckCommand& check) {
+    warn_about_password(check.database);
+    if (!report_writable("check", check.report_path)) return kExitError;
+    std::optional<TerminalProgress> bar;
+    if (!check.quiet && isatty(fileno(stderr))) bar.emplace(stderr);
+
+    // The trace is needed to show it, even when it is not to be kept.
+    std::string trace_path = check.trace_path;
+    std::string temporary;
+    if (check.show_trace && trace_path.empty()) {
+        temporary = platform::MakeTemporaryFolder("ondival-trace-");
+        trace_path = temporary + "/trace.txt";
+    }
+
+    const auto start = std::chrono::steady_clock::now();
+    std::optional<bool> result;
+    platform::Error error;
+    clsOndival component;
+    try {
+        result = component.bcontrole_perf(check.database, check.source_dir, check.scratch_dir, trace_path,
+                                          bar ? &*bar : nullptr);
+    } catch (...) {
+        error = platform::current_error();
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    bar.reset();
+    const bool reported = write_report(check.report_path, component.rapport());
+
+    if (!result) print_error(error_text(error));
+    if (check.show_trace && !print_trace(trace_path)) print_error("cannot read the trace");
+    platform::DeleteFolder(temporary);
+    if (!check.quiet) std::fputs(check_summary(component.rapport(), seconds, check).c_str(), stdout);
+    if (!result || !reported) return kExitError;
     return *result ? kExitSuccess : kExitImportFalse;
 }
 
@@ -141,6 +247,7 @@ int run(const Command& command) {
     }
     if (const auto* init = std::get_if<InitCommand>(&command)) return run_init(*init);
     if (const auto* import = std::get_if<ImportCommand>(&command)) return run_import(*import);
+    if (const auto* check = std::get_if<CheckCommand>(&command)) return run_check(*check);
     return run_generate(std::get<GenerateCommand>(command));
 }
 

@@ -36,6 +36,19 @@ struct ImportCommand {
     std::string trace_path;
     bool quiet = false;
     bool show_trace = false;
+    std::string report_path;  // empty: no report
+};
+
+// `ondival check`: the import run and rolled back. Empty scratch and trace
+// paths mean a temporary directory, removed afterwards.
+struct CheckCommand {
+    std::string database;
+    std::string source_dir;
+    std::string scratch_dir;
+    std::string trace_path;
+    std::string report_path;
+    bool quiet = false;
+    bool show_trace = false;
 };
 
 struct GenerateCommand {
@@ -43,7 +56,8 @@ struct GenerateCommand {
     samples::SampleExportOptions options;
 };
 
-using Command = std::variant<HelpCommand, VersionCommand, InitCommand, ImportCommand, GenerateCommand>;
+using Command =
+    std::variant<HelpCommand, VersionCommand, InitCommand, ImportCommand, CheckCommand, GenerateCommand>;
 
 // Reads argv. Returns false with a one-line message (no program name, no
 // line end) when the command line cannot be run as it stands.

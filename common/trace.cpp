@@ -1,5 +1,7 @@
 #include "common/trace.h"
 
+#include "common/report.h"
+
 #include "platform/cp1252.h"
 #include "platform/text_file.h"
 
@@ -30,6 +32,7 @@ void trace_ligne(std::int16_t file, std::int32_t line, std::string_view message,
     out += kCrLf;
     out += message;
     trace(file, out);
+    report_entry(line, kind, message);
 }
 
 void trace_erreur(std::int16_t file, std::string_view message, std::int32_t line,
@@ -39,10 +42,12 @@ void trace_erreur(std::int16_t file, std::string_view message, std::int32_t line
         text += kCrLf;
         text += texte_erreur(*pending);
     }
-    if (line != 0)
+    if (line != 0) {
         trace_ligne(file, line, text, "Erreur");
-    else
+    } else {
         trace(file, text);
+        report_message(text);
+    }
 }
 
 void trace_pluriel(std::int16_t file, std::int32_t count, std::string_view message) {
@@ -55,6 +60,7 @@ void trace_pluriel(std::int16_t file, std::int32_t count, std::string_view messa
         pos += suffix.size();
     }
     trace(file, text);
+    report_count(count, text);
 }
 
 }  // namespace ondival

@@ -1,5 +1,7 @@
 #include "import/cls_ondival.h"
 
+#include <optional>
+
 #include "common/trace.h"
 #include "import/cst.h"
 #include "import/database_access.h"
@@ -8,7 +10,9 @@
 #include "import/stroke_codes.h"
 #include "platform/clock.h"
 #include "platform/cp1252.h"
+#include "platform/database.h"
 #include "platform/error.h"
+#include "platform/file_system.h"
 #include "platform/text_file.h"
 
 namespace ondival {
@@ -56,14 +60,91 @@ void settle_before_raise(const platform::Error& error) noexcept {
     c.objRecordset.reset();
 }
 
+// The temporary directory of a check that was given no scratch directory or
+// no trace path, removed whatever way the check ends.
+class CheckArea {
+public:
+    CheckArea(const std::string& scratch, const std::string& trace) : scratch_(scratch), trace_(trace) {
+        if (!scratch_.empty() && !trace_.empty()) return;
+        dir_ = platform::MakeTemporaryFolder("ondival-check-");
+        if (scratch_.empty()) scratch_ = dir_;
+        if (trace_.empty()) trace_ = dir_ + platform::kPathSeparator + "trace.txt";
+    }
+    ~CheckArea() { platform::DeleteFolder(dir_); }
+    CheckArea(const CheckArea&) = delete;
+    CheckArea& operator=(const CheckArea&) = delete;
+    const std::string& scratch() const { return scratch_; }
+    const std::string& trace() const { return trace_; }
+
+private:
+    std::string dir_, scratch_, trace_;
+};
+
+// Marks the start and the end of a call in its report, however it ends.
+class ReportedCall {
+public:
+    ReportedCall(Report* report, const std::string& database, const std::string& source, const std::string& trace,
+                 bool check)
+        : report_(report) {
+        if (!report_) return;
+        *report_ = Report{};
+        report_->check = check;
+        report_->database = platform::printable_database(database);
+        report_->source_dir = source;
+        report_->trace_path = trace;
+        report_->started = platform::Now();
+        scope_.emplace(*report_);
+    }
+    ~ReportedCall() {
+        if (report_) report_->ended = platform::Now();
+    }
+    void result(bool r) {
+        if (report_) report_->result = r;
+    }
+    void error(const platform::Error& e) {
+        if (report_) report_->error = e;
+    }
+    ReportedCall(const ReportedCall&) = delete;
+    ReportedCall& operator=(const ReportedCall&) = delete;
+
+private:
+    Report* report_;
+    std::optional<ReportScope> scope_;
+};
+
 }  // namespace
 
 bool clsOndival::bimport_perf(const std::string& strFileBase_P, const std::string& strRepSource,
                               const std::string& strRepTempo, const std::string& strFileTrace_P,
                               platform::ProgressForm* objFormCible) {
+    return run(strFileBase_P, strRepSource, strRepTempo, strFileTrace_P, objFormCible, false);
+}
+
+bool clsOndival::bcontrole_perf(const std::string& strFileBase_P, const std::string& strRepSource,
+                                const std::string& strRepTempo, const std::string& strFileTrace_P,
+                                platform::ProgressForm* objFormCible) {
+    std::optional<CheckArea> area;
+    try {
+        area.emplace(strRepTempo, strFileTrace_P);
+    } catch (...) {
+        objRapport = Report{};
+        objRapport.check = true;
+        objRapport.database = platform::printable_database(strFileBase_P);
+        objRapport.source_dir = strRepSource;
+        objRapport.started = objRapport.ended = platform::Now();
+        objRapport.error = platform::current_error();
+        throw platform::Failure(*objRapport.error);
+    }
+    return run(strFileBase_P, strRepSource, area->scratch(), area->trace(), objFormCible, true);
+}
+
+bool clsOndival::run(const std::string& strFileBase_P, const std::string& strRepSource,
+                     const std::string& strRepTempo, const std::string& strFileTrace_P,
+                     platform::ProgressForm* objFormCible, bool check) {
     Cst& c = cst();
     platform::TextFiles& f = platform::files();
     bool result = false;
+    ReportedCall call(check || bRapport ? &objRapport : nullptr, strFileBase_P, strRepSource, strFileTrace_P, check);
     try {
         c.strFileTrace = strFileTrace_P;
         f.OpenOutput(kTraceFile, c.strFileTrace);
@@ -71,6 +152,7 @@ bool clsOndival::bimport_perf(const std::string& strFileBase_P, const std::strin
         // Without a trace there is nothing to tell the user through: the
         // error goes straight to the host.
         f.CloseAll();
+        call.error(platform::current_error());
         throw;
     }
     try {
@@ -87,6 +169,7 @@ bool clsOndival::bimport_perf(const std::string& strFileBase_P, const std::strin
             trace(kTraceFile, "Import annulé."_w);
         } else {
             c.objConnexion = std::make_unique<platform::Connection>();
+            c.objConnexion->SetDryRun(check);
             c.objRecordset = std::make_unique<platform::Recordset>();
             c.objForm = objFormCible;
             std::string strMessage;
@@ -115,11 +198,13 @@ bool clsOndival::bimport_perf(const std::string& strFileBase_P, const std::strin
     } catch (...) {
         const platform::Error error = platform::current_error();
         settle_before_raise(error);
+        call.error(error);
         throw platform::Failure(error);
     }
     c.objForm = nullptr;
     c.objConnexion.reset();
     c.objRecordset.reset();
+    call.result(result);
     return result;
 }
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "common/report.h"
 #include "platform/progress_form.h"
 
 namespace ondival {
@@ -26,6 +27,31 @@ public:
     bool bimport_perf(const std::string& strFileBase_P, const std::string& strRepSource,
                       const std::string& strRepTempo, const std::string& strFileTrace_P,
                       platform::ProgressForm* objFormCible);
+
+    // Checks an export against the database: the whole import as
+    // bimport_perf runs it (the same trace, the same result, the same
+    // errors), after which the database is as it was, since everything it
+    // wrote stays inside one transaction that is rolled back, and
+    // Info.LastClose is not marked. A check killed half-way leaves the
+    // database as it was too. An empty strRepTempo puts the scratch copies
+    // in a temporary directory removed afterwards; an empty strFileTrace_P
+    // puts the trace there as well. The report is always gathered.
+    bool bcontrole_perf(const std::string& strFileBase_P, const std::string& strRepSource,
+                        const std::string& strRepTempo, const std::string& strFileTrace_P,
+                        platform::ProgressForm* objFormCible);
+
+    // Gather a report of each later bimport_perf call (off by default:
+    // counting the files' lines and the tables' rows costs a little).
+    void collecte_rapport(bool on) { bRapport = on; }
+    // What the last call did, when a report was gathered; empty before.
+    const Report& rapport() const { return objRapport; }
+
+private:
+    bool run(const std::string& strFileBase_P, const std::string& strRepSource, const std::string& strRepTempo,
+             const std::string& strFileTrace_P, platform::ProgressForm* objFormCible, bool check);
+
+    bool bRapport = false;
+    Report objRapport;
 };
 
 }  // namespace ondival

@@ -34,7 +34,7 @@ std::string num_competition(const std::string& name) {
     return first_value_of_column0();
 }
 
-std::int16_t cree_reference_compet(std::int16_t trace_file) {
+std::int16_t cree_reference_compet(std::int16_t trace_file, std::string* created_name) {
     try {
         trace(trace_file, "Création de la référence dans la table des compétitions"_w);
         std::string pool = num_piscine_reference();
@@ -78,6 +78,7 @@ std::int16_t cree_reference_compet(std::int16_t trace_file) {
         // -1 is the driver's failure mark; a competition that really carried
         // it would have its rows taken for staged ones.
         if (result == -1) platform::raise(platform::err::kOverflow, "Dépassement de capacité"_w);
+        if (created_name) *created_name = name;
         return result;
     } catch (...) {
         const platform::Error e = platform::current_error();

@@ -53,6 +53,10 @@ bool bdeconnexion(std::string& strMessage) {
 }
 
 void ecrit_lastclose(const std::string& value) {
+    // A check keeps nothing, so it has nothing to mark: and a mark held in
+    // its open transaction would keep an import on another workstation
+    // from writing its own until the check ends.
+    if (connection().DryRun()) return;
     connection().Execute("Update Info Set LastClose = " + value);
 }
 

@@ -5,6 +5,7 @@
 #include "clubs/club_import.h"
 #include "clubs/club_record.h"
 #include "common/progress.h"
+#include "common/report.h"
 #include "common/trace.h"
 #include "import/competition.h"
 #include "import/cst.h"
@@ -33,6 +34,39 @@ void in_transaction(Import&& run) {
     db().CommitTrans();
 }
 
+// A file import, as the report sees it: the entries and counts written
+// between its start and its end are its own.
+template <typename Import>
+void file_import(const char* file, Import&& run) {
+    report_import_started(file);
+    run();
+    report_import_ended();
+}
+
+// Rows of the tables an import adds to, counted for a report only (-1 when
+// the database cannot be counted: the import itself goes on regardless).
+struct RowCounts {
+    std::int64_t clubs = -1, licences = -1, performances = -1;
+};
+
+RowCounts compte_lignes_base() {
+    RowCounts n;
+    if (!current_report()) return n;
+    try {
+        n.clubs = requete_valeur("select count(*) from Club");
+        n.licences = requete_valeur("select count(*) from Licence");
+        n.performances = static_cast<std::int64_t>(requete_valeur("select count(*) from Liffn")) +
+                         requete_valeur("select count(*) from Liffn_relais");
+    } catch (const platform::Failure&) {
+        return RowCounts{};
+    }
+    return n;
+}
+
+std::int64_t difference(std::int64_t after, std::int64_t before) {
+    return after < 0 || before < 0 ? -1 : after - before;
+}
+
 }  // namespace
 
 void efface_performances_en_attente() {
@@ -43,20 +77,27 @@ void efface_performances_en_attente() {
 bool import_fichiers() {
     Cst& c = cst();
     bool result = false;
+    // From here on rows may be added: unknown until counted at the end.
+    if (Report* r = current_report()) r->added = ReportAdded{};
+    const RowCounts at_start = compte_lignes_base();
     lit_origine(kTraceFile, kDataFile);
 
     if (!c.strFileClub.empty()) {
         affiche_etape("Fichier club.txt", "Vérification des clubs depuis fichier Club.txt"_w, kTraceFile);
         const std::int32_t n = controle_longueur(kTraceFile, kDataFile, c.strFileClub, static_cast<std::int16_t>(kClubLineLength));
-        if (n > 0) in_transaction([&] { import_clubs(kTraceFile, kDataFile, 100.0 / n); });
+        if (n > 0)
+            file_import("club.txt", [&] { in_transaction([&] { import_clubs(kTraceFile, kDataFile, 100.0 / n); }); });
     }
 
     if (!c.strFileLicence.empty()) {
         affiche_etape("Fichier licence.txt", "Traitement des licences depuis fichier Licence.txt", kTraceFile);
         const std::int32_t n = controle_longueur(kTraceFile, kDataFile, c.strFileLicence, static_cast<std::int16_t>(kLicenceLineLength));
-        if (n > 0) in_transaction([&] { import_licences(kTraceFile, kDataFile, 100.0 / n); });
+        if (n > 0)
+            file_import("licence.txt",
+                        [&] { in_transaction([&] { import_licences(kTraceFile, kDataFile, 100.0 / n); }); });
     }
 
+    const RowCounts before_performances = compte_lignes_base();
     affiche_etape("Fichier Liffn.txt", "Traitement des performances depuis fichier Liffn.txt", kTraceFile);
     const std::int32_t n = controle_longueur(kTraceFile, kDataFile, c.strFileLiffn, static_cast<std::int16_t>(kLiffnLineLength));
     if (n <= 0) {
@@ -64,13 +105,18 @@ bool import_fichiers() {
     } else {
         // The staged rows, the competition and the attachment commit
         // together: an interrupted import never leaves a row at -1.
+        report_import_started("liffn.txt");
         db().BeginTrans();
         bool purge = false;
-        if (!import_performances(kTraceFile, kDataFile, 100.0 / n)) {
+        std::string compet_name;
+        std::int16_t compet = -1;
+        const bool imported = import_performances(kTraceFile, kDataFile, 100.0 / n);
+        report_import_ended();
+        if (!imported) {
             purge = true;
         } else {
             trace(kTraceFile, "");
-            const std::int16_t compet = cree_reference_compet(kTraceFile);
+            compet = cree_reference_compet(kTraceFile, &compet_name);
             if (compet == -1) {
                 purge = true;
             } else {
@@ -102,6 +148,18 @@ bool import_fichiers() {
             }
         }
         if (db().InTransaction()) db().CommitTrans();
+        if (Report* r = current_report()) {
+            r->purged = purge;
+            if (result) r->competition = ReportCompetition{compet, compet_name};
+        }
+    }
+
+    if (Report* r = current_report()) {
+        const RowCounts at_end = compte_lignes_base();
+        r->added.clubs = difference(at_end.clubs, at_start.clubs);
+        r->added.licences = difference(before_performances.licences, at_start.licences);
+        r->added.swimmers = difference(at_end.licences, before_performances.licences);
+        r->added.performances = difference(at_end.performances, at_start.performances);
     }
 
     trace(kTraceFile, "");

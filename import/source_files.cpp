@@ -1,8 +1,10 @@
 #include "import/source_files.h"
 
 #include <algorithm>
+#include <fstream>
 
 #include "common/numeric.h"
+#include "common/report.h"
 #include "common/trace.h"
 #include "import/cst.h"
 #include "platform/cp1252.h"
@@ -18,6 +20,14 @@ std::string path_for_trace(const std::string& path) {
     return platform::is_ascii(path) ? path : platform::utf8_to_cp1252(path);
 }
 
+// The report's record of the source file whose scratch copy this is.
+ReportSourceFile* reported_copy(const std::string& copy) {
+    if (Report* r = current_report())
+        for (ReportSourceFile& f : r->source_files)
+            if (f.found && f.copy == copy) return &f;
+    return nullptr;
+}
+
 }  // namespace
 
 std::string chemin_fichier(const std::string& directory, const std::string& name) {
@@ -30,8 +40,14 @@ std::string chemin_fichier(const std::string& directory, const std::string& name
 bool lecteur_pret(const std::string& directory) { return platform::DriveIsReady(directory); }
 
 bool verifie_fichier(std::int16_t trace_file, std::string& path, const std::string& scratch) {
+    ReportSourceFile* reported = report_source_file(platform::GetFileName(path));
     if (platform::FileExists(path)) {
         path = copie_fichier(path, scratch);
+        if (reported) {
+            reported->found = true;
+            reported->copy = path;
+            reported->lines = compte_lignes(path);
+        }
         return true;
     }
     trace(trace_file, "Fichier " + path_for_trace(platform::GetFileName(path)) +
@@ -100,12 +116,44 @@ std::int32_t controle_longueur(std::int16_t trace_file, std::int16_t read_file,
     if (size == 0) return 0;
     const std::int16_t length = longueur_ligne(read_file, path);
     const double count = arrondi_pair(size / length);
+    if (ReportSourceFile* reported = reported_copy(path)) {
+        reported->first_line_length = length;
+        reported->record_length = required;
+        reported->short_lines = length < required;
+    }
     if (length < required) {
         trace(trace_file, "Warning Les lignes dans le fichier " + path_for_trace(platform::GetFileName(path)) +
                               " n'ont pas la longueur requise." + kCrLf +
                               "Les informations pourront être incomplètes."_w + kCrLf);
     }
     return count > 2147483647.0 ? 2147483647 : static_cast<std::int32_t>(count);
+}
+
+std::int64_t compte_lignes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return 0;
+    std::int64_t lines = 0;
+    bool open_line = false;  // bytes read since the last line end
+    bool after_cr = false;   // a CR just ended a line: an LF next belongs to it
+    char buffer[1 << 16];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        const std::streamsize n = in.gcount();
+        for (std::streamsize i = 0; i < n; ++i) {
+            const char ch = buffer[i];
+            if (ch == '\n' && after_cr) {
+                after_cr = false;
+                continue;
+            }
+            after_cr = ch == '\r';
+            if (ch == '\r' || ch == '\n') {
+                ++lines;
+                open_line = false;
+            } else {
+                open_line = true;
+            }
+        }
+    }
+    return lines + (open_line ? 1 : 0);
 }
 
 }  // namespace ondival

@@ -18,5 +18,8 @@ std::int32_t controle_longueur(std::int16_t trace_file, std::int16_t read_file,
                                const std::string& path, std::int16_t required);
 double taille_fichier(const std::string& path);
 std::int16_t longueur_ligne(std::int16_t read_file, const std::string& path);
+// Lines as the import reads them: ended by CRLF, a lone CR or a lone LF, the
+// last one counted even without its end.
+std::int64_t compte_lignes(const std::string& path);
 
 }  // namespace ondival

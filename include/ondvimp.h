@@ -31,11 +31,16 @@ extern "C" {
 #define ONDVIMP_EXPORT __attribute__((visibility("default")))
 
 /*
- * The version of the interface this header describes. It changes only when
- * a function or structure below changes in a way an existing host would
- * notice; compare it with ondvimp_abi_version() after loading the library.
+ * The version of the interface this header describes. A new version only
+ * adds functions: those of earlier versions keep working as they did. A host
+ * written for version N runs on any library whose ondvimp_abi_version() is N
+ * or more; compare it after loading the library.
+ *   1  ondvimp_create, ondvimp_import, ondvimp_last_error_number,
+ *      ondvimp_last_error_text, ondvimp_release, ondvimp_version,
+ *      ondvimp_abi_version
+ *   2  ondvimp_check (a dry run) and ondvimp_last_report (a JSON report)
  */
-#define ONDVIMP_ABI_VERSION 1
+#define ONDVIMP_ABI_VERSION 2
 
 /* An importer: created by ondvimp_create(), released by ondvimp_release(). */
 typedef struct ondvimp_importer ondvimp_importer;
@@ -96,11 +101,47 @@ ONDVIMP_EXPORT void ondvimp_release(ondvimp_importer* importer);
  *       and holds no half-imported performance. With a NULL importer the
  *       result is -1 and no error is recorded.
  *
- * Each call clears the importer's last error first.
+ * Each call clears the importer's last error and its last report first.
  */
 ONDVIMP_EXPORT int ondvimp_import(ondvimp_importer* importer, const char* db, const char* source_dir,
                                   const char* scratch_dir, const char* trace_path,
                                   const ondvimp_progress* progress);
+
+/*
+ * Since ABI version 2. Checks an export against the database: the whole
+ * import as ondvimp_import() runs it, with the same trace, the same result
+ * and the same errors, after which the database is exactly as it was (no row
+ * added or changed, no competition or pool created, Info.LastClose not
+ * marked). Everything the check writes stays in one transaction that is
+ * rolled back at its end, on a file and on a server alike, so a check that
+ * is killed leaves the database as it was too. Like an import, it waits for
+ * an import that is writing, and other imports wait for it.
+ *
+ *   scratch_dir  may be NULL: the copies go to a temporary directory that is
+ *                removed afterwards
+ *   trace_path   may be NULL: the trace goes there as well (and is removed)
+ *
+ * The other arguments and the result are those of ondvimp_import(): 1, 0 or
+ * -1 say what the import would have returned. ondvimp_last_report() then
+ * says what it would have done.
+ */
+ONDVIMP_EXPORT int ondvimp_check(ondvimp_importer* importer, const char* db, const char* source_dir,
+                                 const char* scratch_dir, const char* trace_path,
+                                 const ondvimp_progress* progress);
+
+/*
+ * Since ABI version 2. What the importer's last ondvimp_import() or
+ * ondvimp_check() did, as a JSON object in UTF-8 (the README describes it,
+ * doc/report.schema.json is its schema): the result and the error that
+ * ended the call, the times, the source files and their line counts, the
+ * summary counts of each file import, the competition created or the purge,
+ * the rows added (or that would be), where the import stopped, and every
+ * located entry of the trace. "" before the first call, for a call refused
+ * before it started (NULL argument, import already running on the thread),
+ * and for a NULL importer. The text belongs to the importer and stays valid
+ * until its next call or its release.
+ */
+ONDVIMP_EXPORT const char* ondvimp_last_report(const ondvimp_importer* importer);
 
 /*
  * The number of the error that ended the importer's last call with -1, or 0
@@ -114,7 +155,7 @@ ONDVIMP_EXPORT int ondvimp_last_error_number(const ondvimp_importer* importer);
 /*
  * The description of that error, in UTF-8 (French, as in the trace), or ""
  * when there is none. The text belongs to the importer and stays valid until
- * its next ondvimp_import() or its release.
+ * its next ondvimp_import() or ondvimp_check(), or its release.
  */
 ONDVIMP_EXPORT const char* ondvimp_last_error_text(const ondvimp_importer* importer);
 

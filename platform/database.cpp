@@ -85,7 +85,12 @@ Engine& Connection::engine() {
 void Connection::Open(const std::string& connection_string) {
     if (engine_) raise(err::kInvalidCall, "La connexion est déjà ouverte"_w);
     const std::string source = data_source(connection_string);
-    engine_ = is_postgres_uri(source) ? open_postgres(source) : open_sqlite(source);
+    std::shared_ptr<Engine> engine = is_postgres_uri(source) ? open_postgres(source) : open_sqlite(source);
+    if (dry_run_) {
+        count_statement();
+        engine->hold();  // on failure the engine closes as it goes out of scope
+    }
+    engine_ = std::move(engine);
 }
 
 void Connection::Close() {

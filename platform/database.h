@@ -32,6 +32,12 @@ public:
     // a missing file is never replaced by an empty one. A server address
     // carries its own password, which stands in for the file's key.
     void Open(const std::string& connection_string);
+    // Before Open: everything this connection writes is rolled back when it
+    // closes (a check of an export against the database, or a killed
+    // process), whatever the import commits on the way; transactions
+    // become savepoints inside one outer transaction.
+    void SetDryRun(bool dry_run) { dry_run_ = dry_run; }
+    bool DryRun() const { return dry_run_; }
     void Execute(const std::string& sql);
     int State() const { return engine_ ? 1 : 0; }
     void Close();
@@ -48,6 +54,7 @@ private:
     Engine& engine();
 
     std::shared_ptr<Engine> engine_;
+    bool dry_run_ = false;
 };
 
 class Recordset {

@@ -46,6 +46,13 @@ public:
     virtual void commit() = 0;
     virtual void rollback() noexcept = 0;
     virtual bool in_transaction() const = 0;
+    // A dry run: opens one outer transaction that only close() ends, by
+    // rolling it back. From then on begin, commit and rollback work on a
+    // savepoint inside it, so the import's own transactions keep their
+    // meaning while nothing it writes is ever kept; and no statement runs
+    // once the outer transaction is gone, so none can be committed on its
+    // own.
+    virtual void hold() = 0;
     // Rolls back what is still open and lets the engine go; cursors still
     // held stay safe to close.
     virtual void close() noexcept = 0;

@@ -3,6 +3,7 @@
 #include <dirent.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -79,6 +80,21 @@ bool DriveIsReady(const std::string& directory) {
     const bool ok = errno == 0;
     ::closedir(dir);
     return ok;
+}
+
+std::string MakeTemporaryFolder(const std::string& prefix) {
+    std::error_code ec;
+    const fs::path base = fs::temp_directory_path(ec);
+    std::string pattern = (ec ? fs::path("/tmp") : base).string() + "/" + prefix + "XXXXXX";
+    if (!::mkdtemp(pattern.data()))
+        raise(err::kPathFileAccess, "Impossible de créer un répertoire temporaire : "_w +
+                                        utf8_to_cp1252(std::strerror(errno)));
+    return pattern;
+}
+
+void DeleteFolder(const std::string& path) noexcept {
+    std::error_code ec;
+    if (!path.empty()) fs::remove_all(path, ec);
 }
 
 }  // namespace ondival::platform

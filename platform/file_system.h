@@ -24,4 +24,10 @@ std::uint64_t GetFileSize(const std::string& path);
 // when its entries can be read now (a medium that is mounted and readable).
 bool DriveIsReady(const std::string& directory);
 
+// A new private directory under the system's temporary directory; raises
+// when none can be made.
+std::string MakeTemporaryFolder(const std::string& prefix);
+// Removes a folder and everything in it; silent when it is already gone.
+void DeleteFolder(const std::string& path) noexcept;
+
 }  // namespace ondival::platform

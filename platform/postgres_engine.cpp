@@ -219,6 +219,7 @@ public:
     }
 
     void begin() override {
+        if (held_) return begin_nested();
         Result r = plain(kBegin);
         if (!succeeded(r.get())) {
             const Failure f = failure(r.get());
@@ -228,6 +229,7 @@ public:
     }
 
     void commit() override {
+        if (held_) return commit_nested();
         // A transaction that has failed answers COMMIT with a rollback; the
         // import must hear that its work is gone.
         const bool failed = PQtransactionStatus(live()) == PQTRANS_INERROR;
@@ -238,20 +240,42 @@ public:
     }
 
     void rollback() noexcept override {
+        const bool was_nested = nested_;
+        nested_ = false;
         if (!conn_ || PQstatus(conn_) != CONNECTION_OK) return;
         const PGTransactionStatusType s = PQtransactionStatus(conn_);
-        if (s == PQTRANS_INTRANS || s == PQTRANS_INERROR) PQclear(PQexec(conn_, "ROLLBACK"));
+        if (s != PQTRANS_INTRANS && s != PQTRANS_INERROR) return;
+        if (!held_) {
+            PQclear(PQexec(conn_, "ROLLBACK"));
+        } else if (was_nested) {
+            PQclear(PQexec(conn_, "ROLLBACK TO SAVEPOINT ondival_file; RELEASE SAVEPOINT ondival_file"));
+        }
     }
 
     bool in_transaction() const override {
         if (!conn_ || PQstatus(conn_) != CONNECTION_OK) return false;
         const PGTransactionStatusType s = PQtransactionStatus(conn_);
-        return s == PQTRANS_INTRANS || s == PQTRANS_INERROR || s == PQTRANS_ACTIVE;
+        const bool open = s == PQTRANS_INTRANS || s == PQTRANS_INERROR || s == PQTRANS_ACTIVE;
+        return open && (!held_ || nested_);
+    }
+
+    // The outer transaction takes no lock of its own: the advisory lock is
+    // taken by the first savepoint, where a real import's first transaction
+    // takes it, so a check waits for another import's writing where an
+    // import would and hears the same "lock timeout". Once taken, the lock
+    // stays with the outer transaction until the rollback.
+    void hold() override {
+        Result r = plain("BEGIN");
+        if (!succeeded(r.get())) throw failure(r.get());
+        held_ = true;
     }
 
     void close() noexcept override {
         if (!conn_) return;
-        rollback();
+        if (PQstatus(conn_) == CONNECTION_OK) {
+            const PGTransactionStatusType s = PQtransactionStatus(conn_);
+            if (s == PQTRANS_INTRANS || s == PQTRANS_INERROR) PQclear(PQexec(conn_, "ROLLBACK"));
+        }
         PQfinish(conn_);
         conn_ = nullptr;
         prepared_.clear();
@@ -266,7 +290,34 @@ private:
     PGconn* live() {
         if (!conn_) raise(err::kInvalidCall, "La connexion à la base n'est pas ouverte"_w);
         if (broken_) raise(code::kIoErr, "La communication avec le serveur a été interrompue"_w);
+        // A dry run whose outer transaction is gone must not run one
+        // statement more: outside a transaction it would be kept.
+        if (held_ && PQstatus(conn_) == CONNECTION_OK && PQtransactionStatus(conn_) == PQTRANS_IDLE)
+            raise(code::kError, "La transaction de contrôle a été annulée : aucune instruction de plus"_w);
         return conn_;
+    }
+
+    void begin_nested() {
+        if (nested_) raise(err::kInvalidCall, "Une transaction est déjà ouverte"_w);
+        Result r = plain("SAVEPOINT ondival_file; SELECT pg_advisory_xact_lock(4207150977)");
+        if (!succeeded(r.get())) {
+            const Failure f = failure(r.get());
+            if (PQstatus(conn_) == CONNECTION_OK)
+                PQclear(PQexec(conn_, "ROLLBACK TO SAVEPOINT ondival_file; RELEASE SAVEPOINT ondival_file"));
+            throw f;
+        }
+        nested_ = true;
+    }
+
+    void commit_nested() {
+        if (!nested_) raise(err::kInvalidCall, "Aucune transaction n'est ouverte"_w);
+        if (PQtransactionStatus(live()) == PQTRANS_INERROR) {
+            rollback();
+            raise(code::kError, "La transaction a été annulée par le serveur"_w);
+        }
+        nested_ = false;
+        Result r = plain("RELEASE SAVEPOINT ondival_file");
+        if (!succeeded(r.get())) throw failure(r.get());
     }
 
     // The error of a failed result, or of the connection when there is no
@@ -445,6 +496,8 @@ private:
 
     PGconn* conn_;
     bool broken_ = false;
+    bool held_ = false;    // a dry run's outer transaction is open
+    bool nested_ = false;  // the savepoint standing for the import's transaction
     std::unordered_map<std::string, Prepared> prepared_;
 };
 

@@ -118,34 +118,75 @@ public:
 
     std::unique_ptr<Cursor> query(const Statement& st) override;
 
-    void begin() override { run_plain("BEGIN IMMEDIATE"); }
-    void commit() override { run_plain("COMMIT"); }
-    void rollback() noexcept override {
-        if (db_ && !sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    void begin() override {
+        if (!held_) return run_plain("BEGIN IMMEDIATE");
+        if (nested_) raise(err::kInvalidCall, "Une transaction est déjà ouverte"_w);
+        run_plain("SAVEPOINT ondival_file");
+        nested_ = true;
     }
-    bool in_transaction() const override { return db_ && !sqlite3_get_autocommit(db_); }
+    void commit() override {
+        if (!held_) return run_plain("COMMIT");
+        if (!nested_) raise(err::kInvalidCall, "Aucune transaction n'est ouverte"_w);
+        nested_ = false;
+        run_plain("RELEASE SAVEPOINT ondival_file");
+    }
+    void rollback() noexcept override {
+        const bool was_nested = nested_;
+        nested_ = false;
+        if (!db_ || sqlite3_get_autocommit(db_)) return;
+        if (!held_) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        } else if (was_nested) {
+            sqlite3_exec(db_, "ROLLBACK TO SAVEPOINT ondival_file; RELEASE SAVEPOINT ondival_file", nullptr,
+                         nullptr, nullptr);
+        }
+    }
+    bool in_transaction() const override {
+        if (!db_ || sqlite3_get_autocommit(db_)) return false;
+        return !held_ || nested_;
+    }
+
+    // The write lock is taken at once, as the import's first write would
+    // take it: a check of a database another import is writing waits as
+    // long and hears the same "database is locked".
+    void hold() override {
+        run_plain("BEGIN IMMEDIATE");
+        held_ = true;
+    }
 
     void close() noexcept override {
         if (!db_) return;
         cache_.reset();
-        rollback();
+        if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         sqlite3_close_v2(db_);
         db_ = nullptr;
+    }
+
+    // A dry run whose outer transaction is gone (SQLite ends a transaction
+    // by itself on some I/O and memory errors) must not run one statement
+    // more: in autocommit it would be kept.
+    void check_held() const {
+        if (held_ && db_ && sqlite3_get_autocommit(db_))
+            raise(SQLITE_ABORT, "La transaction de contrôle a été annulée : aucune instruction de plus"_w);
     }
 
 private:
     void run_plain(const char* sql) {
         if (!db_) raise(err::kInvalidCall, "La connexion à la base n'est pas ouverte"_w);
+        check_held();
         if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
             raise_from(db_, SQLITE_ERROR);
     }
 
     sqlite3* db_;
     std::unique_ptr<StatementCache> cache_;
+    bool held_ = false;    // a dry run's outer transaction is open
+    bool nested_ = false;  // the savepoint standing for the import's transaction
 };
 
 sqlite3_stmt* SqliteEngine::prepare(const Statement& st) {
     if (!db_) raise(err::kInvalidCall, "La connexion à la base n'est pas ouverte"_w);
+    check_held();
     const std::string shape_utf8 = cp1252_to_utf8(st.shape);
     int rc = SQLITE_OK;
     const char* tail = nullptr;

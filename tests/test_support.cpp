@@ -92,6 +92,24 @@ std::string make_server_database() {
     return host::sibling_database(env("ONDIVAL_TEST_PG_URI"), name);
 }
 
+std::string copy_host_database(const std::string& db, const ScratchDir& dir, const std::string& name) {
+    if (!platform::is_postgres_uri(db)) {
+        const std::string copy = dir.file(name);
+        std::filesystem::copy_file(db, copy, std::filesystem::copy_options::overwrite_existing);
+        return copy;
+    }
+    static std::mt19937_64 rng{std::random_device{}()};
+    char copy[32];
+    std::snprintf(copy, sizeof copy, "ondival_t%016llx", static_cast<unsigned long long>(rng()));
+    const std::size_t query = std::min(db.find('?'), db.size());
+    const std::size_t slash = db.rfind('/', query);
+    const std::string from = db.substr(slash + 1, query - slash - 1);
+    PgConnection admin(env("ONDIVAL_TEST_PG_URI"));
+    admin.exec(std::string("CREATE DATABASE ") + copy + " TEMPLATE " + from);
+    server_databases().names.push_back(copy);
+    return host::sibling_database(env("ONDIVAL_TEST_PG_URI"), copy);
+}
+
 ScratchDir::ScratchDir() {
     static std::mt19937_64 rng{std::random_device{}()};
     path_ = std::filesystem::temp_directory_path() / ("ondival-test-" + std::to_string(rng()));

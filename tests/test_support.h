@@ -77,6 +77,11 @@ std::string make_host_database(const ScratchDir& dir, const std::string& name = 
 // when the test process ends.
 std::string make_server_database();
 
+// A second host database holding what `db` holds: a copy of the file in dir,
+// or a database on the test server made from it (nobody may be connected to
+// it meanwhile), dropped when the test process ends.
+std::string copy_host_database(const std::string& db, const ScratchDir& dir, const std::string& name);
+
 // Runs one SQL statement on the host database outside the component;
 // returns the first column of every row, NULL as "<null>", booleans as 1/0.
 std::vector<std::string> sql(const std::string& db, const std::string& statement);

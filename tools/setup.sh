@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
 packages=(cmake g++ make libsqlite3-dev sqlite3 libpq-dev postgresql libgtest-dev libbenchmark-dev python3
-          clang-14 libclang-rt-14-dev)
+          clang-14 libclang-rt-14-dev nlohmann-json3-dev python3-jsonschema)
 # Installing like a library: the Python module's tests, C hosts built with
 # pkg-config, the Debian package (dpkg-shlibdeps, file) and the manual page.
 packages+=(python3-pytest pkg-config dpkg-dev file groff-base)

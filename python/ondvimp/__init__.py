@@ -19,6 +19,7 @@ dynamic loader finds it.
 """
 import codecs
 import contextlib
+import json
 import os
 import tempfile
 import threading
@@ -169,6 +170,22 @@ class Importer:
         Returns a Result; raises Error when an error reached the host.
         """
         return self._run(self._lib.ondvimp_import, db, source, scratch, trace, progress)
+
+    def check_export(self, db: PathArgument, source: PathArgument, scratch: Optional[PathArgument] = None,
+                     trace: Optional[PathArgument] = None, progress: Optional[Progress] = None) -> Result:
+        """Runs the whole import of the export as import_export would (the
+        same trace, the same result) and leaves the database as it found it:
+        a dry run, whose report says what the import would add. Returns a
+        Result; raises Error when an error reached the host."""
+        return self._run(self._lib.ondvimp_check, db, source, scratch, trace, progress)
+
+    def last_report(self) -> dict:
+        """The report of this importer's last import or check, as the JSON
+        object doc/report.schema.json describes; {} before the first."""
+        if self._handle is None:
+            raise ValueError("the importer is closed")
+        text = self._lib.ondvimp_last_report(self._handle).decode("utf-8")
+        return json.loads(text) if text else {}
 
     def _run(self, function, db, source, scratch, trace, progress):
         # The five arguments every call of the library takes; a new call

@@ -7,7 +7,7 @@ import threading
 # that keeps these functions keeps this name.
 SONAME = "libondvimp.so.1"
 ENVIRONMENT = "ONDVIMP_LIBRARY"
-ABI_VERSION = 1
+ABI_VERSION = 2  # ondvimp_check and ondvimp_last_report
 
 STEP_TITLE = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_char_p)
 GET_VALUE = ctypes.CFUNCTYPE(ctypes.c_double, ctypes.c_void_p)
@@ -37,6 +37,8 @@ _PROTOTYPES = {
     "ondvimp_import": (ctypes.c_int, [ctypes.c_void_p] + [ctypes.c_char_p] * 4 + [ctypes.POINTER(ProgressTable)]),
     "ondvimp_last_error_number": (ctypes.c_int, [ctypes.c_void_p]),
     "ondvimp_last_error_text": (ctypes.c_char_p, [ctypes.c_void_p]),
+    "ondvimp_check": (ctypes.c_int, [ctypes.c_void_p] + [ctypes.c_char_p] * 4 + [ctypes.POINTER(ProgressTable)]),
+    "ondvimp_last_report": (ctypes.c_char_p, [ctypes.c_void_p]),
 }
 
 _loaded = None

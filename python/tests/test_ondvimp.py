@@ -229,3 +229,18 @@ def test_an_import_into_a_server_database_finds_the_password_where_libpq_looks(e
     result = ondvimp.import_export(server_address, export)
     assert result, result.trace
     assert "Début de l'import : " in result.trace
+
+
+def test_a_check_leaves_the_database_as_it_was_and_reports_what_an_import_would_add(export, db):
+    before = db.read_bytes()
+    with ondvimp.Importer() as importer:
+        checked = importer.check_export(db, export)
+        would = importer.last_report()
+        assert db.read_bytes() == before, "a check changed the database"
+        imported = importer.import_export(db, export)
+        did = importer.last_report()
+    assert checked and imported
+    assert checked.trace.splitlines()[1:-1] == imported.trace.splitlines()[1:-1]  # but the times
+    assert would["mode"] == "check" and did["mode"] == "import"
+    assert would["added"] == did["added"]
+    assert attached(db) == PERFORMANCES + RELAYS

@@ -1,0 +1,161 @@
+// `ondival check` and `--report` from the command line, as a script runs
+// them: exit codes, the check's summary, a database left as it was, and a
+// report path that cannot be written stopping the command before it starts.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+
+#include "tests/report_support.h"
+
+namespace ondival::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CliRun {
+    int exit_code = -1;
+    std::string out, err;
+};
+
+std::string quoted(const std::string& arg) {
+    std::string q = "'";
+    for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// The command-line host off any terminal, as a nightly job runs it.
+CliRun ondival(const ScratchDir& dir, const std::vector<std::string>& args) {
+    std::string command = quoted(ONDIVAL_CLI);
+    for (const std::string& a : args) command += " " + quoted(a);
+    command += " </dev/null >" + quoted(dir.file("out.txt")) + " 2>" + quoted(dir.file("err.txt"));
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_bytes(dir.file("out.txt")),
+            read_bytes(dir.file("err.txt"))};
+}
+
+// A database made by `ondival init` and an export by `ondival generate`.
+struct CliSetup {
+    explicit CliSetup(const std::vector<std::string>& generate_options = {}) {
+        fs::create_directories(dir.path() / "scratch");
+        EXPECT_EQ(ondival(dir, {"init", db}).exit_code, 0);
+        std::vector<std::string> generate = {"generate", source, "--clubs", "5", "--licences", "60",
+                                             "--performances", "150", "--relays", "8"};
+        generate.insert(generate.end(), generate_options.begin(), generate_options.end());
+        EXPECT_EQ(ondival(dir, generate).exit_code, 0);
+    }
+    ScratchDir dir;
+    std::string db = dir.file("club.db"), source = dir.file("export"), scratch = dir.file("scratch");
+};
+
+TEST(CliReport, CheckSaysWhatTheImportWouldDoAndKeepsNothing) {
+    const CliSetup s;
+    const std::string before = read_bytes(s.db);
+    const CliRun check = ondival(s.dir, {"check", s.db, s.source, "--trace", s.dir.file("check.txt"), "--report",
+                                      s.dir.file("check.json")});
+    EXPECT_EQ(check.exit_code, 0) << check.err;
+    EXPECT_TRUE(read_bytes(s.db) == before) << "the check changed the database file";
+    EXPECT_NE(check.out.find("Result:        true"), std::string::npos) << check.out;
+    const nlohmann::json report = nlohmann::json::parse(read_bytes(s.dir.file("check.json")));
+    const nlohmann::json& added = report["added"];
+    const std::string would = "Would add:     " + std::to_string(added["clubs"].get<int>()) + " clubs, " +
+                              std::to_string(added["licences"].get<int>()) + " licences, " +
+                              std::to_string(added["swimmers"].get<int>()) + " swimmers, " +
+                              std::to_string(added["performances"].get<int>()) + " performances";
+    EXPECT_NE(check.out.find(would), std::string::npos) << check.out;
+    EXPECT_NE(check.out.find("Competition:   1er import perf du "), std::string::npos) << check.out;
+    EXPECT_EQ(check.out.find("Stops at:"), std::string::npos) << check.out;
+
+    const CliRun import = ondival(s.dir, {"import", s.db, s.source, s.scratch, s.dir.file("import.txt"), "--quiet",
+                                       "--report", s.dir.file("import.json")});
+    EXPECT_EQ(import.exit_code, 0) << import.err;
+    // Two processes on the real clock: the traces may differ in the times of
+    // their first and last lines, and nowhere else.
+    const std::string started = "Début de l'import : ", ended = "Fin importation : ";
+    std::vector<std::string> checked = trace_lines(s.dir.file("check.txt"));
+    std::vector<std::string> imported_lines = trace_lines(s.dir.file("import.txt"));
+    ASSERT_GE(checked.size(), 2u);
+    for (auto* t : {&checked, &imported_lines}) {
+        EXPECT_EQ(t->front().rfind(started, 0), 0u);
+        EXPECT_EQ(t->back().rfind(ended, 0), 0u);
+        t->front().resize(started.size());
+        t->back().resize(ended.size());
+    }
+    EXPECT_EQ(checked, imported_lines);
+    const nlohmann::json imported = nlohmann::json::parse(read_bytes(s.dir.file("import.json")));
+    EXPECT_EQ(imported["mode"], "import");
+    EXPECT_EQ(imported["added"], added);
+    EXPECT_EQ(added["performances"].get<long>(), std::stol(sql1(s.db, "select count(*) from Liffn")) +
+                                                     std::stol(sql1(s.db, "select count(*) from Liffn_relais")));
+    expect_valid_reports({read_bytes(s.dir.file("check.json")), read_bytes(s.dir.file("import.json"))});
+}
+
+TEST(CliReport, ACheckThatWouldStopSaysWhereAndExitsOne) {
+    const CliSetup s({"--faults", "0.1"});
+    const std::string before = read_bytes(s.db);
+    const CliRun check = ondival(s.dir, {"check", s.db, s.source, "--report", s.dir.file("check.json")});
+    EXPECT_EQ(check.exit_code, 1) << check.err;
+    EXPECT_TRUE(read_bytes(s.db) == before);
+    const nlohmann::json stop = nlohmann::json::parse(read_bytes(s.dir.file("check.json")))["stop"];
+    ASSERT_FALSE(stop.is_null());
+    const std::string where = "Stops at:      liffn.txt line " + std::to_string(stop["line"].get<int>()) + ": " +
+                              stop["lines"][0].get<std::string>();
+    EXPECT_NE(check.out.find(where), std::string::npos) << check.out;
+    EXPECT_NE(check.out.find("Competition:   none, the performances would be withdrawn"), std::string::npos);
+    EXPECT_EQ(check.out.find("Trace:"), std::string::npos) << "no trace was asked for";
+    expect_valid_reports({read_bytes(s.dir.file("check.json"))});
+}
+
+// A report path that cannot be written: the command stops before the
+// import, says why on one line, exits 2 and leaves everything as it was.
+struct UnwritableCase {
+    std::string name;
+    std::string command;  // "import" or "check"
+    std::string report;   // relative to the scratch area
+};
+
+class CliUnwritableReport : public ::testing::TestWithParam<UnwritableCase> {};
+
+TEST_P(CliUnwritableReport, TheImportDoesNotRun) {
+    const CliSetup s;
+    const std::string before = read_bytes(s.db);
+    const std::string report = s.dir.file(GetParam().report);
+    const std::string trace = s.dir.file("trace.txt");
+    const CliRun run = GetParam().command == "import"
+                        ? ondival(s.dir, {"import", s.db, s.source, s.scratch, trace, "--report", report})
+                        : ondival(s.dir, {"check", s.db, s.source, "--trace", trace, "--report", report});
+    EXPECT_EQ(run.exit_code, 2);
+    EXPECT_TRUE(run.out.empty()) << run.out;
+    EXPECT_EQ(run.err.rfind("ondival: " + GetParam().command + ": cannot write the report " + report + ": ", 0), 0u)
+        << run.err;
+    EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+    EXPECT_FALSE(fs::exists(trace)) << "the import ran";
+    EXPECT_TRUE(fs::is_empty(s.scratch));
+    EXPECT_TRUE(read_bytes(s.db) == before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, CliUnwritableReport,
+    ::testing::Values(UnwritableCase{"ImportIntoAMissingDirectory", "import", "no/such/report.json"},
+                      UnwritableCase{"CheckIntoAMissingDirectory", "check", "no/such/report.json"},
+                      UnwritableCase{"ImportOntoADirectory", "import", "scratch"},
+                      UnwritableCase{"CheckOntoADirectory", "check", "scratch"}),
+    [](const ::testing::TestParamInfo<UnwritableCase>& info) { return info.param.name; });
+
+TEST(CliReport, HelpDescribesCheckAndReport) {
+    const ScratchDir dir;
+    const CliRun overview = ondival(dir, {"--help"});
+    EXPECT_NE(overview.out.find("  check DB SOURCE "), std::string::npos) << overview.out;
+    const CliRun check = ondival(dir, {"check", "--help"});
+    EXPECT_EQ(check.out.rfind("Usage: ondival check DB SOURCE [--scratch DIR] [--trace FILE] [--report FILE]", 0), 0u)
+        << check.out;
+    EXPECT_NE(ondival(dir, {"import", "--help"}).out.find("--report FILE"), std::string::npos);
+    const CliRun missing = ondival(dir, {"check", dir.file("club.db")});
+    EXPECT_EQ(missing.exit_code, 2);
+    EXPECT_NE(missing.err.find("check: missing argument SOURCE"), std::string::npos) << missing.err;
+    EXPECT_EQ(ondival(dir, {"check", "a", "b", "--report="}).err,
+              "ondival: check: option --report: an empty path\n");
+}
+
+}  // namespace
+}  // namespace ondival::test

@@ -1,0 +1,179 @@
+#include "tests/report_support.h"
+
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "platform/database.h"
+#include "samples/sample_export.h"
+
+namespace ondival::test {
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kClub = "FRA5110750001";
+
+void write_generated(const fs::path& source, double faults) {
+    samples::SampleExportOptions o;
+    o.clubs = 6;
+    o.licences = 80;
+    o.performances = 160;
+    o.relays = 10;
+    o.seed = 7;
+    o.faults = faults;
+    const std::string problem = samples::generate_sample_export(source, o);
+    if (!problem.empty()) throw std::runtime_error(problem);
+}
+
+// Two good performance lines, then a stroke code the database does not know:
+// the import stops at line 3 and withdraws what it staged.
+void write_stopping(const fs::path& source) {
+    write_lines(source / "club.txt", {club_line(kClub, "CN PARIS"), "SHORT"});
+    write_lines(source / "licence.txt",
+                {LicenceLine{.club = kClub, .licence = "851234", .nom = "MARTIN", .prenom = "Paul"}.str()});
+    write_lines(source / "liffn.txt", {PerfLine{.club = kClub, .licence = "851234", .nom = "MARTIN"}.str(),
+                                       PerfLine{.club = kClub, .licence = "902001", .nom = "DURAND"}.str(),
+                                       PerfLine{.nage = "99", .club = kClub, .licence = "851234"}.str(),
+                                       PerfLine{.club = kClub, .licence = "851234"}.str()});
+}
+
+// Bytes Windows-1252 leaves undefined, a NUL and control bytes in codes and
+// names that the trace quotes back: the report must still be valid JSON.
+void write_odd_bytes(const fs::path& source) {
+    const std::string odd = std::string("X\x81\x8D\x8F\x90\x9D", 6) + std::string(1, '\0') + "\x01\x1f\"\\";
+    write_lines(source / "club.txt", {club_line(kClub, "CN PARIS"), club_line("FRA51" + odd, "C" + odd)});
+    write_lines(source / "licence.txt",
+                {LicenceLine{.club = kClub, .licence = "851234", .nom = "MARTIN", .prenom = "Paul"}.str(),
+                 LicenceLine{.club = kClub, .licence = "851234", .nom = "N" + odd, .prenom = odd}.str()});
+    write_lines(source / "liffn.txt", {PerfLine{.club = kClub, .licence = "851234", .nom = "MARTIN"}.str()});
+    write_lines(source / "origine.txt", {"Export " + odd});
+}
+
+std::vector<std::string> dump_sqlite(const std::string& path) {
+    sqlite3* h = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &h, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        sqlite3_close(h);
+        throw std::runtime_error("cannot open " + path);
+    }
+    sqlite3_busy_timeout(h, 5000);
+    auto rows_of = [&](const std::string& statement) {
+        sqlite3_stmt* s = nullptr;
+        if (sqlite3_prepare_v2(h, statement.c_str(), -1, &s, nullptr) != SQLITE_OK)
+            throw std::runtime_error(sqlite3_errmsg(h) + (": " + statement));
+        std::vector<std::string> rows;
+        while (sqlite3_step(s) == SQLITE_ROW) {
+            std::string row;
+            for (int i = 0; i < sqlite3_column_count(s); ++i) {
+                const unsigned char* t = sqlite3_column_text(s, i);
+                row += (i ? "|" : "") + std::string(sqlite3_column_type(s, i) == SQLITE_NULL ? "<null>"
+                                                    : reinterpret_cast<const char*>(t));
+            }
+            rows.push_back(std::move(row));
+        }
+        sqlite3_finalize(s);
+        return rows;
+    };
+    std::vector<std::string> dump = rows_of("SELECT type, name, sql FROM sqlite_master ORDER BY type, name");
+    for (const std::string& table : rows_of("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name")) {
+        std::vector<std::string> rows = rows_of("SELECT * FROM \"" + table + "\"");
+        std::sort(rows.begin(), rows.end());
+        for (std::string& r : rows) dump.push_back(table + ": " + r);
+    }
+    sqlite3_close(h);
+    return dump;
+}
+
+// All tables in one statement: a dump is taken after every failing
+// statement of a check, and a session per table would dominate the run.
+std::vector<std::string> dump_server(const std::string& uri) {
+    std::string all;
+    for (const std::string& table : sql(uri, "SELECT table_name FROM information_schema.tables"
+                                             " WHERE table_schema = 'public' ORDER BY 1")) {
+        if (!all.empty()) all += " UNION ALL ";
+        all += "SELECT '" + table + ": ' || CAST(t AS TEXT) FROM \"" + table + "\" t";
+    }
+    return sql(uri, all + " ORDER BY 1");
+}
+
+int first_number(const std::string& text) {
+    const std::size_t at = text.find_first_of("0123456789");
+    return at == std::string::npos ? -1 : std::atoi(text.c_str() + at);
+}
+
+bool is_entry_header(const std::string& line) {
+    return line.rfind("Erreur Ligne n° : ", 0) == 0 || line.rfind("Warning Ligne n° : ", 0) == 0;
+}
+
+}  // namespace
+
+std::vector<ExportCase> export_cases() {
+    return {
+        {"CleanExport", [](const fs::path& s) { write_generated(s, 0.0); }, false},
+        {"DamagedExport", [](const fs::path& s) { write_generated(s, 0.08); }, true},
+        {"StopsAtALine", write_stopping, true},
+        {"OddBytesInTexts", write_odd_bytes, false},
+        {"OnlyClubsWithoutPerformances",
+         [](const fs::path& s) { write_lines(s / "club.txt", {club_line(kClub, "CN PARIS")}); }, false},
+    };
+}
+
+std::string case_name(const ::testing::TestParamInfo<ExportCase>& info) { return info.param.name; }
+
+std::vector<std::string> dump_database(const std::string& db) {
+    return platform::is_postgres_uri(db) ? dump_server(db) : dump_sqlite(db);
+}
+
+void expect_valid_reports(const std::vector<std::string>& json_texts) {
+    const ScratchDir dir;
+    std::string command = "python3 '" ONDIVAL_SOURCE_DIR "/tests/validate_report.py' '" ONDIVAL_SOURCE_DIR
+                          "/doc/report.schema.json'";
+    for (std::size_t i = 0; i < json_texts.size(); ++i) {
+        const std::string file = dir.file("report" + std::to_string(i) + ".json");
+        write_bytes(file, json_texts[i]);
+        command += " '" + file + "'";
+    }
+    const std::string output = dir.file("validation.txt");
+    command += " >'" + output + "' 2>&1";
+    const int status = std::system(command.c_str());
+    EXPECT_EQ(status, 0) << read_bytes(output);
+}
+
+std::size_t located_entries(const std::vector<std::string>& trace_lines) {
+    return static_cast<std::size_t>(std::count_if(trace_lines.begin(), trace_lines.end(), is_entry_header));
+}
+
+void expect_report_agrees_with_trace(const nlohmann::json& report, const std::vector<std::string>& trace) {
+    const nlohmann::json& entries = report.at("entries");
+    EXPECT_EQ(entries.size(), located_entries(trace)) << "entries in the report and in the trace";
+    std::size_t at = 0;
+    for (const nlohmann::json& e : entries) {
+        const std::string header = e.at("kind").get<std::string>() + " Ligne n° : " +
+                                   std::to_string(e.at("line").get<int>()) + ".";
+        const auto found = std::find(trace.begin() + static_cast<std::ptrdiff_t>(at), trace.end(), header);
+        ASSERT_NE(found, trace.end()) << "no " << header << " after trace line " << at;
+        at = static_cast<std::size_t>(found - trace.begin()) + 1;
+        for (const nlohmann::json& line : e.at("lines")) {
+            ASSERT_LT(at, trace.size());
+            EXPECT_EQ(trace[at], line.get<std::string>()) << "under " << header;
+            ++at;
+        }
+    }
+    at = 0;
+    for (const nlohmann::json& import : report.at("imports")) {
+        for (const nlohmann::json& c : import.at("counts")) {
+            const std::string text = c.at("text").get<std::string>();
+            const auto found = std::find(trace.begin() + static_cast<std::ptrdiff_t>(at), trace.end(), text);
+            ASSERT_NE(found, trace.end()) << "count not in the trace: " << text;
+            at = static_cast<std::size_t>(found - trace.begin()) + 1;
+            EXPECT_EQ(c.at("count").get<int>(), first_number(text)) << text;
+        }
+    }
+}
+
+}  // namespace ondival::test

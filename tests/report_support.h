@@ -1,0 +1,46 @@
+// Shared by the check and report tests: the exports they run, a dump of a
+// host database to compare before and after, and the schema check of the
+// reports they write.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "tests/test_support.h"
+
+namespace ondival::test {
+
+// An export written into a source directory, with what the tests expect
+// of its import.
+struct ExportCase {
+    std::string name;
+    std::function<void(const std::filesystem::path& source)> write;
+    bool stops = false;  // the performance import stops at a line
+};
+
+// Clean, damaged and stopping exports, shared by the check and report suites.
+std::vector<ExportCase> export_cases();
+inline void PrintTo(const ExportCase& c, std::ostream* os) { *os << c.name; }
+std::string case_name(const ::testing::TestParamInfo<ExportCase>& info);
+
+// Every row of every table, as text, table by table in a stable order (and on
+// a file the schema too), so two states of a database compare line by line.
+std::vector<std::string> dump_database(const std::string& db);
+
+// Checks reports against doc/report.schema.json, all in one run of the
+// validator; adds a test failure naming each problem.
+void expect_valid_reports(const std::vector<std::string>& json_texts);
+
+// The located entries of a trace ("Erreur Ligne n° : 3." ...), counted.
+std::size_t located_entries(const std::vector<std::string>& trace_lines);
+
+// Checks that a report says what its trace says: every located entry with
+// its message lines, in trace order and no other; every summary count as a
+// trace line, in order, its count the first number of its text.
+void expect_report_agrees_with_trace(const nlohmann::json& report, const std::vector<std::string>& trace_lines);
+
+}  // namespace ondival::test

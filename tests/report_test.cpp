@@ -1,0 +1,180 @@
+// The report of an import, as hosts and scripts read it: through the C++
+// entry point, the C interface and the command line. It must say what the
+// trace says (every located entry, every summary count), what the files
+// held, where the import stopped, and always be valid UTF-8 JSON that the
+// documented schema accepts.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+
+#include "import/cls_ondival.h"
+#include "import/report_json.h"
+#include "platform/error.h"
+#include "tests/report_support.h"
+
+namespace ondival::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Lines as the import reads them, counted here from the bytes.
+long file_lines(const fs::path& file) {
+    const std::string bytes = read_bytes(file);
+    long n = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        if (bytes[i] == '\n' || (bytes[i] == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n'))) ++n;
+    return n + (!bytes.empty() && bytes.back() != '\n' && bytes.back() != '\r' ? 1 : 0);
+}
+
+class ImportReport : public ::testing::TestWithParam<ExportCase>, public ImportFixture {};
+
+TEST_P(ImportReport, SaysWhatTheTraceSaysAndWhatTheFilesHeld) {
+    GetParam().write(source());
+    clsOndival component;
+    component.collecte_rapport(true);
+    const bool result = component.bimport_perf(db, source().string(), scratch().string(), trace_path(), nullptr);
+    const std::string text = rapport_json(component.rapport());
+    const nlohmann::json report = nlohmann::json::parse(text);
+    const std::vector<std::string> lines = trace();
+
+    EXPECT_EQ(report["mode"], "import");
+    EXPECT_EQ(report["result"], result);
+    EXPECT_TRUE(report["error"].is_null());
+    EXPECT_EQ(report["started"], "2026-12-06T14:03:27");
+    expect_report_agrees_with_trace(report, lines);
+
+    const bool has_liffn = fs::exists(source() / "liffn.txt");
+    EXPECT_EQ(report["source_files"][0]["name"], "liffn.txt");
+    EXPECT_EQ(report["source_files"].size(), has_liffn ? 4u : 1u);
+    for (const nlohmann::json& f : report["source_files"]) {
+        const fs::path original = source() / f["name"].get<std::string>();
+        EXPECT_EQ(f["found"], fs::exists(original)) << f;
+        if (f["found"] == true) {
+            EXPECT_EQ(f["lines"], file_lines(original)) << f;
+        }
+        if (f["short_lines"] == true) {
+            const std::string warning = "Warning Les lignes dans le fichier " +
+                                        fs::path(f["copy"].get<std::string>()).filename().string() +
+                                        " n'ont pas la longueur requise.";
+            EXPECT_TRUE(trace_has(warning)) << warning;
+        }
+    }
+
+    const nlohmann::json& stop = report["stop"];
+    EXPECT_EQ(stop.is_null(), !GetParam().stops);
+    if (GetParam().stops) {
+        EXPECT_EQ(stop["file"], "liffn.txt");
+        EXPECT_FALSE(result);
+        EXPECT_TRUE(report["purged"].get<bool>());
+        EXPECT_TRUE(report["competition"].is_null());
+        EXPECT_EQ(report["added"]["performances"], 0);
+        EXPECT_EQ(report["imports"].back()["completed"], false);
+        EXPECT_TRUE(trace_has("Importation des performances annulées.") || trace_has("Import des performances annulé."));
+    } else if (has_liffn) {
+        EXPECT_TRUE(result);
+        EXPECT_EQ(report["competition"]["name"], "1er import perf du 20261206");
+        EXPECT_EQ(report["competition"]["number"].get<int>(), std::stoi(sql1(db, "select AutoNum from Rcomp")));
+        EXPECT_EQ(report["added"]["performances"].get<long>(),
+                  std::stol(count("Liffn")) + std::stol(count("Liffn_relais")));
+    }
+    if (GetParam().name == "StopsAtALine") {
+        EXPECT_EQ(stop["line"], 3);
+        EXPECT_EQ(stop["lines"], nlohmann::json::parse(R"(["Code nage invalide : 99",
+                                                            "Importation des performances annulées."])"));
+        // The short club line is refused, and the import goes on past it.
+        EXPECT_EQ(report["entries"][0]["file"], "club.txt");
+        EXPECT_EQ(report["entries"][0]["line"], 2);
+        EXPECT_EQ(report["imports"][0]["completed"], true);
+    }
+    EXPECT_EQ(report["added"]["clubs"].get<long>(), std::stol(count("Club")));
+    expect_valid_reports({text});
+}
+
+INSTANTIATE_TEST_SUITE_P(Exports, ImportReport, ::testing::ValuesIn(export_cases()), case_name);
+
+// An error that reaches the host is in the report, and the report is still
+// valid: a source directory that does not exist, a trace that cannot be
+// written.
+TEST(ImportReportErrors, TheErrorThatReachedTheHostIsReported) {
+    const FixedClock clock;
+    const ScratchDir dir;
+    const std::string db = make_host_database(dir);
+    std::vector<std::string> texts;
+    for (const auto& [source, trace] : {std::pair{dir.file("missing"), dir.file("trace.txt")},
+                                        std::pair{dir.path().string(), dir.file("no/such/trace.txt")}}) {
+        clsOndival component;
+        component.collecte_rapport(true);
+        const int number = error_number([&] { component.bimport_perf(db, source, dir.path().string(), trace, nullptr); });
+        EXPECT_NE(number, 0);
+        const std::string text = rapport_json(component.rapport());
+        const nlohmann::json report = nlohmann::json::parse(text);
+        EXPECT_TRUE(report["result"].is_null());
+        EXPECT_EQ(report["error"]["number"], number);
+        EXPECT_FALSE(report["error"]["text"].get<std::string>().empty());
+        texts.push_back(text);
+    }
+    expect_valid_reports(texts);
+}
+
+// The C interface of version 2, loaded as a host loads it: a check that
+// keeps nothing, an import, and the report of each; version 1's functions
+// unchanged.
+TEST(CapiReport, CheckAndImportThroughTheSharedLibrary) {
+    void* lib = dlopen(ONDIVAL_SHARED_LIB, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(lib, nullptr) << dlerror();
+    using Create = void* (*)();
+    using Release = void (*)(void*);
+    using Run = int (*)(void*, const char*, const char*, const char*, const char*, const void*);
+    using Text = const char* (*)(const void*);
+    using Version = int (*)();
+    const auto create = reinterpret_cast<Create>(dlsym(lib, "ondvimp_create"));
+    const auto release = reinterpret_cast<Release>(dlsym(lib, "ondvimp_release"));
+    const auto import = reinterpret_cast<Run>(dlsym(lib, "ondvimp_import"));
+    const auto check = reinterpret_cast<Run>(dlsym(lib, "ondvimp_check"));
+    const auto last_report = reinterpret_cast<Text>(dlsym(lib, "ondvimp_last_report"));
+    const auto last_error = reinterpret_cast<Text>(dlsym(lib, "ondvimp_last_error_text"));
+    const auto abi = reinterpret_cast<Version>(dlsym(lib, "ondvimp_abi_version"));
+    ASSERT_TRUE(create && release && import && check && last_report && last_error && abi);
+    EXPECT_EQ(abi(), 2);
+
+    const ScratchDir dir;
+    const fs::path source = dir.path() / "export";
+    export_cases().front().write(source);
+    const std::string db = make_host_database(dir);
+    const std::vector<std::string> before = dump_database(db);
+    void* importer = create();
+    EXPECT_STREQ(last_report(importer), "");
+    EXPECT_STREQ(last_report(nullptr), "");
+
+    // A check needs neither a scratch directory nor a trace.
+    EXPECT_EQ(check(importer, db.c_str(), source.c_str(), nullptr, nullptr, nullptr), 1) << last_error(importer);
+    EXPECT_EQ(dump_database(db), before);
+    const std::string checked = last_report(importer);
+    EXPECT_EQ(nlohmann::json::parse(checked)["mode"], "check");
+
+    fs::create_directories(dir.path() / "scratch");
+    EXPECT_EQ(import(importer, db.c_str(), source.c_str(), dir.file("scratch").c_str(), dir.file("trace.txt").c_str(),
+                     nullptr),
+              1)
+        << last_error(importer);
+    const std::string imported = last_report(importer);
+    const nlohmann::json report = nlohmann::json::parse(imported);
+    EXPECT_EQ(report["mode"], "import");
+    EXPECT_EQ(report["added"], nlohmann::json::parse(checked)["added"]);
+    expect_report_agrees_with_trace(report, trace_lines(dir.file("trace.txt")));
+
+    // A refused call leaves no report; an import needs its scratch and trace.
+    EXPECT_EQ(import(importer, db.c_str(), source.c_str(), nullptr, dir.file("t.txt").c_str(), nullptr), -1);
+    EXPECT_STREQ(last_report(importer), "");
+    EXPECT_EQ(check(importer, nullptr, source.c_str(), nullptr, nullptr, nullptr), -1);
+    EXPECT_STREQ(last_report(importer), "");
+    EXPECT_EQ(check(nullptr, db.c_str(), source.c_str(), nullptr, nullptr, nullptr), -1);
+    release(importer);
+    dlclose(lib);
+    expect_valid_reports({checked, imported});
+}
+
+}  // namespace
+}  // namespace ondival::test
