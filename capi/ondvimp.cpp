@@ -73,8 +73,7 @@ void record(ondvimp_importer& importer, const Error& error) noexcept {
 }
 
 // The first of the import's arguments that is NULL, or nullptr.
-const char* null_argument(const char* db, const char* source_dir, const char* scratch_dir,
-                          const char* trace_path) {
+const char* null_argument(const char* db, const char* source_dir, const char* scratch_dir, const char* trace_path) {
     if (!db) return "db";
     if (!source_dir) return "source_dir";
     if (!scratch_dir) return "scratch_dir";
@@ -121,18 +120,18 @@ int run_call(ondvimp_importer* importer, const char* db, const char* source_dir,
             return -1;
         }
         if (t_import_running) {
-            record(*importer, Error{ondival::platform::err::kInvalidCall,
-                                    "Un import est déjà en cours sur ce thread."_w});
+            record(*importer,
+                   Error{ondival::platform::err::kInvalidCall, "Un import est déjà en cours sur ce thread."_w});
             return -1;
         }
         const RunningImport running;
         std::optional<CallbackForm> form;
         if (progress) form.emplace(*progress);
         started = true;
-        const bool ok = check ? component.bcontrole_perf(db, source_dir, scratch_dir ? scratch_dir : "",
-                                                         trace_path ? trace_path : "", form ? &*form : nullptr)
-                              : component.bimport_perf(db, source_dir, scratch_dir, trace_path,
-                                                       form ? &*form : nullptr);
+        const bool ok = check
+                            ? component.bcontrole_perf(db, source_dir, scratch_dir ? scratch_dir : "",
+                                                       trace_path ? trace_path : "", form ? &*form : nullptr)
+                            : component.bimport_perf(db, source_dir, scratch_dir, trace_path, form ? &*form : nullptr);
         result = ok ? 1 : 0;
     } catch (...) {
         record(*importer, ondival::platform::current_error());

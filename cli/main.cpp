@@ -8,24 +8,24 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
-#include <cstring>
 
 #include "cli/options.h"
 #include "cli/password_warning.h"
 #include "cli/terminal_progress.h"
+#include "host/host_schema.h"
+#include "host/stored_counts.h"
 #include "import/cls_ondival.h"
 #include "import/report_json.h"
 #include "platform/cp1252.h"
 #include "platform/database.h"
 #include "platform/error.h"
 #include "platform/file_system.h"
-#include "host/host_schema.h"
-#include "host/stored_counts.h"
 #include "samples/sample_export.h"
 
 namespace ondival::cli {
@@ -39,8 +39,8 @@ std::string error_text(const platform::Error& error) {
     return "Erreur n° " + std::to_string(error.number) + ": " + platform::cp1252_to_utf8(error.description);
 }
 
-using host::StoredCounts;
 using host::count_stored;
+using host::StoredCounts;
 
 std::string count_line(const std::optional<StoredCounts>& before, const std::optional<StoredCounts>& after,
                        std::int64_t StoredCounts::*member) {
@@ -137,8 +137,8 @@ int run_import(const ImportCommand& import) {
     clsOndival component;
     component.collecte_rapport(!import.report_path.empty());
     try {
-        result = component.bimport_perf(import.database, import.source_dir, import.scratch_dir,
-                                        import.trace_path, bar ? &*bar : nullptr);
+        result = component.bimport_perf(import.database, import.source_dir, import.scratch_dir, import.trace_path,
+                                        bar ? &*bar : nullptr);
     } catch (...) {
         error = platform::current_error();
     }
@@ -147,8 +147,7 @@ int run_import(const ImportCommand& import) {
     bar.reset();
 
     if (!result) print_error(error_text(error));
-    if (import.show_trace && !print_trace(import.trace_path))
-        print_error("cannot read the trace " + import.trace_path);
+    if (import.show_trace && !print_trace(import.trace_path)) print_error("cannot read the trace " + import.trace_path);
     if (!import.quiet) {
         const std::optional<StoredCounts> after = count_stored(import.database);
         std::ostringstream summary;

@@ -36,8 +36,7 @@ struct Option {
 // positional arguments. "--" ends the options, so that a path that starts
 // with '-' can still be named.
 bool parse_arguments(std::string_view command, const std::vector<std::string_view>& args,
-                     const std::vector<Option>& options, std::vector<std::string>& positionals,
-                     std::string& error) {
+                     const std::vector<Option>& options, std::vector<std::string>& positionals, std::string& error) {
     bool options_ended = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
@@ -91,8 +90,7 @@ bool take_positionals(std::string_view command, const std::vector<std::string>& 
         return false;
     }
     if (positionals.size() > names.size()) {
-        error = std::string(command) + ": unexpected argument '" + positionals[names.size()] + "'" +
-                see_help(command);
+        error = std::string(command) + ": unexpected argument '" + positionals[names.size()] + "'" + see_help(command);
         return false;
     }
     return true;
@@ -282,12 +280,11 @@ bool parse_command_line(int argc, const char* const* argv, Command& command, std
 
 std::string help_text(const std::string& command) {
     // Where a server's password goes, since a command line is not the place.
-    const std::string password_note =
-        "Leave the password out of a server address: other users of the machine\n"
-        "can read a command line. libpq finds it in PGPASSWORD, in ~/.pgpass (or\n"
-        "the file PGPASSFILE names), or through a service file\n"
-        "(postgresql://?service=NAME, see PGSERVICEFILE). An address that carries\n"
-        "a password still works, with a warning on stderr.\n";
+    const std::string password_note = "Leave the password out of a server address: other users of the machine\n"
+                                      "can read a command line. libpq finds it in PGPASSWORD, in ~/.pgpass (or\n"
+                                      "the file PGPASSFILE names), or through a service file\n"
+                                      "(postgresql://?service=NAME, see PGSERVICEFILE). An address that carries\n"
+                                      "a password still works, with a warning on stderr.\n";
     if (command == "init") {
         return "Usage: ondival init DB\n"
                "\n"
@@ -384,8 +381,7 @@ std::string help_text(const std::string& command) {
                 "  --clubs N          lines of club.txt (default "
              << d.clubs << ")\n"
              << "  --licences N       lines of licence.txt (default " << d.licences << ")\n"
-             << "  --performances N   individual performance lines of liffn.txt (default " << d.performances
-             << ")\n"
+             << "  --performances N   individual performance lines of liffn.txt (default " << d.performances << ")\n"
              << "  --relays N         relay lines of liffn.txt (default " << d.relays << ")\n"
              << "  --seed S           seed of the invented data (default " << d.seed << ")\n"
              << "  --faults RATE      chance, 0 to 1, that a line is damaged (default " << d.faults << ")\n"

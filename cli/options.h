@@ -56,8 +56,7 @@ struct GenerateCommand {
     samples::SampleExportOptions options;
 };
 
-using Command =
-    std::variant<HelpCommand, VersionCommand, InitCommand, ImportCommand, CheckCommand, GenerateCommand>;
+using Command = std::variant<HelpCommand, VersionCommand, InitCommand, ImportCommand, CheckCommand, GenerateCommand>;
 
 // Reads argv. Returns false with a one-line message (no program name, no
 // line end) when the command line cannot be run as it stands.

@@ -26,13 +26,13 @@ bool code_club_valide(const std::string& code) {
     if (I == "0") return R == "00" && D == "000";
     if (R == "00") return D == "000";
     if (!found(std::string("SELECT count(*) ") + "FROM Inter_Region Inter_Region, Region Region " +
-               "WHERE Inter_Region.Code = Region.CodeInter " + "AND Region.Code = '" + double_quotes(R) +
-               "' " + "AND Inter_Region.Code = " + I))
+               "WHERE Inter_Region.Code = Region.CodeInter " + "AND Region.Code = '" + double_quotes(R) + "' " +
+               "AND Inter_Region.Code = " + I))
         return false;
     if (D == "000") return true;
     return found(std::string("SELECT count(*) ") + "FROM Region Region, Departement Departement " +
-                 "WHERE Region.Code = Departement.Region " + "AND Departement.Code = '" +
-                 double_quotes(D) + "' " + "AND region.code = '" + double_quotes(R) + "'");
+                 "WHERE Region.Code = Departement.Region " + "AND Departement.Code = '" + double_quotes(D) + "' " +
+                 "AND region.code = '" + double_quotes(R) + "'");
 }
 
 }  // namespace ondival

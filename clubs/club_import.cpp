@@ -28,8 +28,7 @@ void import_clubs(std::int16_t trace_file, std::int16_t club_file, double step) 
             // A line must reach into the label: a code alone names no club.
             if (line.size() < kClubLayout.first(kClubIntitule)) {
                 trace_ligne(trace_file, read,
-                            "La longueur de la ligne ne permet de contenir le code et le libellé du club"_w,
-                            "Erreur");
+                            "La longueur de la ligne ne permet de contenir le code et le libellé du club"_w, "Erreur");
                 ++in_error;
                 avance_progression(step);
                 continue;
@@ -44,9 +43,15 @@ void import_clubs(std::int16_t trace_file, std::int16_t club_file, double step) 
                     ++in_error;
                     avance_progression(step);
                     continue;
-                case kClubCreated: ++created; break;
-                case kClubRelabelled: ++updated; break;
-                case kClubKnown: ++known; break;
+                case kClubCreated:
+                    ++created;
+                    break;
+                case kClubRelabelled:
+                    ++updated;
+                    break;
+                case kClubKnown:
+                    ++known;
+                    break;
                 case kClubOtherLabel:
                     trace(trace_file, message);
                     ++other_label;
@@ -59,8 +64,8 @@ void import_clubs(std::int16_t trace_file, std::int16_t club_file, double step) 
             avance_progression(step);
         }
         trace_pluriel(trace_file, created,
-                      std::string(kCrLf) + "Récupération de "_w + std::to_string(created) +
-                          " club<PLURIEL> sur " + std::to_string(read) + ".");
+                      std::string(kCrLf) + "Récupération de "_w + std::to_string(created) + " club<PLURIEL> sur " +
+                          std::to_string(read) + ".");
         trace_pluriel(trace_file, known, std::to_string(known) + " club<PLURIEL> déjà connu<PLURIEL>."_w);
         trace_pluriel(trace_file, other_label,
                       std::to_string(other_label) + " club<PLURIEL> déjà connu<PLURIEL> sous un autre libellé."_w);

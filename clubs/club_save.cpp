@@ -57,8 +57,8 @@ bool insere_club(const std::string& code, const std::string& label, std::string&
     try {
         const std::string values = "'" + double_quotes(code) + "', '" + double_quotes(label) + "'" +
                                    (est_selection(code) ? ", true" : ", false");
-        cst().objConnexion->Execute("INSERT INTO Club (Code_federal, Intitule, Selection) " +
-                                    std::string("VALUES (") + values + ");");
+        cst().objConnexion->Execute("INSERT INTO Club (Code_federal, Intitule, Selection) " + std::string("VALUES (") +
+                                    values + ");");
         return true;
     } catch (...) {
         message = texte_erreur(platform::current_error());
@@ -66,8 +66,7 @@ bool insere_club(const std::string& code, const std::string& label, std::string&
     }
 }
 
-void signale_club_cree(std::int16_t trace_file, std::int32_t line, const std::string& code,
-                       std::int32_t& clubs_added) {
+void signale_club_cree(std::int16_t trace_file, std::int32_t line, const std::string& code, std::int32_t& clubs_added) {
     ++clubs_added;
     trace_ligne(trace_file, line,
                 "Code club (" + code + ") inconnu de la base. Création avec Le libelle "_w + kLabelNull, "Warning");

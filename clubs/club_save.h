@@ -8,13 +8,13 @@
 namespace ondival {
 
 // Status codes of sauve_club.
-inline constexpr std::int16_t kClubFailure = -1;     // unexpected error
-inline constexpr std::int16_t kClubNotSaved = 0;     // invalid code or failed insert
+inline constexpr std::int16_t kClubFailure = -1;  // unexpected error
+inline constexpr std::int16_t kClubNotSaved = 0;  // invalid code or failed insert
 inline constexpr std::int16_t kClubCreated = 1;
-inline constexpr std::int16_t kClubRelabelled = 2;   // stored label was "Null"
+inline constexpr std::int16_t kClubRelabelled = 2;  // stored label was "Null"
 inline constexpr std::int16_t kClubKnown = 3;
 inline constexpr std::int16_t kClubOtherLabel = 4;
-inline constexpr std::int16_t kClubHandled = 5;      // already settled in this import
+inline constexpr std::int16_t kClubHandled = 5;  // already settled in this import
 
 inline constexpr const char* kLabelNull = "Null";
 
@@ -25,7 +25,6 @@ bool insere_club(const std::string& code, const std::string& label, std::string&
 // A club that a licence or performance line named and that the import has
 // just created under "Null": counted, announced by a warning at that line,
 // and remembered as settled so that later lines do not create it again.
-void signale_club_cree(std::int16_t trace_file, std::int32_t line, const std::string& code,
-                       std::int32_t& clubs_added);
+void signale_club_cree(std::int16_t trace_file, std::int32_t line, const std::string& code, std::int32_t& clubs_added);
 
 }  // namespace ondival

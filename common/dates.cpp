@@ -70,10 +70,8 @@ std::string date_texte(std::string_view date, std::string_view pattern) {
     if (date.size() != 8) return "";
     const std::string_view y = date.substr(0, 4), m = date.substr(4, 2), d = date.substr(6, 2);
     if (!all_digits(y) || !all_digits(m) || !all_digits(d)) not_a_date(date);
-    const int year = std::stoi(std::string(y)), month = std::stoi(std::string(m)),
-              day = std::stoi(std::string(d));
-    if (year < 100 || month < 1 || month > 12 || day < 1 || day > days_in(year, month))
-        not_a_date(date);
+    const int year = std::stoi(std::string(y)), month = std::stoi(std::string(m)), day = std::stoi(std::string(d));
+    if (year < 100 || month < 1 || month > 12 || day < 1 || day > days_in(year, month)) not_a_date(date);
     if (pattern.empty()) pattern = "d mmmm yyyy";
     // The three tokens the import uses; anything else is copied.
     std::string out;
@@ -106,8 +104,7 @@ CalendarDate lit_date(std::string_view text) {
     const auto sp1 = text.find(' ');
     const auto sp2 = sp1 == std::string_view::npos ? sp1 : text.find(' ', sp1 + 1);
     if (sp2 == std::string_view::npos) not_a_date(text);
-    const std::string_view d = text.substr(0, sp1), mn = text.substr(sp1 + 1, sp2 - sp1 - 1),
-                           y = text.substr(sp2 + 1);
+    const std::string_view d = text.substr(0, sp1), mn = text.substr(sp1 + 1, sp2 - sp1 - 1), y = text.substr(sp2 + 1);
     if (!all_digits(d) || !all_digits(y) || d.size() > 2 || y.size() != 4) not_a_date(text);
     int month = 0;
     for (int i = 1; i <= 12; ++i)

@@ -64,8 +64,7 @@ void charge_accents(TextList& colAccents, TextList& colMajuscules) {
     }
 }
 
-std::string majuscules_sans_accents(std::string_view name, const TextList& colAccents,
-                                    const TextList& colMajuscules) {
+std::string majuscules_sans_accents(std::string_view name, const TextList& colAccents, const TextList& colMajuscules) {
     std::string text = lower_1252(name);
     // The map holds one-byte letters; a replacement never matches a later
     // letter of the map, so one pass per pair gives the same result as the

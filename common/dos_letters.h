@@ -20,7 +20,6 @@ void charge_accents(TextList& colAccents, TextList& colMajuscules);
 
 // Family-name normalisation of licence records: small letters, the map's
 // accented letters to their plain capitals, then capitals.
-std::string majuscules_sans_accents(std::string_view name, const TextList& colAccents,
-                                    const TextList& colMajuscules);
+std::string majuscules_sans_accents(std::string_view name, const TextList& colAccents, const TextList& colMajuscules);
 
 }  // namespace ondival

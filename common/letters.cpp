@@ -16,10 +16,10 @@ struct CaseTables {
         for (int c = 'A'; c <= 'Z'; ++c) pair(c, c + 32);
         for (int c = 0xC0; c <= 0xDE; ++c)
             if (c != 0xD7) pair(c, c + 32);  // × has no small form
-        pair(0x8A, 0x9A);  // Š š
-        pair(0x8C, 0x9C);  // Œ œ
-        pair(0x8E, 0x9E);  // Ž ž
-        pair(0x9F, 0xFF);  // Ÿ ÿ
+        pair(0x8A, 0x9A);                    // Š š
+        pair(0x8C, 0x9C);                    // Œ œ
+        pair(0x8E, 0x9E);                    // Ž ž
+        pair(0x9F, 0xFF);                    // Ÿ ÿ
     }
 };
 
@@ -30,13 +30,9 @@ const CaseTables& tables() {
 
 }  // namespace
 
-char to_lower_1252(char c) {
-    return static_cast<char>(tables().lower[static_cast<unsigned char>(c)]);
-}
+char to_lower_1252(char c) { return static_cast<char>(tables().lower[static_cast<unsigned char>(c)]); }
 
-char to_upper_1252(char c) {
-    return static_cast<char>(tables().upper[static_cast<unsigned char>(c)]);
-}
+char to_upper_1252(char c) { return static_cast<char>(tables().upper[static_cast<unsigned char>(c)]); }
 
 std::string lower_1252(std::string_view text) {
     std::string out(text);

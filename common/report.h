@@ -48,9 +48,9 @@ struct ReportCount {
 struct ReportSourceFile {
     std::string name;  // "club.txt", ...
     bool found = false;
-    std::string copy;  // the scratch copy the import read
-    std::int64_t lines = 0;            // lines of the copy the import read
-    bool short_lines = false;          // the first line is shorter than a record
+    std::string copy;                    // the scratch copy the import read
+    std::int64_t lines = 0;              // lines of the copy the import read
+    bool short_lines = false;            // the first line is shorter than a record
     std::int32_t first_line_length = 0;  // with its line end, as the import measures it
     std::int32_t record_length = 0;      // what it was measured against
 };
@@ -78,12 +78,12 @@ struct ReportAdded {
 inline constexpr ReportAdded kNothingAdded{0, 0, 0, 0};
 
 struct Report {
-    bool check = false;  // a dry run: nothing was kept
+    bool check = false;    // a dry run: nothing was kept
     std::string database;  // as it may be shown (no password)
     std::string source_dir;
     std::string trace_path;
     platform::LocalTime started, ended;
-    std::optional<bool> result;          // empty when an error reached the host
+    std::optional<bool> result;            // empty when an error reached the host
     std::optional<platform::Error> error;  // the error that reached the host
     std::vector<ReportSourceFile> source_files;
     std::vector<ReportImport> imports;

@@ -16,14 +16,11 @@ std::string texte_erreur(std::int32_t number, std::string_view description) {
     return out;
 }
 
-std::string texte_erreur(const platform::Error& error) {
-    return texte_erreur(error.number, error.description);
-}
+std::string texte_erreur(const platform::Error& error) { return texte_erreur(error.number, error.description); }
 
 void trace(std::int16_t file, std::string_view text) { platform::files().Print(file, text); }
 
-void trace_ligne(std::int16_t file, std::int32_t line, std::string_view message,
-                 std::string_view kind) {
+void trace_ligne(std::int16_t file, std::int32_t line, std::string_view message, std::string_view kind) {
     static const std::string kLigne = " Ligne n° : "_w;
     std::string out(kind);
     out += kLigne;
@@ -35,8 +32,7 @@ void trace_ligne(std::int16_t file, std::int32_t line, std::string_view message,
     report_entry(line, kind, message);
 }
 
-void trace_erreur(std::int16_t file, std::string_view message, std::int32_t line,
-                  const platform::Error* pending) {
+void trace_erreur(std::int16_t file, std::string_view message, std::int32_t line, const platform::Error* pending) {
     std::string text(message);
     if (pending && pending->pending()) {
         text += kCrLf;

@@ -21,8 +21,7 @@ std::string texte_erreur(const platform::Error& error);
 void trace(std::int16_t file, std::string_view text);
 
 // "<kind> Ligne n° : <line>." CRLF message.
-void trace_ligne(std::int16_t file, std::int32_t line, std::string_view message,
-                 std::string_view kind);
+void trace_ligne(std::int16_t file, std::int32_t line, std::string_view message, std::string_view kind);
 
 // The message, followed by the pending error's text when there is one;
 // located under the line when it is not 0, plain otherwise.

@@ -75,8 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string stored = ondival::date_aaaammjj(text);
     require(stored.empty() || stored.size() == 8, "date_aaaammjj: not yyyymmdd", stored);
     if (!stored.empty())
-        require(stored == std::string(text.substr(4, 4)) + std::string(text.substr(2, 2)) +
-                              std::string(text.substr(0, 2)),
+        require(stored ==
+                    std::string(text.substr(4, 4)) + std::string(text.substr(2, 2)) + std::string(text.substr(0, 2)),
                 "date_aaaammjj: fields moved", stored);
     if (text.size() == 8) (void)ondival::date_valide(text.substr(4, 4), text.substr(2, 2), text.substr(0, 2));
 
@@ -97,7 +97,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     ondival::CalendarDate any;
     if (accepted([&] { any = ondival::lit_date(input); }))
-        require(any.month >= 1 && any.month <= 12 && any.day >= 1 && any.day <= 31, "lit_date: impossible date",
-                input);
+        require(any.month >= 1 && any.month <= 12 && any.day >= 1 && any.day <= 31, "lit_date: impossible date", input);
     return 0;
 }

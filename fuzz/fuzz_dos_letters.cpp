@@ -58,7 +58,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // as one byte a character that converts to well-formed UTF-8 again.
     const std::string from_host = ondival::platform::utf8_to_cp1252(raw);
     require(valid_utf8(ondival::platform::cp1252_to_utf8(from_host)), "host text converted to malformed UTF-8");
-    if (valid_utf8(raw) && ondival::platform::is_ascii(raw))
-        require(from_host == raw, "ASCII changed on its way in");
+    if (valid_utf8(raw) && ondival::platform::is_ascii(raw)) require(from_host == raw, "ASCII changed on its way in");
     return 0;
 }

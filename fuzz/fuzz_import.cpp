@@ -30,11 +30,11 @@
 
 #include "common/trace.h"
 #include "fuzz/fuzz_checks.h"
+#include "host/host_schema.h"
 #include "import/cls_ondival.h"
 #include "platform/clock.h"
 #include "platform/cp1252.h"
 #include "platform/error.h"
-#include "host/host_schema.h"
 
 namespace {
 
@@ -49,12 +49,15 @@ constexpr std::string_view kPartMark = "#=#=#";
 constexpr const char* kPartFiles[] = {"club.txt", "licence.txt", "liffn.txt", "origine.txt"};
 
 // The tables the import writes, whose texts the host will read back.
-constexpr const char* kWrittenTables[] = {"Club", "Licence", "Selection", "Liffn", "Liffn_relais",
-                                          "Rcomp", "Piscine", "Info"};
+constexpr const char* kWrittenTables[] = {"Club",         "Licence", "Selection", "Liffn",
+                                          "Liffn_relais", "Rcomp",   "Piscine",   "Info"};
 // The host's reference data, which no import may touch.
 constexpr const char* kReferenceCounts[] = {
-    "SELECT COUNT(*) FROM Pays",   "SELECT COUNT(*) FROM Region",       "SELECT COUNT(*) FROM Departement",
-    "SELECT COUNT(*) FROM Nage",   "SELECT COUNT(*) FROM Inter_Region",
+    "SELECT COUNT(*) FROM Pays",
+    "SELECT COUNT(*) FROM Region",
+    "SELECT COUNT(*) FROM Departement",
+    "SELECT COUNT(*) FROM Nage",
+    "SELECT COUNT(*) FROM Inter_Region",
     "SELECT COUNT(*) FROM Licence WHERE Nom = 'Null' AND licence = '' AND Code_club = ''"};
 
 class Db {
@@ -211,7 +214,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t part = 0; part < std::size(kPartFiles) && start != std::string_view::npos; ++part) {
         const bool last = part + 1 == std::size(kPartFiles);
         const std::size_t mark = last ? std::string_view::npos : input.find(kPartMark, start);
-        write_file(w.source / kPartFiles[part], input.substr(start, mark == std::string_view::npos ? mark : mark - start));
+        write_file(w.source / kPartFiles[part],
+                   input.substr(start, mark == std::string_view::npos ? mark : mark - start));
         if (part == 2) wrote_liffn = true;
         start = mark == std::string_view::npos ? mark : mark + kPartMark.size();
     }

@@ -60,8 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < record.size(); ++i) {
         if (i == 5 || i == 18 || i == 19) continue;
         const std::string& field = record[i];
-        require(field.empty() || (field.front() != ' ' && field.back() != ' '), "licence: field not trimmed",
-                field);
+        require(field.empty() || (field.front() != ' ' && field.back() != ' '), "licence: field not trimmed", field);
         require(field.size() <= static_cast<std::size_t>(lists.widths.Item(i + 1)),
                 "licence: field wider than its column", field);
     }

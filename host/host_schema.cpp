@@ -9,9 +9,9 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/database.h"
 #include "host/reference_data.h"
 #include "host/server_session.h"
+#include "platform/database.h"
 
 namespace ondival::host {
 namespace {
@@ -147,8 +147,7 @@ std::string fill(Database& db) {
 
 std::string create_file_database(const std::string& path) {
     std::error_code ec;
-    if (std::filesystem::exists(path, ec) || ec)
-        return "refusing to create " + path + ": a file already exists there";
+    if (std::filesystem::exists(path, ec) || ec) return "refusing to create " + path + ": a file already exists there";
     std::string error;
     {
         Database db;
@@ -191,8 +190,7 @@ std::string fill(ServerSession& db) {
                      {r.code, std::to_string(r.inter_region), r.name}))
             return db.error();
     for (const Department& d : departments())
-        if (!db.exec("INSERT INTO Departement (Code, Region, Libelle) VALUES ($1, $2, $3)",
-                     {d.code, d.region, d.name}))
+        if (!db.exec("INSERT INTO Departement (Code, Region, Libelle) VALUES ($1, $2, $3)", {d.code, d.region, d.name}))
             return db.error();
     for (const Stroke& s : strokes())
         if (!db.exec("INSERT INTO Nage (Code_Nage, Sexe, Libelle) VALUES ($1, $2, $3)",

@@ -4,10 +4,8 @@ namespace ondival::host {
 namespace {
 
 constexpr Country kCountries[] = {
-    {"FRA", "France"},     {"BEL", "Belgique"},   {"CHE", "Suisse"},
-    {"LUX", "Luxembourg"}, {"MCO", "Monaco"},     {"ESP", "Espagne"},
-    {"ITA", "Italie"},     {"DEU", "Allemagne"},  {"GBR", "Royaume-Uni"},
-    {"AND", "Andorre"},
+    {"FRA", "France"},  {"BEL", "Belgique"}, {"CHE", "Suisse"},    {"LUX", "Luxembourg"},  {"MCO", "Monaco"},
+    {"ESP", "Espagne"}, {"ITA", "Italie"},   {"DEU", "Allemagne"}, {"GBR", "Royaume-Uni"}, {"AND", "Andorre"},
 };
 
 // Our own grouping of the French regions; 0 is the national level.
@@ -143,30 +141,29 @@ constexpr Department kDepartments[] = {
 
 // Ladies' events 1-22, men's 51-72, mixed relays 91-92.
 constexpr Stroke kStrokes[] = {
-    {1, "F", "50 NL Dames", false},        {2, "F", "100 NL Dames", false},
-    {3, "F", "200 NL Dames", false},       {4, "F", "400 NL Dames", false},
-    {5, "F", "800 NL Dames", false},       {6, "F", "1500 NL Dames", false},
-    {7, "F", "50 Dos Dames", false},       {8, "F", "100 Dos Dames", false},
-    {9, "F", "200 Dos Dames", false},      {10, "F", "50 Brasse Dames", false},
-    {11, "F", "100 Brasse Dames", false},  {12, "F", "200 Brasse Dames", false},
-    {13, "F", "50 Pap Dames", false},      {14, "F", "100 Pap Dames", false},
-    {15, "F", "200 Pap Dames", false},     {16, "F", "200 4N Dames", false},
-    {17, "F", "400 4N Dames", false},      {18, "F", "4x50 NL Dames", true},
-    {19, "F", "4x100 NL Dames", true},     {20, "F", "4x200 NL Dames", true},
-    {21, "F", "4x50 4N Dames", true},      {22, "F", "4x100 4N Dames", true},
-    {51, "M", "50 NL Messieurs", false},   {52, "M", "100 NL Messieurs", false},
-    {53, "M", "200 NL Messieurs", false},  {54, "M", "400 NL Messieurs", false},
-    {55, "M", "800 NL Messieurs", false},  {56, "M", "1500 NL Messieurs", false},
-    {57, "M", "50 Dos Messieurs", false},  {58, "M", "100 Dos Messieurs", false},
-    {59, "M", "200 Dos Messieurs", false}, {60, "M", "50 Brasse Messieurs", false},
-    {61, "M", "100 Brasse Messieurs", false},
-    {62, "M", "200 Brasse Messieurs", false},
-    {63, "M", "50 Pap Messieurs", false},  {64, "M", "100 Pap Messieurs", false},
-    {65, "M", "200 Pap Messieurs", false}, {66, "M", "200 4N Messieurs", false},
-    {67, "M", "400 4N Messieurs", false},  {68, "M", "4x50 NL Messieurs", true},
-    {69, "M", "4x100 NL Messieurs", true}, {70, "M", "4x200 NL Messieurs", true},
-    {71, "M", "4x50 4N Messieurs", true},  {72, "M", "4x100 4N Messieurs", true},
-    {91, "X", "4x50 NL Mixte", true},      {92, "X", "4x50 4N Mixte", true},
+    {1, "F", "50 NL Dames", false},           {2, "F", "100 NL Dames", false},
+    {3, "F", "200 NL Dames", false},          {4, "F", "400 NL Dames", false},
+    {5, "F", "800 NL Dames", false},          {6, "F", "1500 NL Dames", false},
+    {7, "F", "50 Dos Dames", false},          {8, "F", "100 Dos Dames", false},
+    {9, "F", "200 Dos Dames", false},         {10, "F", "50 Brasse Dames", false},
+    {11, "F", "100 Brasse Dames", false},     {12, "F", "200 Brasse Dames", false},
+    {13, "F", "50 Pap Dames", false},         {14, "F", "100 Pap Dames", false},
+    {15, "F", "200 Pap Dames", false},        {16, "F", "200 4N Dames", false},
+    {17, "F", "400 4N Dames", false},         {18, "F", "4x50 NL Dames", true},
+    {19, "F", "4x100 NL Dames", true},        {20, "F", "4x200 NL Dames", true},
+    {21, "F", "4x50 4N Dames", true},         {22, "F", "4x100 4N Dames", true},
+    {51, "M", "50 NL Messieurs", false},      {52, "M", "100 NL Messieurs", false},
+    {53, "M", "200 NL Messieurs", false},     {54, "M", "400 NL Messieurs", false},
+    {55, "M", "800 NL Messieurs", false},     {56, "M", "1500 NL Messieurs", false},
+    {57, "M", "50 Dos Messieurs", false},     {58, "M", "100 Dos Messieurs", false},
+    {59, "M", "200 Dos Messieurs", false},    {60, "M", "50 Brasse Messieurs", false},
+    {61, "M", "100 Brasse Messieurs", false}, {62, "M", "200 Brasse Messieurs", false},
+    {63, "M", "50 Pap Messieurs", false},     {64, "M", "100 Pap Messieurs", false},
+    {65, "M", "200 Pap Messieurs", false},    {66, "M", "200 4N Messieurs", false},
+    {67, "M", "400 4N Messieurs", false},     {68, "M", "4x50 NL Messieurs", true},
+    {69, "M", "4x100 NL Messieurs", true},    {70, "M", "4x200 NL Messieurs", true},
+    {71, "M", "4x50 4N Messieurs", true},     {72, "M", "4x100 4N Messieurs", true},
+    {91, "X", "4x50 NL Mixte", true},         {92, "X", "4x50 4N Mixte", true},
 };
 
 }  // namespace

@@ -29,7 +29,8 @@ ServerSession::ServerSession(const std::string& uri) {
         return;
     }
     // "does not exist, skipping" and the like are not worth a line on stderr.
-    PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+    PQsetNoticeProcessor(
+        conn_, [](void*, const char*) {}, nullptr);
 }
 
 ServerSession::~ServerSession() { PQfinish(conn_); }

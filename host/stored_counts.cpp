@@ -17,9 +17,8 @@ std::optional<StoredCounts> count_stored(const std::string& database) {
         StoredCounts counts;
         counts.clubs = count("SELECT COUNT(*) FROM Club");
         counts.licences = count("SELECT COUNT(*) FROM Licence");
-        counts.performances = count(
-            "SELECT (SELECT COUNT(*) FROM Liffn WHERE Num_compet <> -1)"
-            " + (SELECT COUNT(*) FROM Liffn_relais WHERE Num_compet <> -1)");
+        counts.performances = count("SELECT (SELECT COUNT(*) FROM Liffn WHERE Num_compet <> -1)"
+                                    " + (SELECT COUNT(*) FROM Liffn_relais WHERE Num_compet <> -1)");
         if (counts.clubs < 0 || counts.licences < 0 || counts.performances < 0) return std::nullopt;
         return counts;
     } catch (...) {

@@ -138,9 +138,8 @@ bool clsOndival::bcontrole_perf(const std::string& strFileBase_P, const std::str
     return run(strFileBase_P, strRepSource, area->scratch(), area->trace(), objFormCible, true);
 }
 
-bool clsOndival::run(const std::string& strFileBase_P, const std::string& strRepSource,
-                     const std::string& strRepTempo, const std::string& strFileTrace_P,
-                     platform::ProgressForm* objFormCible, bool check) {
+bool clsOndival::run(const std::string& strFileBase_P, const std::string& strRepSource, const std::string& strRepTempo,
+                     const std::string& strFileTrace_P, platform::ProgressForm* objFormCible, bool check) {
     Cst& c = cst();
     platform::TextFiles& f = platform::files();
     bool result = false;
@@ -174,8 +173,8 @@ bool clsOndival::run(const std::string& strFileBase_P, const std::string& strRep
             c.objForm = objFormCible;
             std::string strMessage;
             if (!bconnexion(c.strFileBase, strMessage)) {
-                trace(kTraceFile, "Erreur de connexion dans dll d'import des licences."_w + kCrLf +
-                                      "Import annulé."_w + kCrLf + strMessage);
+                trace(kTraceFile, "Erreur de connexion dans dll d'import des licences."_w + kCrLf + "Import annulé."_w +
+                                      kCrLf + strMessage);
                 // A connection that opened but could not be marked stays
                 // open in bconnexion; close it without touching the file.
                 c.objConnexion->Close();
@@ -190,7 +189,8 @@ bool clsOndival::run(const std::string& strFileBase_P, const std::string& strRep
                     result = import_fichiers();
                 }
                 if (!bdeconnexion(strMessage))
-                    trace_erreur(kTraceFile, "Une erreur s'est produite lors de la déconnexion."_w + kCrLf + strMessage, 0);
+                    trace_erreur(kTraceFile, "Une erreur s'est produite lors de la déconnexion."_w + kCrLf + strMessage,
+                                 0);
             }
         }
         vide_listes();

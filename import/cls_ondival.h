@@ -24,9 +24,8 @@ public:
     // liffn.txt missing) or the performances were purged. An error that no
     // step handles is thrown as platform::Failure, after the staged rows are
     // purged, the database marked closed and the trace file closed.
-    bool bimport_perf(const std::string& strFileBase_P, const std::string& strRepSource,
-                      const std::string& strRepTempo, const std::string& strFileTrace_P,
-                      platform::ProgressForm* objFormCible);
+    bool bimport_perf(const std::string& strFileBase_P, const std::string& strRepSource, const std::string& strRepTempo,
+                      const std::string& strFileTrace_P, platform::ProgressForm* objFormCible);
 
     // Checks an export against the database: the whole import as
     // bimport_perf runs it (the same trace, the same result, the same

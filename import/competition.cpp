@@ -60,17 +60,15 @@ std::int16_t cree_reference_compet(std::int16_t trace_file, std::string* created
             ++k;
             name = std::to_string(k) + "ème import perf du "_w + day;
         }
-        cst().objConnexion->Execute(std::string("INSERT INTO Rcomp ") +
-                                    "(Num, Type, Nom, debut, fin, Deroule, Visible, Num_Piscine) " +
-                                    "VALUES (' ', 'C', '" + name + "', '" + day + "', '" + day +
-                                    "', true, false, " + pool + ");");
+        cst().objConnexion->Execute(
+            std::string("INSERT INTO Rcomp ") + "(Num, Type, Nom, debut, fin, Deroule, Visible, Num_Piscine) " +
+            "VALUES (' ', 'C', '" + name + "', '" + day + "', '" + day + "', true, false, " + pool + ");");
         // Read back by its name, with the same few tries as the pool: the
         // name is unique for the day, so the row found is this import's.
         std::string number;
         for (int i = 0; i < 5 && number.empty(); ++i) number = num_competition(name);
         if (number.empty()) {
-            trace(trace_file, "La création de la référence dans la table des compétitions a échoué."_w +
-                                  kCrLf);
+            trace(trace_file, "La création de la référence dans la table des compétitions a échoué."_w + kCrLf);
             return -1;
         }
         trace(trace_file, "Création réussie de la référence dans la table des compétitions."_w + kCrLf);

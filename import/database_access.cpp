@@ -28,8 +28,8 @@ platform::Recordset& recordset() {
 bool bconnexion(const std::string& strFileBase, std::string& strMessage) {
     try {
         if (!bdeconnexion(strMessage)) return false;
-        connection().Open(std::string("Provider=Microsoft.Jet.OLEDB.4.0;") + "Data Source=" +
-                          strFileBase + ";" + "Jet OLEDB:Database Password=" + kDatabaseKey + ";");
+        connection().Open(std::string("Provider=Microsoft.Jet.OLEDB.4.0;") + "Data Source=" + strFileBase + ";" +
+                          "Jet OLEDB:Database Password=" + kDatabaseKey + ";");
         ecrit_lastclose("false");
         return true;
     } catch (const platform::Failure& f) {
@@ -70,8 +70,7 @@ std::int32_t requete_valeur(const std::string& statement) {
     const std::optional<std::string> value = rs.Field(0);
     rs.Close();
     if (!value) platform::raise(platform::err::kInvalidUseOfNull, "Utilisation incorrecte de Null"_w);
-    if (!est_nombre_decimal(*value))
-        platform::raise(platform::err::kTypeMismatch, "Type incompatible"_w);
+    if (!est_nombre_decimal(*value)) platform::raise(platform::err::kTypeMismatch, "Type incompatible"_w);
     const double v = arrondi_pair(std::strtod(value->c_str(), nullptr));
     if (!(v >= -2147483648.0 && v <= 2147483647.0))
         platform::raise(platform::err::kOverflow, "Dépassement de capacité"_w);

@@ -84,14 +84,16 @@ bool import_fichiers() {
 
     if (!c.strFileClub.empty()) {
         affiche_etape("Fichier club.txt", "Vérification des clubs depuis fichier Club.txt"_w, kTraceFile);
-        const std::int32_t n = controle_longueur(kTraceFile, kDataFile, c.strFileClub, static_cast<std::int16_t>(kClubLineLength));
+        const std::int32_t n = controle_longueur(kTraceFile, kDataFile, c.strFileClub,
+                                                 static_cast<std::int16_t>(kClubLineLength));
         if (n > 0)
             file_import("club.txt", [&] { in_transaction([&] { import_clubs(kTraceFile, kDataFile, 100.0 / n); }); });
     }
 
     if (!c.strFileLicence.empty()) {
         affiche_etape("Fichier licence.txt", "Traitement des licences depuis fichier Licence.txt", kTraceFile);
-        const std::int32_t n = controle_longueur(kTraceFile, kDataFile, c.strFileLicence, static_cast<std::int16_t>(kLicenceLineLength));
+        const std::int32_t n = controle_longueur(kTraceFile, kDataFile, c.strFileLicence,
+                                                 static_cast<std::int16_t>(kLicenceLineLength));
         if (n > 0)
             file_import("licence.txt",
                         [&] { in_transaction([&] { import_licences(kTraceFile, kDataFile, 100.0 / n); }); });
@@ -99,7 +101,8 @@ bool import_fichiers() {
 
     const RowCounts before_performances = compte_lignes_base();
     affiche_etape("Fichier Liffn.txt", "Traitement des performances depuis fichier Liffn.txt", kTraceFile);
-    const std::int32_t n = controle_longueur(kTraceFile, kDataFile, c.strFileLiffn, static_cast<std::int16_t>(kLiffnLineLength));
+    const std::int32_t n = controle_longueur(kTraceFile, kDataFile, c.strFileLiffn,
+                                             static_cast<std::int16_t>(kLiffnLineLength));
     if (n <= 0) {
         result = true;  // nothing to store, nothing failed
     } else {

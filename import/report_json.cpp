@@ -30,8 +30,9 @@ std::string iso_time(const platform::LocalTime& t) {
 json count_or_null(std::int64_t n) { return n < 0 ? json(nullptr) : json(n); }
 
 json source_file(const ReportSourceFile& f) {
-    json out = {{"name", f.name}, {"found", f.found}, {"lines", nullptr}, {"copy", nullptr},
-                {"short_lines", nullptr}, {"first_line_length", nullptr}, {"record_length", nullptr}};
+    json out = {{"name", f.name},          {"found", f.found},       {"lines", nullptr},
+                {"copy", nullptr},         {"short_lines", nullptr}, {"first_line_length", nullptr},
+                {"record_length", nullptr}};
     if (f.found) {
         out["lines"] = f.lines;
         out["copy"] = f.copy;
@@ -93,7 +94,8 @@ std::string rapport_json(const Report& report) {
 
     json entries = json::array();
     for (const ReportEntry& e : report.entries)
-        entries.push_back({{"file", file_or_null(e.file)}, {"line", e.line}, {"kind", e.kind}, {"lines", lines(e.lines)}});
+        entries.push_back(
+            {{"file", file_or_null(e.file)}, {"line", e.line}, {"kind", e.kind}, {"lines", lines(e.lines)}});
     out["entries"] = std::move(entries);
 
     json messages = json::array();

@@ -50,8 +50,7 @@ bool verifie_fichier(std::int16_t trace_file, std::string& path, const std::stri
         }
         return true;
     }
-    trace(trace_file, "Fichier " + path_for_trace(platform::GetFileName(path)) +
-                          " non trouvé dans le répertoire : "_w +
+    trace(trace_file, "Fichier " + path_for_trace(platform::GetFileName(path)) + " non trouvé dans le répertoire : "_w +
                           path_for_trace(platform::GetParentFolderName(path)));
     path.clear();
     return false;
@@ -107,8 +106,8 @@ std::int16_t longueur_ligne(std::int16_t read_file, const std::string& path) {
     return static_cast<std::int16_t>(std::min<std::size_t>(line.size() + 2, 32767));
 }
 
-std::int32_t controle_longueur(std::int16_t trace_file, std::int16_t read_file,
-                               const std::string& path, std::int16_t required) {
+std::int32_t controle_longueur(std::int16_t trace_file, std::int16_t read_file, const std::string& path,
+                               std::int16_t required) {
     if (!platform::FileExists(path)) return 0;
     const double size = taille_fichier(path);
     // An empty file has no first line to measure: nothing to import, so the

@@ -14,8 +14,8 @@ bool verifie_fichier(std::int16_t trace_file, std::string& path, const std::stri
 std::string copie_fichier(const std::string& path, const std::string& directory);
 std::string nom_libre(const std::string& path, const std::string& directory);
 void lit_origine(std::int16_t trace_file, std::int16_t read_file);
-std::int32_t controle_longueur(std::int16_t trace_file, std::int16_t read_file,
-                               const std::string& path, std::int16_t required);
+std::int32_t controle_longueur(std::int16_t trace_file, std::int16_t read_file, const std::string& path,
+                               std::int16_t required);
 double taille_fichier(const std::string& path);
 std::int16_t longueur_ligne(std::int16_t read_file, const std::string& path);
 // Lines as the import reads them: ended by CRLF, a lone CR or a lone LF, the

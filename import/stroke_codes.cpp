@@ -19,8 +19,7 @@ void charge_nages() {
         // host event outside 0-99 could never be named by one.
         if (code < 0 || code > 99)
             platform::raise(platform::err::kSubscript,
-                            "Code de nage hors de la plage 0 à 99 dans la table Nage : "_w +
-                                codes.Item(i));
+                            "Code de nage hors de la plage 0 à 99 dans la table Nage : "_w + codes.Item(i));
         c.tabNages[static_cast<std::size_t>(code)] = -1;
     }
     vide_tableau();

@@ -104,8 +104,7 @@ ONDVIMP_EXPORT void ondvimp_release(ondvimp_importer* importer);
  * Each call clears the importer's last error and its last report first.
  */
 ONDVIMP_EXPORT int ondvimp_import(ondvimp_importer* importer, const char* db, const char* source_dir,
-                                  const char* scratch_dir, const char* trace_path,
-                                  const ondvimp_progress* progress);
+                                  const char* scratch_dir, const char* trace_path, const ondvimp_progress* progress);
 
 /*
  * Since ABI version 2. Checks an export against the database: the whole
@@ -126,8 +125,7 @@ ONDVIMP_EXPORT int ondvimp_import(ondvimp_importer* importer, const char* db, co
  * says what it would have done.
  */
 ONDVIMP_EXPORT int ondvimp_check(ondvimp_importer* importer, const char* db, const char* source_dir,
-                                 const char* scratch_dir, const char* trace_path,
-                                 const ondvimp_progress* progress);
+                                 const char* scratch_dir, const char* trace_path, const ondvimp_progress* progress);
 
 /*
  * Since ABI version 2. What the importer's last ondvimp_import() or

@@ -15,8 +15,7 @@ bool ajoute_selection(const std::string& selection_code, const std::string& num,
     try {
         // Num comes from the database's integer key, so it goes in bare;
         // a text that is not one would turn the value into SQL.
-        if (!est_nombre_decimal(num))
-            platform::raise(platform::err::kTypeMismatch, "Type incompatible"_w);
+        if (!est_nombre_decimal(num)) platform::raise(platform::err::kTypeMismatch, "Type incompatible"_w);
         cst().objConnexion->Execute("INSERT INTO Selection (Code_Sel, Num_Lic) " + std::string("VALUES ('") +
                                     double_quotes(selection_code) + "', " + num + ");");
         return true;
@@ -35,8 +34,8 @@ bool rejoint_selection(const std::string& selection_code, const std::string& num
     return dans_selection(selection_code, num) || ajoute_selection(selection_code, num, message);
 }
 
-bool ajoute_licence(LicenceRecord& tabChamps, std::int16_t trace_file, std::int32_t& clubs_added,
-                    std::string& num, std::int32_t line) {
+bool ajoute_licence(LicenceRecord& tabChamps, std::int16_t trace_file, std::int32_t& clubs_added, std::string& num,
+                    std::int32_t line) {
     try {
         const std::string selection = tabChamps[kLicCodeClub];
         bool is_selection = false;
@@ -54,8 +53,8 @@ bool ajoute_licence(LicenceRecord& tabChamps, std::int16_t trace_file, std::int3
             std::string message;
             const std::int16_t status = sauve_club(club, kLabelNull, message);
             if (status == kClubFailure || status == kClubNotSaved) {
-                trace(trace_file, "Une erreur s'est produite dans la fonction d'ajout de club." + std::string(kCrLf) +
-                                      message);
+                trace(trace_file,
+                      "Une erreur s'est produite dans la fonction d'ajout de club." + std::string(kCrLf) + message);
                 return false;
             }
             if (status == kClubCreated) {
@@ -99,8 +98,8 @@ bool ajoute_licence(LicenceRecord& tabChamps, std::int16_t trace_file, std::int3
         if (is_selection) {
             std::string message;
             if (!ajoute_selection(selection, num, message))
-                trace_erreur(trace_file,
-                             "Problème lors de l'ajout du nageur dans la sélection."_w + kCrLf + message, line);
+                trace_erreur(trace_file, "Problème lors de l'ajout du nageur dans la sélection."_w + kCrLf + message,
+                             line);
         }
         return true;
     } catch (...) {

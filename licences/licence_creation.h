@@ -12,8 +12,8 @@ namespace ondival {
 // A selection record is written under the swimmer's real club and licence
 // (field 23), which replace fields 1 and 2, and the swimmer joins the
 // selection.
-bool ajoute_licence(LicenceRecord& tabChamps, std::int16_t trace_file, std::int32_t& clubs_added,
-                    std::string& num, std::int32_t line);
+bool ajoute_licence(LicenceRecord& tabChamps, std::int16_t trace_file, std::int32_t& clubs_added, std::string& num,
+                    std::int32_t line);
 bool ajoute_selection(const std::string& selection_code, const std::string& num, std::string& message);
 
 // Whether licence Num is already a member of the selection (one count).

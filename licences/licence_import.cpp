@@ -78,7 +78,9 @@ void LicenceFileImport::line(const std::string& text) {
     Line l{text,
            std::string(colonne(text, kLicenceLayout.first(kLicCodeClub), kLicenceLayout.width(kLicCodeClub))),
            std::string(colonne(text, kLicenceLayout.first(kLicLicence), kLicenceLayout.width(kLicLicence))),
-           {}, {}, {}};
+           {},
+           {},
+           {}};
 
     if (!l.licence.empty() && (l.licence[0] == 'R' || l.licence[0] == 'r')) {
         ++relays_;
@@ -89,19 +91,19 @@ void LicenceFileImport::line(const std::string& text) {
 
     std::string num, birth;
     if (blit_collection(c.colNumLicences, l.club + l.licence, num)) {
-        if (!settle_already_met(l, num)) error_step(l.message + kCrLf + "Problème lors de l'insertion dans la sélection."_w);
+        if (!settle_already_met(l, num))
+            error_step(l.message + kCrLf + "Problème lors de l'insertion dans la sélection."_w);
         return;
     }
-    requete_tableau("select Nom, Prenom, Num, Date_Naissance from Licence where Code_Club = '" +
-                    double_quotes(l.club) + "' and Licence = '" + double_quotes(l.licence) + "'");
+    requete_tableau("select Nom, Prenom, Num, Date_Naissance from Licence where Code_Club = '" + double_quotes(l.club) +
+                    "' and Licence = '" + double_quotes(l.licence) + "'");
     const bool unknown = c.tabResultat.empty() || c.tabResultat[0].Count() == 0;
     if (!(unknown ? settle_unknown(l, num, birth) : settle_known(l, num, birth))) return error_step(l.message);
 
     birth = annee_naissance_licence(birth, l.licence);
     cache_swimmer(l.club + l.licence, num, birth);
     // A resolved selection record: either pair finds the swimmer.
-    if (!l.selection.empty() && l.selection != l.club)
-        cache_swimmer(l.selection + l.selection_licence, num, birth);
+    if (!l.selection.empty() && l.selection != l.club) cache_swimmer(l.selection + l.selection_licence, num, birth);
 }
 
 // The club of the line exists, or is created under "Null"; false when it
@@ -163,9 +165,9 @@ bool LicenceFileImport::settle_already_met(Line& l, const std::string& num) {
 bool LicenceFileImport::settle_unknown(Line& l, std::string& num, std::string& birth) {
     decoupe_licence(l.text, colLargeursLicence_, colAccents_, colMajuscules_, tabChamps_);
     if (!ajoute_licence(tabChamps_, kTraceFile, clubs_added_, num, read_)) {
-        l.message = "Echec lors de la mémorisation du nageur "_w + tabChamps_[kLicNom] + " " +
-                    tabChamps_[kLicPrenom] + ", licence " + tabChamps_[kLicLicence] + ", Club " +
-                    tabChamps_[kLicCodeClub] + "." + kCrLf + l.message;
+        l.message = "Echec lors de la mémorisation du nageur "_w + tabChamps_[kLicNom] + " " + tabChamps_[kLicPrenom] +
+                    ", licence " + tabChamps_[kLicLicence] + ", Club " + tabChamps_[kLicCodeClub] + "." + kCrLf +
+                    l.message;
         return false;
     }
     ++added_;
@@ -185,8 +187,7 @@ bool LicenceFileImport::settle_known(Line& l, std::string& num, std::string& bir
     // As the file writes them, without the parse's capitals: case and
     // accents count in the comparison.
     const std::string file_nom = champ(l.text, kLicenceLayout.first(kLicNom), kLicenceLayout.width(kLicNom));
-    const std::string file_prenom =
-        champ(l.text, kLicenceLayout.first(kLicPrenom), kLicenceLayout.width(kLicPrenom));
+    const std::string file_prenom = champ(l.text, kLicenceLayout.first(kLicPrenom), kLicenceLayout.width(kLicPrenom));
     if (!l.selection.empty() && !rejoint_selection(l.selection, row_num, l.message)) {
         l.message += kCrLf + "Problème lors de l'insertion dans la sélection."_w;
         return false;

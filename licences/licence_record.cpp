@@ -11,8 +11,8 @@ void charge_largeurs_licence(WidthList& colLargeursLicence) {
     for (std::size_t w : kLicenceLayout.widths) colLargeursLicence.Add(static_cast<int>(w));
 }
 
-void decoupe_licence(const std::string& line, const WidthList& colLargeursLicence,
-                     const TextList& colAccents, const TextList& colMajuscules, LicenceRecord& tabChamps) {
+void decoupe_licence(const std::string& line, const WidthList& colLargeursLicence, const TextList& colAccents,
+                     const TextList& colMajuscules, LicenceRecord& tabChamps) {
     std::size_t p = 1;
     const std::size_t n = std::min(colLargeursLicence.Count(), tabChamps.size());
     for (std::size_t i = 1; i <= n; ++i) {
@@ -20,11 +20,16 @@ void decoupe_licence(const std::string& line, const WidthList& colLargeursLicenc
         std::string& field = tabChamps[i - 1];
         field = champ(line, p, w);
         switch (i - 1) {
-            case kLicNom: field = majuscules_sans_accents(field, colAccents, colMajuscules); break;
+            case kLicNom:
+                field = majuscules_sans_accents(field, colAccents, colMajuscules);
+                break;
             case kLicNaissance:
             case kLicDateDepot:
-            case kLicDateObliteration: field = date_aaaammjj(field); break;
-            default: break;
+            case kLicDateObliteration:
+                field = date_aaaammjj(field);
+                break;
+            default:
+                break;
         }
         p += w;
     }

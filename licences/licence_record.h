@@ -12,29 +12,29 @@ namespace ondival {
 // The fields of a licence.txt line in their order, named after the Licence
 // column each one feeds; an index into tabChamps.
 enum LicenceField : std::size_t {
-    kLicCodeClub,     // club code; ending in "0000": a selection
-    kLicLicence,      // licence number; R or r first: a relay licence
-    kLicNom,          // family name
-    kLicPrenom,       // first name
+    kLicCodeClub,  // club code; ending in "0000": a selection
+    kLicLicence,   // licence number; R or r first: a relay licence
+    kLicNom,       // family name
+    kLicPrenom,    // first name
     kLicSexe,
-    kLicNaissance,    // birth date, ddmmyyyy in the file
+    kLicNaissance,  // birth date, ddmmyyyy in the file
     kLicNationalite,
     kLicAdresse,
     kLicSuiteAdresse,
     kLicCodePostal,
     kLicLocalite,
     kLicTelephone,
-    kLicSportive,     // six one-character flags
+    kLicSportive,  // six one-character flags
     kLicSynchro,
     kLicWaterPolo,
     kLicPlongeon,
     kLicDirigeant,
     kLicMaitre,
-    kLicDateDepot,          // ddmmyyyy
-    kLicDateObliteration,   // ddmmyyyy
+    kLicDateDepot,         // ddmmyyyy
+    kLicDateObliteration,  // ddmmyyyy
     kLicTypeLicence,
     kLicNature,
-    kLicOrigine,      // a selection record's origin: club code (13) then licence number (6)
+    kLicOrigine,  // a selection record's origin: club code (13) then licence number (6)
     kLicCodeUnique,
     kLicenceFields
 };
@@ -69,7 +69,7 @@ std::string annee_naissance_licence(const std::string& birth, const std::string&
 // trimmed, family name in plain capitals, the three dates as yyyymmdd, and
 // a birth date whose year disagrees with the licence number replaced by
 // 1 January of the licence number's year. Raises when that year is not one.
-void decoupe_licence(const std::string& line, const WidthList& colLargeursLicence,
-                     const TextList& colAccents, const TextList& colMajuscules, LicenceRecord& tabChamps);
+void decoupe_licence(const std::string& line, const WidthList& colLargeursLicence, const TextList& colAccents,
+                     const TextList& colMajuscules, LicenceRecord& tabChamps);
 
 }  // namespace ondival

@@ -68,8 +68,7 @@ bool import_performances(std::int16_t trace_file, std::int16_t data_file, double
             const std::string stroke(colonne(line, kPerfLayout.first(kPerfNage), kPerfLayout.width(kPerfNage)));
             const double n = arrondi_pair(valeur_numerique(stroke));
             if (!(n >= 0 && n <= 99))
-                platform::raise(platform::err::kSubscript,
-                                "Indice en dehors de la plage : code nage "_w + stroke);
+                platform::raise(platform::err::kSubscript, "Indice en dehors de la plage : code nage "_w + stroke);
             if (c.tabNages[static_cast<std::size_t>(n)] == 0) {
                 message = "Code nage invalide : " + stroke;
                 stopped = true;
@@ -93,7 +92,8 @@ bool import_performances(std::int16_t trace_file, std::int16_t data_file, double
             }
 
             if (!licence.empty() && licence[0] == 'R') {
-                record[kPerfLicence] = texte_nombre(valeur_numerique(licence.substr(std::min<std::size_t>(2, licence.size()), 3)));
+                record[kPerfLicence] =
+                    texte_nombre(valeur_numerique(licence.substr(std::min<std::size_t>(2, licence.size()), 3)));
                 resout_relayeurs(trace_file, record, reference, club, read);
                 if (!ajoute_perf_relais(record, message)) {
                     stopped = true;
@@ -150,7 +150,8 @@ bool import_performances(std::int16_t trace_file, std::int16_t data_file, double
             result = true;
             trace_pluriel(trace_file, read, "Traitement de " + std::to_string(read) + " ligne<PLURIEL> de données."_w);
             trace_pluriel(trace_file, individuals,
-                          "Récupération de "_w + std::to_string(individuals) + " performance<PLURIEL> individuelle<PLURIEL>.");
+                          "Récupération de "_w + std::to_string(individuals) +
+                              " performance<PLURIEL> individuelle<PLURIEL>.");
             trace_pluriel(trace_file, relays,
                           "Récupération de "_w + std::to_string(relays) + " performance<PLURIEL> de relais.");
             trace_pluriel(trace_file, clubs_added,

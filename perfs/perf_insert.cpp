@@ -16,8 +16,7 @@ public:
     // a plain decimal number is refused before it can become SQL.
     void bare(const std::string& v) {
         if (!v.empty() && !est_nombre_decimal(v))
-            platform::raise(platform::err::kTypeMismatch,
-                            "Type incompatible : \""_w + v + "\" n'est pas un nombre");
+            platform::raise(platform::err::kTypeMismatch, "Type incompatible : \""_w + v + "\" n'est pas un nombre");
         sep();
         text_ += v;
     }

@@ -27,7 +27,9 @@ bool decoupe_liffn(const std::string& line, const WidthList& colLargeursLiffn, c
                     return false;
                 }
                 break;
-            case kPerfDate: field = date_aaaammjj(field); break;
+            case kPerfDate:
+                field = date_aaaammjj(field);
+                break;
             case kPerfNom:
                 // A surname the federation already wrote in capitals keeps
                 // its accents: only mixed-case names are normalised.
@@ -36,7 +38,8 @@ bool decoupe_liffn(const std::string& line, const WidthList& colLargeursLiffn, c
             case kPerfPassageRelais:
                 if (field != "R") field.clear();
                 break;
-            default: break;
+            default:
+                break;
         }
         start += w;
     }

@@ -12,11 +12,11 @@ namespace ondival {
 // The fields of a liffn.txt line in their order; an index into the parsed
 // record.
 enum PerfField : std::size_t {
-    kPerfNage,         // stroke code (Code_Nage of table Nage)
+    kPerfNage,  // stroke code (Code_Nage of table Nage)
     kPerfCodeClub,
-    kPerfLicence,      // the swimmer's licence number; R first: a relay line and its number
-    kPerfBassin,       // pool length, 25 or 50
-    kPerfDate,         // ddmmyyyy in the file, yyyymmdd once parsed
+    kPerfLicence,  // the swimmer's licence number; R first: a relay line and its number
+    kPerfBassin,   // pool length, 25 or 50
+    kPerfDate,     // ddmmyyyy in the file, yyyymmdd once parsed
     kPerfTemps,
     kPerfNom,
     kPerfPrenom,
@@ -24,7 +24,7 @@ enum PerfField : std::size_t {
     kPerfLibre,        // not used by the import
     kPerfDateLicence,  // ddmmyyyy
     kPerfTypeLicence,
-    kPerfRelayeur1,    // ten relay members' licence numbers follow
+    kPerfRelayeur1,  // ten relay members' licence numbers follow
     kPerfRelayeur10 = kPerfRelayeur1 + 9,
     kPerfCodifFede,
     kPerfCodifInter,

@@ -17,8 +17,7 @@ namespace {
 
 std::string first_value(const char* what) {
     const std::vector<TextList>& tab = cst().tabResultat;
-    if (tab.empty() || tab[0].Count() == 0)
-        platform::raise(3021, "Aucun enregistrement en cours"_w + " : " + what);
+    if (tab.empty() || tab[0].Count() == 0) platform::raise(3021, "Aucun enregistrement en cours"_w + " : " + what);
     std::string v = tab[0].Item(1);
     vide_tableau();
     return v;
@@ -37,8 +36,7 @@ std::string cree_nageur(std::int16_t trace_file, PerfRecord& record, const std::
         // The stroke code reaches SQL bare: it must read as the number the
         // stroke table was checked against.
         if (!est_nombre_decimal(sans_blancs(stroke_code)))
-            platform::raise(platform::err::kTypeMismatch,
-                            "Type incompatible : code nage \""_w + stroke_code + "\"");
+            platform::raise(platform::err::kTypeMismatch, "Type incompatible : code nage \""_w + stroke_code + "\"");
         requete_tableau("select Sexe from Nage where Code_Nage = " + stroke_code);
         const std::string sex = first_value("Nage");
 
@@ -47,14 +45,14 @@ std::string cree_nageur(std::int16_t trace_file, PerfRecord& record, const std::
         cst().objConnexion->Execute(
             std::string("INSERT INTO Licence (Code_club, licence, Nom, Prenom, sexe") +
             ", Date_Naissance, Nationalite, Sportive, Date_obliteration, Date_Depot, Type_licence, Nature" + ") " +
-            "VALUES ('" + q(club) + "', '" + q(licence) + "', '" + q(record[kPerfNom]) + "', '" + q(record[kPerfPrenom]) + "', '" +
-            q(sex) + "', '" + q(birth) + "', 'FRA', 'O', '" + q(licence_date) + "', '" + q(licence_date) + "', '" +
-            q(type) + "', 'N');");
+            "VALUES ('" + q(club) + "', '" + q(licence) + "', '" + q(record[kPerfNom]) + "', '" +
+            q(record[kPerfPrenom]) + "', '" + q(sex) + "', '" + q(birth) + "', 'FRA', 'O', '" + q(licence_date) +
+            "', '" + q(licence_date) + "', '" + q(type) + "', 'N');");
         trace(trace_file, "Ajout du nageur avec les données suivantes :"_w + kCrLf + "Nom : " + record[kPerfNom] +
                               ", Prénom : "_w + record[kPerfPrenom] + kCrLf + "Licence : " + licence +
                               ", Date naissance : " + birth + kCrLf + "Nationalité : FRA"_w);
-        requete_tableau("select Num from Licence where Code_Club = '" + q(club) + "' and Licence = '" +
-                        q(licence) + "'");
+        requete_tableau("select Num from Licence where Code_Club = '" + q(club) + "' and Licence = '" + q(licence) +
+                        "'");
         const std::string num = first_value("Licence");
 
         if (est_selection(club)) {

@@ -151,8 +151,7 @@ void Recordset::MoveNext() {
 }
 
 std::optional<std::string> Recordset::Field(int index) const {
-    if (!cursor_ || eof_ || index < 0 || index >= fields_)
-        raise(err::kSubscript, "Indice en dehors de la plage"_w);
+    if (!cursor_ || eof_ || index < 0 || index >= fields_) raise(err::kSubscript, "Indice en dehors de la plage"_w);
     return cursor_->field(index);
 }
 

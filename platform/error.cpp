@@ -6,16 +6,11 @@
 
 namespace ondival::platform {
 
-Failure::Failure(Error error)
-    : error_(std::move(error)),
-      what_(cp1252_to_utf8(error_.description)) {}
+Failure::Failure(Error error) : error_(std::move(error)), what_(cp1252_to_utf8(error_.description)) {}
 
-Failure::Failure(std::int32_t number, std::string description)
-    : Failure(Error{number, std::move(description)}) {}
+Failure::Failure(std::int32_t number, std::string description) : Failure(Error{number, std::move(description)}) {}
 
-void raise(std::int32_t number, std::string description) {
-    throw Failure(number, std::move(description));
-}
+void raise(std::int32_t number, std::string description) { throw Failure(number, std::move(description)); }
 
 Error current_error() noexcept {
     try {

@@ -56,7 +56,9 @@ void CopyFile(const std::string& from, const std::string& to) {
     if (ec) {
         const bool missing = ec == std::errc::no_such_file_or_directory;
         const bool denied = ec == std::errc::permission_denied;
-        raise(missing ? err::kPathNotFound : denied ? err::kPermissionDenied : err::kPathFileAccess,
+        raise(missing  ? err::kPathNotFound
+              : denied ? err::kPermissionDenied
+                       : err::kPathFileAccess,
               "Impossible de copier "_w + path_text(from) + " vers " + path_text(to) + " : " +
                   utf8_to_cp1252(ec.message()));
     }
@@ -87,8 +89,8 @@ std::string MakeTemporaryFolder(const std::string& prefix) {
     const fs::path base = fs::temp_directory_path(ec);
     std::string pattern = (ec ? fs::path("/tmp") : base).string() + "/" + prefix + "XXXXXX";
     if (!::mkdtemp(pattern.data()))
-        raise(err::kPathFileAccess, "Impossible de créer un répertoire temporaire : "_w +
-                                        utf8_to_cp1252(std::strerror(errno)));
+        raise(err::kPathFileAccess,
+              "Impossible de créer un répertoire temporaire : "_w + utf8_to_cp1252(std::strerror(errno)));
     return pattern;
 }
 

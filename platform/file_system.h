@@ -16,7 +16,7 @@ bool FolderExists(const std::string& path);
 std::string GetFileName(const std::string& path);
 // The folder part, written without a trailing separator ("/" for the root).
 std::string GetParentFolderName(const std::string& path);
-std::string GetExtensionName(const std::string& path);  // without the point
+std::string GetExtensionName(const std::string& path);          // without the point
 void CopyFile(const std::string& from, const std::string& to);  // overwrites
 std::uint64_t GetFileSize(const std::string& path);
 

@@ -214,9 +214,7 @@ public:
     ~PgEngine() override { close(); }
 
     void execute(const Statement& st) override { run(st); }
-    std::unique_ptr<Cursor> query(const Statement& st) override {
-        return std::make_unique<PgCursor>(run(st));
-    }
+    std::unique_ptr<Cursor> query(const Statement& st) override { return std::make_unique<PgCursor>(run(st)); }
 
     void begin() override {
         if (held_) return begin_nested();
@@ -369,13 +367,13 @@ private:
     // sent together.
     struct Plan {
         std::vector<Bound> values;
-        std::string key;                  // the prepared statements' key: shape and value types
+        std::string key;  // the prepared statements' key: shape and value types
         const Prepared* cached = nullptr;
-        Prepared fresh;                   // prepared in this round trip
-        std::string text;                 // UTF-8, $n markers; when not cached
+        Prepared fresh;    // prepared in this round trip
+        std::string text;  // UTF-8, $n markers; when not cached
         std::vector<Oid> types;
         std::vector<Step> steps;
-        bool guarded = false;             // inside a transaction: between a savepoint and its release
+        bool guarded = false;  // inside a transaction: between a savepoint and its release
         bool prepared() const { return cached || !fresh.name.empty(); }
     };
 
@@ -394,8 +392,7 @@ private:
             std::size_t markers = 0;
             p.text = cp1252_to_utf8(numbered_shape(st.shape, markers));
             if (markers != p.values.size()) raise(code::kError, "Instruction SQL mal formée"_w);
-            if (p.text.find_first_not_of(" \t\r\n") == std::string::npos)
-                raise(code::kError, "Instruction SQL vide"_w);
+            if (p.text.find_first_not_of(" \t\r\n") == std::string::npos) raise(code::kError, "Instruction SQL vide"_w);
             for (const Bound& b : p.values) p.types.push_back(b.type);
             if (st.split)
                 p.fresh = {"ondival_" + std::to_string(prepared_.size() + 1), static_cast<int>(p.values.size())};
@@ -420,20 +417,23 @@ private:
         for (Step step : p.steps) {
             if (!sent) break;
             switch (step) {
-                case kSavepoint: sent = simple("SAVEPOINT ondival_statement"); break;
+                case kSavepoint:
+                    sent = simple("SAVEPOINT ondival_statement");
+                    break;
                 case kPrepare:
                     sent = PQsendPrepare(c, p.fresh.name.c_str(), p.text.c_str(), p.fresh.params, p.types.data());
                     break;
                 case kRun:
                     if (p.prepared()) {
                         const Prepared& pr = p.cached ? *p.cached : p.fresh;
-                        sent = PQsendQueryPrepared(c, pr.name.c_str(), pr.params, pointers.data(), nullptr, nullptr,
-                                                   0);
+                        sent = PQsendQueryPrepared(c, pr.name.c_str(), pr.params, pointers.data(), nullptr, nullptr, 0);
                     } else {
                         sent = simple(p.text.c_str());
                     }
                     break;
-                case kRelease: sent = simple("RELEASE SAVEPOINT ondival_statement"); break;
+                case kRelease:
+                    sent = simple("RELEASE SAVEPOINT ondival_statement");
+                    break;
             }
         }
         return sent && PQpipelineSync(c);
@@ -453,8 +453,10 @@ private:
                     break;
                 }
                 // The first failure of a step is the one worth reporting.
-                if (!results[i] || succeeded(results[i].get())) results[i].reset(r);
-                else PQclear(r);
+                if (!results[i] || succeeded(results[i].get()))
+                    results[i].reset(r);
+                else
+                    PQclear(r);
             }
         }
         while (sent && !synced && PQstatus(c) == CONNECTION_OK) {
@@ -509,9 +511,11 @@ std::shared_ptr<Engine> open_postgres(const std::string& uri) {
     // is given up after about 30 s instead of hanging the host. Settings in
     // the address itself come after these and win; the encoding comes last
     // because the database layer speaks UTF-8.
-    const char* keys[] = {"connect_timeout", "keepalives", "keepalives_idle", "keepalives_interval",
-                          "keepalives_count", "tcp_user_timeout", "application_name", "dbname",
-                          "client_encoding", nullptr};
+    const char* keys[] = {"connect_timeout",  "keepalives",
+                          "keepalives_idle",  "keepalives_interval",
+                          "keepalives_count", "tcp_user_timeout",
+                          "application_name", "dbname",
+                          "client_encoding",  nullptr};
     const char* values[] = {"10", "1", "10", "5", "3", "30000", "ondival", uri.c_str(), "UTF8", nullptr};
     PGconn* conn = PQconnectdbParams(keys, values, 1);
     if (!conn) raise(code::kNoMem, "out of memory");

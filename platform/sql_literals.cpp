@@ -5,16 +5,15 @@ namespace {
 
 bool is_ident(char c) {
     const auto u = static_cast<unsigned char>(c);
-    return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') ||
-           (u >= '0' && u <= '9') || u == '_' || u == '$' || u >= 0x80;
+    return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '_' || u == '$' ||
+           u >= 0x80;
 }
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
-bool split_literals(std::string_view sql, std::string& shape,
-                    std::vector<SqlLiteral>& literals) {
+bool split_literals(std::string_view sql, std::string& shape, std::vector<SqlLiteral>& literals) {
     shape.clear();
     literals.clear();
     shape.reserve(sql.size());
@@ -63,8 +62,7 @@ bool split_literals(std::string_view sql, std::string& shape,
             const std::size_t end = j == std::string_view::npos ? n : j + 2;
             shape.append(sql.substr(i, end - i));
             i = end;
-        } else if (c == '?' || c == ':' || c == '@' ||
-                   (c == '$' && (i == 0 || !is_ident(sql[i - 1])))) {
+        } else if (c == '?' || c == ':' || c == '@' || (c == '$' && (i == 0 || !is_ident(sql[i - 1])))) {
             // A parameter marker in the text would shift the bindings.
             return false;
         } else if (is_digit(c) && (i == 0 || !is_ident(sql[i - 1])) && !numbers_are_columns) {

@@ -23,7 +23,6 @@ struct SqlLiteral {
 // order. Returns false when the text cannot be split with certainty (an
 // unterminated quote, a '?' already present); the caller then hands the text
 // to the engine as it stands, so the engine reports the fault.
-bool split_literals(std::string_view sql, std::string& shape,
-                    std::vector<SqlLiteral>& literals);
+bool split_literals(std::string_view sql, std::string& shape, std::vector<SqlLiteral>& literals);
 
 }  // namespace ondival::platform

@@ -17,8 +17,7 @@ namespace {
 
 bool only_blanks(const char* tail) {
     for (; tail && *tail; ++tail)
-        if (*tail != ' ' && *tail != '\t' && *tail != '\r' && *tail != '\n')
-            return false;
+        if (*tail != ' ' && *tail != '\t' && *tail != '\r' && *tail != '\n') return false;
     return true;
 }
 
@@ -50,8 +49,8 @@ public:
             s = it->second;
             it->second = nullptr;
         } else {
-            rc = sqlite3_prepare_v3(db_, shape.c_str(), static_cast<int>(shape.size()),
-                                    SQLITE_PREPARE_PERSISTENT, &s, tail);
+            rc = sqlite3_prepare_v3(db_, shape.c_str(), static_cast<int>(shape.size()), SQLITE_PREPARE_PERSISTENT, &s,
+                                    tail);
             if (rc != SQLITE_OK || !s) return s;
         }
         busy_.emplace(s, shape);
@@ -137,8 +136,8 @@ public:
         if (!held_) {
             sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         } else if (was_nested) {
-            sqlite3_exec(db_, "ROLLBACK TO SAVEPOINT ondival_file; RELEASE SAVEPOINT ondival_file", nullptr,
-                         nullptr, nullptr);
+            sqlite3_exec(db_, "ROLLBACK TO SAVEPOINT ondival_file; RELEASE SAVEPOINT ondival_file", nullptr, nullptr,
+                         nullptr);
         }
     }
     bool in_transaction() const override {
@@ -174,8 +173,7 @@ private:
     void run_plain(const char* sql) {
         if (!db_) raise(err::kInvalidCall, "La connexion à la base n'est pas ouverte"_w);
         check_held();
-        if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
-            raise_from(db_, SQLITE_ERROR);
+        if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) raise_from(db_, SQLITE_ERROR);
     }
 
     sqlite3* db_;
@@ -211,8 +209,7 @@ sqlite3_stmt* SqliteEngine::prepare(const Statement& st) {
         } else {
             errno = 0;
             char* end = nullptr;
-            const long long ll =
-                lit.kind == SqlLiteral::Kind::Integer ? std::strtoll(lit.text.c_str(), &end, 10) : 0;
+            const long long ll = lit.kind == SqlLiteral::Kind::Integer ? std::strtoll(lit.text.c_str(), &end, 10) : 0;
             if (lit.kind == SqlLiteral::Kind::Integer && errno == 0 && end && *end == 0)
                 brc = sqlite3_bind_int64(stmt, idx, ll);
             else

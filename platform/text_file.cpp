@@ -41,8 +41,8 @@ void TextFiles::OpenOutput(std::int16_t number, const std::string& path) {
     std::FILE* fp = std::fopen(path.c_str(), "wb");
     if (!fp)
         raise(errno == ENOENT ? err::kPathNotFound : err::kPathFileAccess,
-              "Erreur d'accès au chemin/fichier : "_w + path_text(path) + " (" +
-                  utf8_to_cp1252(std::strerror(errno)) + ")");
+              "Erreur d'accès au chemin/fichier : "_w + path_text(path) + " (" + utf8_to_cp1252(std::strerror(errno)) +
+                  ")");
     File& f = files_[number];
     f = File{};
     f.fp = fp;
@@ -70,8 +70,7 @@ void TextFiles::write_out(File& f) {
     const std::size_t n = std::fwrite(f.out.data(), 1, f.out.size(), f.fp);
     const bool ok = n == f.out.size() && std::fflush(f.fp) == 0;
     f.out.clear();
-    if (!ok)
-        raise(err::kPathFileAccess, "Erreur d'écriture dans le fichier : "_w + path_text(f.path));
+    if (!ok) raise(err::kPathFileAccess, "Erreur d'écriture dans le fichier : "_w + path_text(f.path));
 }
 
 void TextFiles::Print(std::int16_t number, std::string_view text) {
@@ -93,8 +92,7 @@ bool TextFiles::fill(File& f) {
     f.len = std::fread(f.in.data(), 1, f.in.size(), f.fp);
     f.pos = 0;
     if (f.len == 0) {
-        if (std::ferror(f.fp))
-            raise(err::kPathFileAccess, "Erreur de lecture du fichier : "_w + path_text(f.path));
+        if (std::ferror(f.fp)) raise(err::kPathFileAccess, "Erreur de lecture du fichier : "_w + path_text(f.path));
         f.at_end = true;
         return false;
     }
@@ -143,11 +141,9 @@ void TextFiles::Close(std::int16_t number) {
     const bool output = f.output;
     f = File{};
     bool ok = true;
-    if (output && !pending.empty())
-        ok = std::fwrite(pending.data(), 1, pending.size(), fp) == pending.size();
+    if (output && !pending.empty()) ok = std::fwrite(pending.data(), 1, pending.size(), fp) == pending.size();
     ok = std::fclose(fp) == 0 && ok;
-    if (!ok && output)
-        raise(err::kPathFileAccess, "Erreur d'écriture dans le fichier : "_w + path_text(path));
+    if (!ok && output) raise(err::kPathFileAccess, "Erreur d'écriture dans le fichier : "_w + path_text(path));
 }
 
 void TextFiles::CloseAll() noexcept {

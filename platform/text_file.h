@@ -38,10 +38,10 @@ private:
         std::FILE* fp = nullptr;
         bool output = false;
         std::string path;
-        std::string out;             // pending output
-        std::vector<char> in;        // input buffer
+        std::string out;       // pending output
+        std::vector<char> in;  // input buffer
         std::size_t pos = 0, len = 0;
-        bool at_end = false;         // no more bytes on disk
+        bool at_end = false;  // no more bytes on disk
     };
     File& get(std::int16_t number, bool output);
     bool fill(File& f);

@@ -46,7 +46,9 @@ public:
     bool chance(double p) { return static_cast<double>(next() >> 11) * 0x1.0p-53 < p; }
 
     template <class T>
-    const T& pick(const std::vector<T>& items) { return items[below(items.size())]; }
+    const T& pick(const std::vector<T>& items) {
+        return items[below(items.size())];
+    }
 
 private:
     std::uint64_t state_;
@@ -162,82 +164,72 @@ std::string to_dos(std::string_view utf8) {
 // Family names in plain capitals: the import stores them so, and a second
 // import of the same file must find the very same names.
 constexpr const char* kSurnames[] = {
-    "MARTIN",   "BERNARD", "DUBOIS",  "THOMAS",   "ROBERT",   "RICHARD",  "PETIT",
-    "DURAND",   "LEROY",   "MOREAU",  "SIMON",    "LAURENT",  "LEFEBVRE", "MICHEL",
-    "GARCIA",   "DAVID",   "BERTRAND", "ROUX",    "VINCENT",  "FOURNIER", "MOREL",
-    "GIRARD",   "ANDRE",   "LEFEVRE", "MERCIER",  "DUPONT",   "LAMBERT",  "BONNET",
-    "FRANCOIS", "MARTINEZ", "LEGRAND", "GARNIER", "FAURE",    "ROUSSEAU", "BLANC",
-    "GUERIN",   "MULLER",  "HENRY",   "ROUSSEL",  "NICOLAS",  "PERRIN",   "MORIN",
-    "MATHIEU",  "CLEMENT", "GAUTHIER", "DUMONT",  "LOPEZ",    "FONTAINE", "CHEVALIER",
-    "ROBIN",    "MASSON",  "SANCHEZ", "GERARD",   "NGUYEN",   "BOYER",    "DENIS",
-    "LE GALL",  "LE BRIS", "N'DIAYE", "D'ALMEIDA", "DE LA FONTAINE", "KERGOAT",
+    "MARTIN",  "BERNARD",  "DUBOIS",   "THOMAS",    "ROBERT",  "RICHARD",   "PETIT",          "DURAND",   "LEROY",
+    "MOREAU",  "SIMON",    "LAURENT",  "LEFEBVRE",  "MICHEL",  "GARCIA",    "DAVID",          "BERTRAND", "ROUX",
+    "VINCENT", "FOURNIER", "MOREL",    "GIRARD",    "ANDRE",   "LEFEVRE",   "MERCIER",        "DUPONT",   "LAMBERT",
+    "BONNET",  "FRANCOIS", "MARTINEZ", "LEGRAND",   "GARNIER", "FAURE",     "ROUSSEAU",       "BLANC",    "GUERIN",
+    "MULLER",  "HENRY",    "ROUSSEL",  "NICOLAS",   "PERRIN",  "MORIN",     "MATHIEU",        "CLEMENT",  "GAUTHIER",
+    "DUMONT",  "LOPEZ",    "FONTAINE", "CHEVALIER", "ROBIN",   "MASSON",    "SANCHEZ",        "GERARD",   "NGUYEN",
+    "BOYER",   "DENIS",    "LE GALL",  "LE BRIS",   "N'DIAYE", "D'ALMEIDA", "DE LA FONTAINE", "KERGOAT",
 };
 
 // First names stay at most 15 characters: the performance file has room for
 // no more.
 constexpr const char* kFemaleNames[] = {
-    "Françoise", "Hélène", "Zoé",      "Chloé",  "Anaïs",   "Léa",     "Amélie",
-    "Cécile",    "Céline", "Mélanie",  "Océane", "Inès",    "Agnès",   "Maëlle",
-    "Béatrice",  "Noémie", "Gaëlle",   "Marie",
-    "Camille",   "Emma",   "Louise",   "Manon",  "Sarah",   "Julie",   "Laura",
-    "Pauline",   "Sophie", "Claire",   "Lucie",  "Jeanne",  "Brigitte", "Isabelle",
-    "Nathalie",  "Anne",   "Ophélie",  "Clémence", "Joëlle", "Mégane", "Héloïse",
+    "Françoise", "Hélène",   "Zoé",      "Chloé",  "Anaïs",    "Léa",      "Amélie", "Cécile", "Céline",  "Mélanie",
+    "Océane",    "Inès",     "Agnès",    "Maëlle", "Béatrice", "Noémie",   "Gaëlle", "Marie",  "Camille", "Emma",
+    "Louise",    "Manon",    "Sarah",    "Julie",  "Laura",    "Pauline",  "Sophie", "Claire", "Lucie",   "Jeanne",
+    "Brigitte",  "Isabelle", "Nathalie", "Anne",   "Ophélie",  "Clémence", "Joëlle", "Mégane", "Héloïse",
 };
 
 constexpr const char* kMaleNames[] = {
-    "Jérôme",  "François", "Noël",    "Joël",     "Gaël",    "Loïc",      "Benoît",
-    "Jérémy",  "Clément",  "Sébastien", "Stéphane", "Frédéric", "Aurélien", "Théo",
-    "Raphaël", "Hervé",    "René",    "André",    "Mathéo",  "Léo",       "Jean",
-    "Pierre",  "Nicolas",  "Thomas",  "Lucas",    "Hugo",    "Louis",     "Paul",
-    "Antoine", "Maxime",   "Julien",  "Alexandre", "Quentin", "Arthur",   "Gabriel",
-    "Yannick", "Cédric",   "Valéry",  "Anaël",    "Jean-Noël",
+    "Jérôme",   "François",  "Noël",     "Joël",   "Gaël",    "Loïc",    "Benoît", "Jérémy", "Clément", "Sébastien",
+    "Stéphane", "Frédéric",  "Aurélien", "Théo",   "Raphaël", "Hervé",   "René",   "André",  "Mathéo",  "Léo",
+    "Jean",     "Pierre",    "Nicolas",  "Thomas", "Lucas",   "Hugo",    "Louis",  "Paul",   "Antoine", "Maxime",
+    "Julien",   "Alexandre", "Quentin",  "Arthur", "Gabriel", "Yannick", "Cédric", "Valéry", "Anaël",   "Jean-Noël",
 };
 
 // Places of competitions (20 characters at most) and localities of
 // addresses; some carry an apostrophe, which every statement must double.
 constexpr const char* kPlaces[] = {
-    "L'HAY-LES-ROSES", "Besançon",     "Sète",          "Orléans",     "Montluçon",
-    "Châlons",         "Alençon",      "Mâcon",         "Nîmes",       "Béziers",
-    "Fréjus",          "Vénissieux", "L'Isle-Adam", "Vitré",
-    "Saint-Brieuc",    "Dunkerque",    "Rennes",        "Nantes",      "Lyon",
-    "Marseille",       "Toulouse",     "Bordeaux",      "Lille",       "Strasbourg",
-    "Angoulême",       "Châteauroux",  "L'ORME BLANC",  "Pontoise",    "Créteil",
-    "Mérignac",        "Lézignan",     "Hyères",        "Gérardmer",   "Lunéville",
+    "L'HAY-LES-ROSES", "Besançon",  "Sète",       "Orléans",   "Montluçon",   "Châlons",      "Alençon",
+    "Mâcon",           "Nîmes",     "Béziers",    "Fréjus",    "Vénissieux",  "L'Isle-Adam",  "Vitré",
+    "Saint-Brieuc",    "Dunkerque", "Rennes",     "Nantes",    "Lyon",        "Marseille",    "Toulouse",
+    "Bordeaux",        "Lille",     "Strasbourg", "Angoulême", "Châteauroux", "L'ORME BLANC", "Pontoise",
+    "Créteil",         "Mérignac",  "Lézignan",   "Hyères",    "Gérardmer",   "Lunéville",
 };
 
 constexpr const char* kStreets[] = {
-    "rue de la Paix",      "allée des Tilleuls", "avenue Jean Jaurès", "place du Marché",
-    "rue Pasteur",         "boulevard Gambetta", "chemin des Prés",    "rue de l'Hôtel de Ville",
-    "impasse des Lilas", "rue Victor Hugo",
-    "quai de la Loire",    "route de Mâcon",     "rue du Château",     "avenue de la Gare",
-    "rue des Frères Lumière", "square de la Forêt",
+    "rue de la Paix",    "allée des Tilleuls", "avenue Jean Jaurès",     "place du Marché",
+    "rue Pasteur",       "boulevard Gambetta", "chemin des Prés",        "rue de l'Hôtel de Ville",
+    "impasse des Lilas", "rue Victor Hugo",    "quai de la Loire",       "route de Mâcon",
+    "rue du Château",    "avenue de la Gare",  "rue des Frères Lumière", "square de la Forêt",
 };
 
-constexpr const char* kAddressExtras[] = {"Bâtiment B", "Appartement 12", "Résidence les Pins",
-                                          "Escalier 3", "Lieu-dit la Croix"};
+constexpr const char* kAddressExtras[] = {"Bâtiment B", "Appartement 12", "Résidence les Pins", "Escalier 3",
+                                          "Lieu-dit la Croix"};
 
 // Free text of the performance file: the name of the competition.
 constexpr const char* kMeetNames[] = {
-    "Meeting d'hiver",          "Championnats régionaux", "Interclubs départementaux",
-    "Coupe de France des clubs", "Meeting national",      "Championnats de France",
-    "Trophée des Maîtres",      "Natathlon",              "Meeting de l'Avent",
-    "Critérium d'été",          "Championnats inter-régionaux",
+    "Meeting d'hiver",    "Championnats régionaux", "Interclubs départementaux",    "Coupe de France des clubs",
+    "Meeting national",   "Championnats de France", "Trophée des Maîtres",          "Natathlon",
+    "Meeting de l'Avent", "Critérium d'été",        "Championnats inter-régionaux",
 };
 
 // Club labels: plain capitals, at most 30 characters, a few with an
 // apostrophe because the club save must double it.
 constexpr const char* kClubPrefixes[] = {
-    "CN",  "AS",     "US",        "SN",          "STADE NAUTIQUE", "CERCLE DES NAGEURS",
+    "CN",      "AS",       "US",          "SN",        "STADE NAUTIQUE", "CERCLE DES NAGEURS",
     "ENTENTE", "DAUPHINS", "NAUTIC CLUB", "OLYMPIQUE", "AQUA CLUB",
 };
 constexpr const char* kClubTowns[] = {
-    "PARIS",     "L'ISLE",   "L'HAY-LES-ROSES", "RENNES",   "NANTES",  "LYON",
-    "MARSEILLE", "TOULOUSE", "BORDEAUX",        "LILLE",    "NICE",    "ANGERS",
-    "D'ANGERS",  "DIJON",    "BREST",           "SAINT-MALO", "LIMOGES", "METZ",
-    "AMIENS",    "TOURS",    "PAU",             "L'ORME BLANC", "CHARTRES", "AJACCIO",
+    "PARIS",        "L'ISLE",     "L'HAY-LES-ROSES", "RENNES", "NANTES", "LYON",     "MARSEILLE",
+    "TOULOUSE",     "BORDEAUX",   "LILLE",           "NICE",   "ANGERS", "D'ANGERS", "DIJON",
+    "BREST",        "SAINT-MALO", "LIMOGES",         "METZ",   "AMIENS", "TOURS",    "PAU",
+    "L'ORME BLANC", "CHARTRES",   "AJACCIO",
 };
-constexpr const char* kClubNames[] = {"C'EST NOUS", "ENTENTE L'ISLE", "LES MOUETTES",
-                                      "NAGEURS DE L'OUEST", "L'EAU VIVE"};
+constexpr const char* kClubNames[] = {"C'EST NOUS", "ENTENTE L'ISLE", "LES MOUETTES", "NAGEURS DE L'OUEST",
+                                      "L'EAU VIVE"};
 
 struct Words {
     std::vector<std::string> surnames, female, male, places, streets, extras, meets;
@@ -251,7 +243,7 @@ std::vector<std::string> dos_list(std::span<const char* const> items) {
 
 const Words& words() {
     static const Words w{
-        dos_list(kSurnames), dos_list(kFemaleNames), dos_list(kMaleNames), dos_list(kPlaces),
+        dos_list(kSurnames), dos_list(kFemaleNames),   dos_list(kMaleNames), dos_list(kPlaces),
         dos_list(kStreets),  dos_list(kAddressExtras), dos_list(kMeetNames),
     };
     return w;
@@ -267,10 +259,8 @@ const T& pick(Rng& rng, const T (&items)[N]) {
 // ---------------------------------------------------------------------------
 
 constexpr int kClubWidths[] = {13, 30};
-constexpr int kLicenceWidths[] = {13, 6, 25, 20, 1, 8, 3, 30, 30, 7, 26, 14,
-                                  1,  1, 1,  1,  1, 1, 8, 8,  1,  1,  19, 22};
-constexpr int kLiffnWidths[] = {2, 13, 6, 2, 8, 7, 25, 15, 20, 30, 8, 1, 6, 6,
-                                6, 6,  6, 6, 6, 6, 6,  6,  1,  1,  1, 1, 1};
+constexpr int kLicenceWidths[] = {13, 6, 25, 20, 1, 8, 3, 30, 30, 7, 26, 14, 1, 1, 1, 1, 1, 1, 8, 8, 1, 1, 19, 22};
+constexpr int kLiffnWidths[] = {2, 13, 6, 2, 8, 7, 25, 15, 20, 30, 8, 1, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 1, 1, 1, 1, 1};
 
 // One fixed-width record being filled. Every field starts blank and a text
 // longer than its field is cut, so a line always has its record length and
@@ -330,11 +320,10 @@ std::string unknown_stroke_code() {
 void damage(std::string& line, ExportFile file, const FixedLine& layout, Rng& rng) {
     static const std::vector<Fault> kClubFaults = {Fault::Truncate, Fault::Quote, Fault::StrayByte,
                                                    Fault::UnknownCountry};
-    static const std::vector<Fault> kLicenceFaults = {Fault::Truncate, Fault::BadDate, Fault::Quote,
-                                                      Fault::StrayByte, Fault::UnknownCountry};
-    static const std::vector<Fault> kLiffnFaults = {Fault::Truncate,  Fault::BadPool,
-                                                    Fault::BadDate,   Fault::Quote,
-                                                    Fault::StrayByte, Fault::UnknownStroke};
+    static const std::vector<Fault> kLicenceFaults = {Fault::Truncate, Fault::BadDate, Fault::Quote, Fault::StrayByte,
+                                                      Fault::UnknownCountry};
+    static const std::vector<Fault> kLiffnFaults = {Fault::Truncate, Fault::BadPool,   Fault::BadDate,
+                                                    Fault::Quote,    Fault::StrayByte, Fault::UnknownStroke};
     static const std::string kUnknownStroke = unknown_stroke_code();
     static constexpr unsigned char kStrayBytes[] = {0x81, 0x8D, 0x8F, 0x90, 0x9D};
 
@@ -422,13 +411,13 @@ struct Performance {
     int swimmer;  // -1 for a relay line
     int stroke;   // index into strokes()
     int meet;
-    int time;     // hundredths of a second
-    int relay;    // index into relays_, or -1
+    int time;   // hundredths of a second
+    int relay;  // index into relays_, or -1
 };
 
 struct RelayTeam {
-    std::string number;            // "R" + 5 digits
-    std::array<int, 10> members;   // swimmer indices, -1 for an empty slot
+    std::string number;           // "R" + 5 digits
+    std::array<int, 10> members;  // swimmer indices, -1 for an empty slot
 };
 
 class Generator {
@@ -534,8 +523,7 @@ private:
     }
 
     void make_clubs() {
-        for (int i = 0; i < options_.clubs; ++i)
-            clubs_.push_back({club_code(), club_label(), ClubKind::Listed});
+        for (int i = 0; i < options_.clubs; ++i) clubs_.push_back({club_code(), club_label(), ClubKind::Listed});
         // Real exports name clubs that the club list of the same export
         // lacks; a tenth more such clubs, at least one, so that the licence
         // and performance imports create clubs too.
@@ -604,14 +592,13 @@ private:
         out.surname = rng_.pick(w.surnames);
         if (rng_.chance(0.08)) {
             std::string second = rng_.pick(w.surnames);
-            if (out.surname.size() + 1 + second.size() <= 25 && second != out.surname)
-                out.surname += "-" + second;
+            if (out.surname.size() + 1 + second.size() <= 25 && second != out.surname) out.surname += "-" + second;
         }
         out.first_name = rng_.pick(out.sex == 'F' ? w.female : w.male);
         out.birth = random_date(rng_, {year, 1, 1}, {year, 12, 31});
         out.deposit = random_date(rng_, kFirstDepositDay, kLastDay);
-        out.obliteration = from_day_number(
-            std::min(day_number(out.deposit) + rng_.between(0, 30), day_number(kLastDay)));
+        out.obliteration =
+            from_day_number(std::min(day_number(out.deposit) + rng_.between(0, 30), day_number(kLastDay)));
         out.licence_type = rng_.chance(0.85) ? 'N' : 'T';
         out.in_licence_file = in_licence_file;
         return true;
@@ -630,8 +617,7 @@ private:
             if (!new_swimmer(club_for_licence(), true, s))
                 return "Trop de licences pour " + std::to_string(clubs_.size()) +
                        " clubs : un club n'a plus de numéro de licence libre.";
-            records_.push_back({LicenceRecord::Ordinary, s.club, s.licence,
-                                static_cast<int>(swimmers_.size())});
+            records_.push_back({LicenceRecord::Ordinary, s.club, s.licence, static_cast<int>(swimmers_.size())});
             swimmers_.push_back(std::move(s));
         }
         licensed_ = static_cast<int>(swimmers_.size());
@@ -674,30 +660,23 @@ private:
         // before the ordinary record they point at and some after it.
         rank_clubs();
         std::stable_sort(records_.begin(), records_.end(),
-                         [&](const LicenceRecord& a, const LicenceRecord& b) {
-                             return rank_[a.club] < rank_[b.club];
-                         });
+                         [&](const LicenceRecord& a, const LicenceRecord& b) { return rank_[a.club] < rank_[b.club]; });
         return "";
     }
 
-    std::string relay_number(int club) {
-        return "R" + digits(++relay_counter_[club], 5);
-    }
+    std::string relay_number(int club) { return "R" + digits(++relay_counter_[club], 5); }
 
     void rank_clubs() {
         std::vector<int> order(clubs_.size());
         for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
-        std::sort(order.begin(), order.end(),
-                  [&](int a, int b) { return clubs_[a].code < clubs_[b].code; });
+        std::sort(order.begin(), order.end(), [&](int a, int b) { return clubs_[a].code < clubs_[b].code; });
         rank_.assign(clubs_.size(), 0);
         for (std::size_t i = 0; i < order.size(); ++i) rank_[order[i]] = static_cast<int>(i);
     }
 
     // --- Performances ----------------------------------------------------------
 
-    int swim_time(int stroke) {
-        return distance_[stroke] / 50 * rng_.between(2700, 4800) + rng_.between(0, 99);
-    }
+    int swim_time(int stroke) { return distance_[stroke] / 50 * rng_.between(2700, 4800) + rng_.between(0, 99); }
 
     std::string make_performances() {
         const int total_lines = options_.performances + options_.relays;
@@ -723,14 +702,13 @@ private:
         }
 
         for (int i = 0; i < individual; ++i) {
-            const int swimmer = i < unknown_lines ? rng_.pick(unknown_pool)
-                                                  : static_cast<int>(rng_.below(licensed_));
+            const int swimmer = i < unknown_lines ? rng_.pick(unknown_pool) : static_cast<int>(rng_.below(licensed_));
             const Swimmer& s = swimmers_[swimmer];
             // An event of the swimmer's own sex: an unknown swimmer is
             // created with the sex of the event.
             const int stroke = rng_.pick(individual_strokes_[s.sex == 'F' ? 0 : 1]);
-            performances_.push_back({s.club, swimmer, stroke, static_cast<int>(rng_.below(meets_.size())),
-                                     swim_time(stroke), -1});
+            performances_.push_back(
+                {s.club, swimmer, stroke, static_cast<int>(rng_.below(meets_.size())), swim_time(stroke), -1});
         }
 
         if (options_.relays > 0) make_relays();
@@ -738,12 +716,11 @@ private:
         // Grouped by club, relays after the club's individual lines, and a
         // swimmer's lines together, as the federation writes them.
         rank_clubs();
-        std::stable_sort(performances_.begin(), performances_.end(),
-                         [&](const Performance& a, const Performance& b) {
-                             if (a.club != b.club) return rank_[a.club] < rank_[b.club];
-                             if ((a.relay >= 0) != (b.relay >= 0)) return a.relay < 0;
-                             return a.swimmer < b.swimmer;
-                         });
+        std::stable_sort(performances_.begin(), performances_.end(), [&](const Performance& a, const Performance& b) {
+            if (a.club != b.club) return rank_[a.club] < rank_[b.club];
+            if ((a.relay >= 0) != (b.relay >= 0)) return a.relay < 0;
+            return a.swimmer < b.swimmer;
+        });
         return "";
     }
 
@@ -760,8 +737,7 @@ private:
         // Members by club and sex, among the licences of the licence file:
         // the import finds relay members only within the relay's club.
         std::unordered_map<int, std::array<std::vector<int>, 2>> squads;
-        for (int i = 0; i < licensed_; ++i)
-            squads[swimmers_[i].club][swimmers_[i].sex == 'F' ? 0 : 1].push_back(i);
+        for (int i = 0; i < licensed_; ++i) squads[swimmers_[i].club][swimmers_[i].sex == 'F' ? 0 : 1].push_back(i);
         std::vector<int> full, partial;
         for (const auto& [club, squad] : squads)
             (squad[0].size() + squad[1].size() >= 4 ? full : partial).push_back(club);
@@ -800,8 +776,8 @@ private:
             }
             if (rng_.chance(0.05)) team.members[rng_.below(size)] = stranger(club);
 
-            performances_.push_back({club, -1, stroke, static_cast<int>(rng_.below(meets_.size())),
-                                     swim_time(stroke), static_cast<int>(relays_.size())});
+            performances_.push_back({club, -1, stroke, static_cast<int>(rng_.below(meets_.size())), swim_time(stroke),
+                                     static_cast<int>(relays_.size())});
             relays_.push_back(std::move(team));
         }
     }
@@ -809,8 +785,7 @@ private:
     // --- Rendering -------------------------------------------------------------
 
     void finish_line(std::string& out, FixedLine& line, ExportFile file) {
-        if (options_.faults > 0 && fault_rng_.chance(options_.faults))
-            damage(line.text(), file, line, fault_rng_);
+        if (options_.faults > 0 && fault_rng_.chance(options_.faults)) damage(line.text(), file, line, fault_rng_);
         out += line.text();
         out += "\r\n";
     }
@@ -830,8 +805,7 @@ private:
     // foreign and national codes name no department.
     std::string postcode(const std::string& club_code) {
         const std::string dept = club_code.substr(6, 3);
-        if (club_code.compare(0, 3, "FRA") != 0 || dept == "000")
-            return digits(rng_.between(1000, 95999), 5);
+        if (club_code.compare(0, 3, "FRA") != 0 || dept == "000") return digits(rng_.between(1000, 95999), 5);
         if (dept == "02A" || dept == "02B") return "20" + digits(rng_.between(0, 999), 3);
         if (dept[0] == '9') return dept + digits(rng_.between(0, 99), 2);  // overseas
         return dept.substr(1) + digits(rng_.between(0, 999), 3);
@@ -884,8 +858,7 @@ private:
                 line.set(20, ddmmyyyy(s.obliteration));
                 line.set(21, s.licence_type);
                 line.set(22, 'N');
-                if (record.kind == LicenceRecord::Selection)
-                    line.set(23, clubs_[s.club].code + s.licence);
+                if (record.kind == LicenceRecord::Selection) line.set(23, clubs_[s.club].code + s.licence);
             }
             // Unique by its sequence number in the file.
             line.set(24, digits(static_cast<int>(rng_.below(100000000)), 8) +
@@ -935,8 +908,8 @@ private:
     Rng fault_rng_;  // damage only, so that it leaves the clean lines alone
 
     std::unordered_map<std::string, int> inter_of_region_;
-    std::vector<int> distance_;                      // metres, by stroke index
-    std::vector<int> relay_strokes_;                 // stroke indices
+    std::vector<int> distance_;                           // metres, by stroke index
+    std::vector<int> relay_strokes_;                      // stroke indices
     std::array<std::vector<int>, 2> individual_strokes_;  // ladies', men's
 
     std::vector<Club> clubs_;
@@ -961,10 +934,8 @@ private:
 std::string check_options(const SampleExportOptions& o) {
     if (o.clubs < 0 || o.licences < 0 || o.performances < 0 || o.relays < 0)
         return "Les nombres de clubs, de licences, de performances et de relais ne peuvent être négatifs.";
-    if (!(o.faults >= 0.0 && o.faults <= 1.0))
-        return "La part de lignes abîmées doit être comprise entre 0 et 1.";
-    if (!(o.unknown >= 0.0 && o.unknown <= 1.0))
-        return "La part de nageurs inconnus doit être comprise entre 0 et 1.";
+    if (!(o.faults >= 0.0 && o.faults <= 1.0)) return "La part de lignes abîmées doit être comprise entre 0 et 1.";
+    if (!(o.unknown >= 0.0 && o.unknown <= 1.0)) return "La part de nageurs inconnus doit être comprise entre 0 et 1.";
     return "";
 }
 

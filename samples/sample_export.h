@@ -38,7 +38,6 @@ struct SampleExportOptions {
 // impossible date, a stray quote or byte, a club code or stroke code the
 // database does not know); the undamaged lines are byte for byte those of
 // the clean export of the same seed.
-std::string generate_sample_export(const std::filesystem::path& dir,
-                                   const SampleExportOptions& options);
+std::string generate_sample_export(const std::filesystem::path& dir, const SampleExportOptions& options);
 
 }  // namespace ondival::samples

@@ -39,8 +39,8 @@ struct CliSetup {
     explicit CliSetup(const std::vector<std::string>& generate_options = {}) {
         fs::create_directories(dir.path() / "scratch");
         EXPECT_EQ(ondival(dir, {"init", db}).exit_code, 0);
-        std::vector<std::string> generate = {"generate", source, "--clubs", "5", "--licences", "60",
-                                             "--performances", "150", "--relays", "8"};
+        std::vector<std::string> generate = {"generate", source,           "--clubs", "5",        "--licences",
+                                             "60",       "--performances", "150",     "--relays", "8"};
         generate.insert(generate.end(), generate_options.begin(), generate_options.end());
         EXPECT_EQ(ondival(dir, generate).exit_code, 0);
     }
@@ -52,7 +52,7 @@ TEST(CliReport, CheckSaysWhatTheImportWouldDoAndKeepsNothing) {
     const CliSetup s;
     const std::string before = read_bytes(s.db);
     const CliRun check = ondival(s.dir, {"check", s.db, s.source, "--trace", s.dir.file("check.txt"), "--report",
-                                      s.dir.file("check.json")});
+                                         s.dir.file("check.json")});
     EXPECT_EQ(check.exit_code, 0) << check.err;
     EXPECT_TRUE(read_bytes(s.db) == before) << "the check changed the database file";
     EXPECT_NE(check.out.find("Result:        true"), std::string::npos) << check.out;
@@ -67,7 +67,7 @@ TEST(CliReport, CheckSaysWhatTheImportWouldDoAndKeepsNothing) {
     EXPECT_EQ(check.out.find("Stops at:"), std::string::npos) << check.out;
 
     const CliRun import = ondival(s.dir, {"import", s.db, s.source, s.scratch, s.dir.file("import.txt"), "--quiet",
-                                       "--report", s.dir.file("import.json")});
+                                          "--report", s.dir.file("import.json")});
     EXPECT_EQ(import.exit_code, 0) << import.err;
     // Two processes on the real clock: the traces may differ in the times of
     // their first and last lines, and nowhere else.
@@ -122,8 +122,8 @@ TEST_P(CliUnwritableReport, TheImportDoesNotRun) {
     const std::string report = s.dir.file(GetParam().report);
     const std::string trace = s.dir.file("trace.txt");
     const CliRun run = GetParam().command == "import"
-                        ? ondival(s.dir, {"import", s.db, s.source, s.scratch, trace, "--report", report})
-                        : ondival(s.dir, {"check", s.db, s.source, "--trace", trace, "--report", report});
+                           ? ondival(s.dir, {"import", s.db, s.source, s.scratch, trace, "--report", report})
+                           : ondival(s.dir, {"check", s.db, s.source, "--trace", trace, "--report", report});
     EXPECT_EQ(run.exit_code, 2);
     EXPECT_TRUE(run.out.empty()) << run.out;
     EXPECT_EQ(run.err.rfind("ondival: " + GetParam().command + ": cannot write the report " + report + ": ", 0), 0u)
@@ -134,13 +134,13 @@ TEST_P(CliUnwritableReport, TheImportDoesNotRun) {
     EXPECT_TRUE(read_bytes(s.db) == before);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, CliUnwritableReport,
-    ::testing::Values(UnwritableCase{"ImportIntoAMissingDirectory", "import", "no/such/report.json"},
-                      UnwritableCase{"CheckIntoAMissingDirectory", "check", "no/such/report.json"},
-                      UnwritableCase{"ImportOntoADirectory", "import", "scratch"},
-                      UnwritableCase{"CheckOntoADirectory", "check", "scratch"}),
-    [](const ::testing::TestParamInfo<UnwritableCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Paths, CliUnwritableReport,
+                         ::testing::Values(UnwritableCase{"ImportIntoAMissingDirectory", "import",
+                                                          "no/such/report.json"},
+                                           UnwritableCase{"CheckIntoAMissingDirectory", "check", "no/such/report.json"},
+                                           UnwritableCase{"ImportOntoADirectory", "import", "scratch"},
+                                           UnwritableCase{"CheckOntoADirectory", "check", "scratch"}),
+                         [](const ::testing::TestParamInfo<UnwritableCase>& info) { return info.param.name; });
 
 TEST(CliReport, HelpDescribesCheckAndReport) {
     const ScratchDir dir;
@@ -153,8 +153,7 @@ TEST(CliReport, HelpDescribesCheckAndReport) {
     const CliRun missing = ondival(dir, {"check", dir.file("club.db")});
     EXPECT_EQ(missing.exit_code, 2);
     EXPECT_NE(missing.err.find("check: missing argument SOURCE"), std::string::npos) << missing.err;
-    EXPECT_EQ(ondival(dir, {"check", "a", "b", "--report="}).err,
-              "ondival: check: option --report: an empty path\n");
+    EXPECT_EQ(ondival(dir, {"check", "a", "b", "--report="}).err, "ondival: check: option --report: an empty path\n");
 }
 
 }  // namespace

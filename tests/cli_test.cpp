@@ -88,8 +88,9 @@ struct ImportSetup {
                 trace = dir.file("trace.txt");
     static constexpr int kPerformanceLines = 150 + 8;  // of the default export below
 
-    explicit ImportSetup(const std::vector<std::string>& generate_options = {
-                             "--clubs", "5", "--licences", "60", "--performances", "150", "--relays", "8"}) {
+    explicit ImportSetup(const std::vector<std::string>& generate_options = {"--clubs", "5", "--licences", "60",
+                                                                             "--performances", "150", "--relays",
+                                                                             "8"}) {
         fs::create_directory(scratch);
         EXPECT_EQ(ondival(dir.path(), {"init", db}).exit_code, 0);
         std::vector<std::string> generate = {"generate", source};
@@ -204,7 +205,9 @@ TEST(CliTest, GenerateFollowsItsOptionsAndRepeatsForASeed) {
         {{"--seed", "7", "--clubs", "3", "--licences", "40", "--performances", "60", "--relays", "5"}, 3, 40, 65},
         {{"--seed=11", "--clubs=6", "--licences=80", "--performances=90", "--relays=0", "--faults=0.3",
           "--unknown=0.5"},
-         6, 80, 90},
+         6,
+         80,
+         90},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.options[0]);
@@ -223,8 +226,7 @@ TEST(CliTest, GenerateFollowsItsOptionsAndRepeatsForASeed) {
         EXPECT_EQ(crlf_lines(read_bytes(dir.path() / "first" / "liffn.txt")), c.liffn);
         for (const std::string& file : kExportFiles)
             EXPECT_EQ(read_bytes(dir.path() / "first" / file), read_bytes(dir.path() / "second" / file)) << file;
-        EXPECT_NE(read_bytes(dir.path() / "first" / "liffn.txt"),
-                  read_bytes(dir.path() / "reseeded" / "liffn.txt"));
+        EXPECT_NE(read_bytes(dir.path() / "first" / "liffn.txt"), read_bytes(dir.path() / "reseeded" / "liffn.txt"));
     }
 }
 
@@ -244,11 +246,14 @@ TEST(CliTest, ImportRunsQuietOffATerminalAndSummarisesUnlessAskedNot) {
         const Outcome run = ondival(setup.dir.path(), setup.import_args(c.options));
         EXPECT_EQ(run.exit_code, 0);
         EXPECT_TRUE(run.err.empty()) << run.err;
-        EXPECT_EQ(read_bytes(setup.trace).rfind("D\xe9" "but de l'import : ", 0), 0u);
+        EXPECT_EQ(read_bytes(setup.trace)
+                      .rfind("D\xe9"
+                             "but de l'import : ",
+                             0),
+                  0u);
 
-        const std::string stored = sql1(setup.db,
-                                        "SELECT (SELECT COUNT(*) FROM Liffn WHERE Num_compet <> -1) + "
-                                        "(SELECT COUNT(*) FROM Liffn_relais WHERE Num_compet <> -1)");
+        const std::string stored = sql1(setup.db, "SELECT (SELECT COUNT(*) FROM Liffn WHERE Num_compet <> -1) + "
+                                                  "(SELECT COUNT(*) FROM Liffn_relais WHERE Num_compet <> -1)");
         ASSERT_EQ(stored, std::to_string(ImportSetup::kPerformanceLines));
         const std::string summary = "Result:        true\n";
         EXPECT_EQ(run.out.find(summary) != std::string::npos, c.summary) << run.out;
@@ -257,10 +262,15 @@ TEST(CliTest, ImportRunsQuietOffATerminalAndSummarisesUnlessAskedNot) {
                   c.summary)
             << run.out;
         EXPECT_EQ(run.out.find("Trace:         " + setup.trace + "\n") != std::string::npos, c.summary);
-        EXPECT_EQ(run.out.find("D\xc3\xa9" "but de l'import : ") != std::string::npos, c.trace) << run.out;
+        EXPECT_EQ(run.out.find("D\xc3\xa9"
+                               "but de l'import : ") != std::string::npos,
+                  c.trace)
+            << run.out;
         EXPECT_EQ(run.out.find('\r'), std::string::npos);
         if (c.trace && c.summary) {
-            EXPECT_LT(run.out.find("D\xc3\xa9" "but"), run.out.find(summary));
+            EXPECT_LT(run.out.find("D\xc3\xa9"
+                                   "but"),
+                      run.out.find(summary));
         }
         if (!c.summary && !c.trace) {
             EXPECT_TRUE(run.out.empty()) << run.out;
@@ -285,7 +295,9 @@ TEST(CliTest, ImportExitCodeTellsTrueFalseAndError) {
         {"export without liffn.txt", {"import", setup.db, no_liffn, setup.scratch, setup.trace}, 1, "false"},
         {"database missing", {"import", missing_db, setup.source, setup.scratch, setup.trace}, 1, "false"},
         {"source missing", {"import", setup.db, setup.dir.file("nowhere"), setup.scratch, setup.trace}, 2, "error"},
-        {"trace unwritable", {"import", setup.db, setup.source, setup.scratch, setup.dir.file("no/trace.txt")}, 2,
+        {"trace unwritable",
+         {"import", setup.db, setup.source, setup.scratch, setup.dir.file("no/trace.txt")},
+         2,
          "error"},
     };
     for (const auto& c : cases) {
@@ -392,8 +404,8 @@ TEST(CliTest, PythonHostImportsThroughTheSharedLibrary) {
         << imported.out;
     EXPECT_EQ(sql1(setup.db, "SELECT COUNT(*) FROM Liffn_relais WHERE Num_compet <> -1"), "8");
 
-    const Outcome failed =
-        run_in(cwd.path(), python, {example, setup.db, setup.dir.file("nowhere"), setup.scratch, setup.trace});
+    const Outcome failed = run_in(cwd.path(), python,
+                                  {example, setup.db, setup.dir.file("nowhere"), setup.scratch, setup.trace});
     EXPECT_EQ(failed.exit_code, 2);
     EXPECT_NE(failed.out.find("import returned -1"), std::string::npos) << failed.out;
     EXPECT_EQ(failed.err.rfind("error ", 0), 0u) << failed.err;
@@ -458,9 +470,10 @@ TEST(CliTest, AnAddressCarryingAPasswordIsWarnedAbout) {
     for (const auto& c : cases) {
         for (const bool init : {true, false}) {
             SCOPED_TRACE(c.address + (init ? " init" : " import"));
-            const std::vector<std::string> args =
-                init ? std::vector<std::string>{"init", c.address}
-                     : std::vector<std::string>{"import", c.address, setup.source, setup.scratch, setup.trace, "--quiet"};
+            const std::vector<std::string> args = init ? std::vector<std::string>{"init", c.address}
+                                                       : std::vector<std::string>{"import",     c.address,
+                                                                                  setup.source, setup.scratch,
+                                                                                  setup.trace,  "--quiet"};
             const Outcome run = ondival(setup.dir.path(), args);
             EXPECT_EQ(run.exit_code, init ? c.init_exit : c.import_exit) << run.err;
             const std::string first_line = run.err.substr(0, run.err.find('\n'));

@@ -56,25 +56,24 @@ class ClubCode : public Connected, public ::testing::WithParamInterface<CodeCase
 
 TEST_P(ClubCode, AgainstTheGeographicTables) { EXPECT_EQ(code_club_valide(GetParam().code), GetParam().valid); }
 
-INSTANTIATE_TEST_SUITE_P(
-    Codes, ClubCode,
-    ::testing::Values(CodeCase{"DepartmentOfItsRegion", "FRA5110750001", true},
-                      CodeCase{"TwelveCharacters", "FRA511075001", false},
-                      CodeCase{"FourteenCharacters", "FRA51107500011", false},
-                      CodeCase{"ForeignWithInterRegionZero", "BEL0123456789", true},
-                      CodeCase{"ForeignWithAnInterRegion", "BEL5000000001", false},
-                      CodeCase{"National", "FRA0000000001", true},
-                      CodeCase{"NationalWithARegion", "FRA0110000001", false},
-                      CodeCase{"InterRegionLevel", "FRA5000000001", true},
-                      CodeCase{"RegionZeroWithADepartment", "FRA5000750001", false},
-                      CodeCase{"RegionUnderAnotherInterRegion", "FRA1110000001", false},
-                      CodeCase{"RegionLevelWithoutDepartmentQuery", "FRA5110000001", true},
-                      CodeCase{"DepartmentOfAnotherRegion", "FRA5110130001", false},
-                      CodeCase{"UnknownCountry", "ZZZ0000000001", false},
-                      CodeCase{"InterRegionNotADigit", "FRAX110750001", false},
-                      CodeCase{"FourteenWithQuotes", "FRA5'1'0750001", false},
-                      CodeCase{"QuoteInTheRegion", "FRA511' OR '1", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Codes, ClubCode,
+                         ::testing::Values(CodeCase{"DepartmentOfItsRegion", "FRA5110750001", true},
+                                           CodeCase{"TwelveCharacters", "FRA511075001", false},
+                                           CodeCase{"FourteenCharacters", "FRA51107500011", false},
+                                           CodeCase{"ForeignWithInterRegionZero", "BEL0123456789", true},
+                                           CodeCase{"ForeignWithAnInterRegion", "BEL5000000001", false},
+                                           CodeCase{"National", "FRA0000000001", true},
+                                           CodeCase{"NationalWithARegion", "FRA0110000001", false},
+                                           CodeCase{"InterRegionLevel", "FRA5000000001", true},
+                                           CodeCase{"RegionZeroWithADepartment", "FRA5000750001", false},
+                                           CodeCase{"RegionUnderAnotherInterRegion", "FRA1110000001", false},
+                                           CodeCase{"RegionLevelWithoutDepartmentQuery", "FRA5110000001", true},
+                                           CodeCase{"DepartmentOfAnotherRegion", "FRA5110130001", false},
+                                           CodeCase{"UnknownCountry", "ZZZ0000000001", false},
+                                           CodeCase{"InterRegionNotADigit", "FRAX110750001", false},
+                                           CodeCase{"FourteenWithQuotes", "FRA5'1'0750001", false},
+                                           CodeCase{"QuoteInTheRegion", "FRA511' OR '1", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Connected, SauveClubEveryStatus) {
     std::string m = "untouched";
@@ -95,8 +94,9 @@ TEST_F(Connected, SauveClubEveryStatus) {
               (std::vector<std::string>{"FRA5110750001|CN PARIS|0"}));
 
     EXPECT_EQ(sauve_club("FRA5110000000", "L'EQUIPE", m), kClubCreated);
-    EXPECT_EQ(sql1(db, "select Intitule || '|' || CAST(Selection AS INTEGER) from Club where Code_federal = 'FRA5110000000'"),
-              "L'EQUIPE|1");
+    EXPECT_EQ(
+        sql1(db, "select Intitule || '|' || CAST(Selection AS INTEGER) from Club where Code_federal = 'FRA5110000000'"),
+        "L'EQUIPE|1");
     // A database that lost its table gives -1 with the engine's text.
     sql(db, "drop table Pays");
     EXPECT_EQ(sauve_club("FRA5110920001", "X", m), kClubFailure);
@@ -141,18 +141,19 @@ TEST_P(LicenceParse, Field) {
 
 INSTANTIATE_TEST_SUITE_P(
     Records, LicenceParse,
-    ::testing::Values(RecordCase{"DosNameToPlainCapitals", {.licence = "851234", .nom = "Lef\x8Avre-Dupr\x82"}, 2, "LEFEVRE-DUPRE"},
-                      RecordCase{"UGraveKeepsItsAccent", {.licence = "851234", .nom = "N\x97nez"}, 2, "NÙNEZ"},
-                      RecordCase{"InnerBlanksStay", {.licence = "851234", .nom = "LE  GALL"}, 2, "LE  GALL"},
-                      RecordCase{"FirstNameKeepsAccents", {.licence = "851234", .prenom = "H\x82l\x8Ane"}, 3, "Hélène"},
-                      RecordCase{"BirthAgrees", {.licence = "851234", .naissance = "03051985"}, 5, "19850503"},
-                      RecordCase{"BirthDisagrees", {.licence = "851234", .naissance = "03051986"}, 5, "19850101"},
-                      RecordCase{"BirthInvalid", {.licence = "851234", .naissance = "00000000"}, 5, "19850101"},
-                      RecordCase{"BirthNotAgainstMonthLength", {.licence = "851234", .naissance = "31021985"}, 5, "19850231"},
-                      RecordCase{"CenturyRule", {.licence = "271234", .naissance = "01011927"}, 5, "19270101"},
-                      RecordCase{"DepositDate", {.licence = "851234", .depot = "01092025"}, 18, "20250901"},
-                      RecordCase{"Origin", {.licence = "851234", .origine = "FRA5110750001902001"}, 22, "FRA5110750001902001"},
-                      RecordCase{"QuoteStaysInField", {.licence = "851234", .adresse = "2 RUE DE L'ORME"}, 7, "2 RUE DE L'ORME"}),
+    ::testing::Values(
+        RecordCase{"DosNameToPlainCapitals", {.licence = "851234", .nom = "Lef\x8Avre-Dupr\x82"}, 2, "LEFEVRE-DUPRE"},
+        RecordCase{"UGraveKeepsItsAccent", {.licence = "851234", .nom = "N\x97nez"}, 2, "NÙNEZ"},
+        RecordCase{"InnerBlanksStay", {.licence = "851234", .nom = "LE  GALL"}, 2, "LE  GALL"},
+        RecordCase{"FirstNameKeepsAccents", {.licence = "851234", .prenom = "H\x82l\x8Ane"}, 3, "Hélène"},
+        RecordCase{"BirthAgrees", {.licence = "851234", .naissance = "03051985"}, 5, "19850503"},
+        RecordCase{"BirthDisagrees", {.licence = "851234", .naissance = "03051986"}, 5, "19850101"},
+        RecordCase{"BirthInvalid", {.licence = "851234", .naissance = "00000000"}, 5, "19850101"},
+        RecordCase{"BirthNotAgainstMonthLength", {.licence = "851234", .naissance = "31021985"}, 5, "19850231"},
+        RecordCase{"CenturyRule", {.licence = "271234", .naissance = "01011927"}, 5, "19270101"},
+        RecordCase{"DepositDate", {.licence = "851234", .depot = "01092025"}, 18, "20250901"},
+        RecordCase{"Origin", {.licence = "851234", .origine = "FRA5110750001902001"}, 22, "FRA5110750001902001"},
+        RecordCase{"QuoteStaysInField", {.licence = "851234", .adresse = "2 RUE DE L'ORME"}, 7, "2 RUE DE L'ORME"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LicenceParseLength, ShortLinesGiveEmptyFieldsAndLongOnesAreCut) {
@@ -167,8 +168,9 @@ TEST(LicenceParseLength, ShortLinesGiveEmptyFieldsAndLongOnesAreCut) {
 }
 
 TEST_F(Connected, SelectionRecordWithUnknownOriginClubCreatesItAndTheMembership) {
-    LicenceRecord r = parse(LicenceLine{.club = "FRA5110000000", .licence = "990001", .nom = "MARTIN",
-                                        .origine = "FRA5110920007851234"}.str());
+    LicenceRecord r = parse(
+        LicenceLine{.club = "FRA5110000000", .licence = "990001", .nom = "MARTIN", .origine = "FRA5110920007851234"}
+            .str());
     std::int32_t clubs_added = 0;
     std::string num;
     ASSERT_TRUE(ajoute_licence(r, 1, clubs_added, num, 7));
@@ -185,11 +187,11 @@ TEST_F(Connected, SelectionRecordWithoutOriginLicenceUsesTheSelectionNumber) {
     std::int32_t clubs_added = 0;
     std::string num;
     EXPECT_FALSE(ajoute_licence(r, 1, clubs_added, num, 7));
-    EXPECT_EQ(trace(), (std::vector<std::string>{
-                           "Erreur Ligne n° : 7.",
-                           "Véritable numéro de licence introuvable, utilisation de celui de la sélection : 990001",
-                           "Une erreur s'est produite dans la fonction d'ajout de club.",
-                           "Le code club est erronné : "}));
+    EXPECT_EQ(trace(),
+              (std::vector<std::string>{
+                  "Erreur Ligne n° : 7.",
+                  "Véritable numéro de licence introuvable, utilisation de celui de la sélection : 990001",
+                  "Une erreur s'est produite dans la fonction d'ajout de club.", "Le code club est erronné : "}));
     EXPECT_EQ(sql1(db, "select count(*) from Licence"), "1");  // the reference licence only
 }
 
@@ -200,9 +202,9 @@ protected:
 };
 
 TEST_F(FileImports, ClubErrorsAreReportedAtTheirLinesAndTheImportGoesOn) {
-    write_lines(source() / "club.txt", {club_line("FRA5110750001", "CN PARIS"), "", "FRA5110750001",
-                                         club_line("FRA511075", "SHORT CODE"), club_line("FRA5110750001", "OTHER"),
-                                         club_line("FRA5110920002", "")});
+    write_lines(source() / "club.txt",
+                {club_line("FRA5110750001", "CN PARIS"), "", "FRA5110750001", club_line("FRA511075", "SHORT CODE"),
+                 club_line("FRA5110750001", "OTHER"), club_line("FRA5110920002", "")});
     write_liffn();
     EXPECT_TRUE(run());
     const auto t = trace();
@@ -210,8 +212,10 @@ TEST_F(FileImports, ClubErrorsAreReportedAtTheirLinesAndTheImportGoesOn) {
         const auto it = std::find(t.begin(), t.end(), line);
         return it == t.end() || it + 1 == t.end() ? std::string("<missing>") : *(it + 1);
     };
-    EXPECT_EQ(after("Erreur Ligne n° : 2."), "La longueur de la ligne ne permet de contenir le code et le libellé du club");
-    EXPECT_EQ(after("Erreur Ligne n° : 3."), "La longueur de la ligne ne permet de contenir le code et le libellé du club");
+    EXPECT_EQ(after("Erreur Ligne n° : 2."),
+              "La longueur de la ligne ne permet de contenir le code et le libellé du club");
+    EXPECT_EQ(after("Erreur Ligne n° : 3."),
+              "La longueur de la ligne ne permet de contenir le code et le libellé du club");
     EXPECT_EQ(after("Erreur Ligne n° : 4."), "Le code club est erronné : FRA511075");
     EXPECT_TRUE(trace_has("Récupération de 2 clubs sur 6."));
     EXPECT_TRUE(trace_has("3 clubs en erreur."));
@@ -248,9 +252,10 @@ TEST_F(FileImports, LicenceLinesInErrorAndWarningsCarryTheirLineNumbers) {
 
 TEST_F(FileImports, InterruptedLicenceImportKeepsWhatWentInAndNamesTheLine) {
     const std::string club = "FRA5110750001";
-    write_lines(source() / "licence.txt", {LicenceLine{.club = club, .licence = "851234", .nom = "DUPONT"}.str(),
-                                           LicenceLine{.club = club, .licence = "AB1234", .naissance = "01011990"}.str(),
-                                           LicenceLine{.club = club, .licence = "861234", .nom = "NEVER"}.str()});
+    write_lines(source() / "licence.txt",
+                {LicenceLine{.club = club, .licence = "851234", .nom = "DUPONT"}.str(),
+                 LicenceLine{.club = club, .licence = "AB1234", .naissance = "01011990"}.str(),
+                 LicenceLine{.club = club, .licence = "861234", .nom = "NEVER"}.str()});
     write_liffn();
     EXPECT_TRUE(run());
     const auto t = trace();

@@ -60,12 +60,19 @@ TEST(DateAnneeFailure, TextThatIsNoYearRaisesATypeMismatch) {
 
 TEST(DateAaaammjj, TurnsTheFederationDateRound) {
     const std::pair<const char*, const char*> cases[] = {
-        {"03051985", "19850503"}, {"01011985", "19850101"}, {"31121985", "19851231"},
+        {"03051985", "19850503"},
+        {"01011985", "19850101"},
+        {"31121985", "19851231"},
         {"31021985", "19850231"},  // the day is not held against its month
         {"031a1985", "19851a03"},  // the month reads as 1; the characters stay as written
-        {"00051985", ""},         {"32051985", ""},         {"03001985", ""},
-        {"03131985", ""},         {"0305198", ""},          {"030519850", ""},
-        {"", ""},                 {"AB051985", ""},
+        {"00051985", ""},
+        {"32051985", ""},
+        {"03001985", ""},
+        {"03131985", ""},
+        {"0305198", ""},
+        {"030519850", ""},
+        {"", ""},
+        {"AB051985", ""},
     };
     for (const auto& [in, out] : cases) EXPECT_EQ(date_aaaammjj(in), out) << in;
 }
@@ -76,9 +83,9 @@ TEST(DateValide, ReadsDayAndMonthByTheirLeadingNumber) {
         bool valid;
     };
     const Case cases[] = {
-        {"1985", "1a", "05", true},  {"1985", "12", "31", true}, {"1985", " 7", "7 ", true},
+        {"1985", "1a", "05", true},  {"1985", "12", "31", true},  {"1985", " 7", "7 ", true},
         {"ABCD", "05", "05", true},  // the year's digits are not looked at
-        {"1985", "", "05", false},   {"1985", "05", "", false},  {"198", "05", "05", false},
+        {"1985", "", "05", false},   {"1985", "05", "", false},   {"198", "05", "05", false},
         {"1985", "13", "01", false}, {"1985", "00", "10", false}, {"1985", "-1", "10", false},
         {"1985", "05", "32", false}, {"1985", "05", "AB", false},
     };
@@ -88,9 +95,12 @@ TEST(DateValide, ReadsDayAndMonthByTheirLeadingNumber) {
 
 TEST(DateTexte, WritesTheFrenchDisplayTextInWindows1252) {
     const std::pair<const char*, std::string> cases[] = {
-        {"19850503", "3 mai 1985"_w},       {"19850812", "12 août 1985"_w},
-        {"20261206", "6 décembre 2026"_w},  {"20000229", "29 février 2000"_w},
-        {"", ""},                           {"1985050", ""},
+        {"19850503", "3 mai 1985"_w},
+        {"19850812", "12 août 1985"_w},
+        {"20261206", "6 décembre 2026"_w},
+        {"20000229", "29 février 2000"_w},
+        {"", ""},
+        {"1985050", ""},
         {"198505030", ""},
     };
     for (const auto& [in, out] : cases) EXPECT_EQ(date_texte(in), out) << in;
@@ -120,8 +130,8 @@ TEST(LitDate, ReadsBackEveryDayDateTexteWrites) {
         }
     // A damaged performance date from before the year 1000 still reads back.
     EXPECT_EQ(lit_date(date_texte("02520612")).year, 252);
-    for (const std::string& bad : {"31 février 1985"_w, std::string("3 May 1985"), std::string("3 mai"),
-                                  std::string(""), "0 mai 1985"_w})
+    for (const std::string& bad :
+         {"31 février 1985"_w, std::string("3 May 1985"), std::string("3 mai"), std::string(""), "0 mai 1985"_w})
         EXPECT_THROW(lit_date(bad), platform::Failure) << bad;
 }
 

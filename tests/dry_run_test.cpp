@@ -30,7 +30,7 @@ namespace fs = std::filesystem;
 struct Outcome {
     std::optional<bool> result;
     int error = 0;
-    std::string trace;  // bytes
+    std::string trace;   // bytes
     std::string report;  // JSON
 };
 
@@ -62,7 +62,9 @@ nlohmann::json comparable(const std::string& report) {
     return r;
 }
 
-long rows(const std::string& db, const std::string& table) { return std::stol(sql1(db, "select count(*) from " + table)); }
+long rows(const std::string& db, const std::string& table) {
+    return std::stol(sql1(db, "select count(*) from " + table));
+}
 
 class DryRun : public ::testing::TestWithParam<ExportCase> {
 protected:
@@ -95,13 +97,15 @@ TEST_P(DryRun, LeavesEveryTableAsItWasAndWritesTheTraceOfARealImport) {
     EXPECT_EQ(check.result, import.result);
     EXPECT_EQ(check.error, import.error);
     EXPECT_TRUE(check.trace == import.trace) << "the check's trace differs from the import's:\n"
-                                             << check.trace << "\n---\n" << import.trace;
+                                             << check.trace << "\n---\n"
+                                             << import.trace;
     EXPECT_EQ(comparable(check.report), comparable(import.report));
 
     // What the check said would be added is what the import added.
     const nlohmann::json added = nlohmann::json::parse(check.report)["added"];
     EXPECT_EQ(added["clubs"], rows(twin, "Club") - rows(db, "Club"));
-    EXPECT_EQ(added["licences"].get<long>() + added["swimmers"].get<long>(), rows(twin, "Licence") - rows(db, "Licence"));
+    EXPECT_EQ(added["licences"].get<long>() + added["swimmers"].get<long>(),
+              rows(twin, "Licence") - rows(db, "Licence"));
     EXPECT_EQ(added["performances"],
               rows(twin, "Liffn") + rows(twin, "Liffn_relais") - rows(db, "Liffn") - rows(db, "Liffn_relais"));
     if (import.result == true && fs::exists(source / "liffn.txt")) {
@@ -144,8 +148,9 @@ TEST(DryRunFaults, EveryFailingStatementLeavesTheDatabaseAsItWas) {
     const fs::path source = dir.path() / "export";
     fs::create_directories(source);
     write_lines(source / "club.txt", {club_line("FRA5110750001", "CN PARIS")});
-    write_lines(source / "licence.txt", {LicenceLine{.club = "FRA5110750001", .licence = "851234", .nom = "MARTIN"}.str(),
-                                         LicenceLine{.club = "FRA5110920002", .licence = "902001", .nom = "DURAND"}.str()});
+    write_lines(source / "licence.txt",
+                {LicenceLine{.club = "FRA5110750001", .licence = "851234", .nom = "MARTIN"}.str(),
+                 LicenceLine{.club = "FRA5110920002", .licence = "902001", .nom = "DURAND"}.str()});
     write_lines(source / "liffn.txt",
                 {PerfLine{.club = "FRA5110750001", .licence = "851234"}.str(),
                  PerfLine{.club = "FRA5110750001", .licence = "104321", .nom = "NOUVEAU"}.str(),
@@ -296,7 +301,8 @@ TEST(DryRunKilled, AKilledCheckLeavesTheDatabaseAsItWas) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (!fs::exists(scratch / "origine.txt") && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        std::this_thread::sleep_for(std::chrono::duration_cast<std::chrono::steady_clock::duration>(duration * fraction));
+        std::this_thread::sleep_for(
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(duration * fraction));
         kill(pid, SIGKILL);
         int status = 0;
         while (waitpid(pid, &status, 0) < 0) {

@@ -21,13 +21,12 @@ TEST_F(ImportEdges, LicenceLinesCutAnywhereLetEveryGoodLineIn) {
     const std::string good1 = LicenceLine{.club = kClub, .licence = "851234", .nom = "DUPONT"}.str();
     const std::string good2 = LicenceLine{.club = kClub, .licence = "902001", .nom = "MARTIN"}.str();
     const std::string good3 = LicenceLine{.club = kClub, .licence = "881111", .nom = "PETIT"}.str();
-    write_lines(source() / "licence.txt",
-                {good1,
-                 kClub,                 // cut after the club code: no licence number, no birth date
-                 kClub + "90",          // cut inside the licence number
-                 "",                    // a blank line
-                 good1.substr(0, 100),  // cut inside the address
-                 good2, good3});
+    write_lines(source() / "licence.txt", {good1,
+                                           kClub,         // cut after the club code: no licence number, no birth date
+                                           kClub + "90",  // cut inside the licence number
+                                           "",            // a blank line
+                                           good1.substr(0, 100),  // cut inside the address
+                                           good2, good3});
     write_lines(source() / "liffn.txt", {PerfLine{.club = kClub, .licence = "881111", .nom = "PETIT"}.str()});
     EXPECT_TRUE(run());
     EXPECT_FALSE(trace_has("Import des licences interrompu."));
@@ -88,10 +87,10 @@ TEST_F(ImportEdges, StrokeCodesAtBothEndsOfTheRangeAreImported) {
 TEST_F(ImportEdges, OnlyFourFinalZerosMakeASelection) {
     const std::string almost = "FRA5110751000";
     const std::string selection = "FRA5110750000";
-    write_lines(source() / "licence.txt",
-                {LicenceLine{.club = almost, .licence = "851234", .nom = "ALMOST", .origine = kClub + "861234"}.str(),
-                 LicenceLine{.club = selection, .licence = "990001", .nom = "SELECTED", .origine = kClub + "871234"}
-                     .str()});
+    write_lines(
+        source() / "licence.txt",
+        {LicenceLine{.club = almost, .licence = "851234", .nom = "ALMOST", .origine = kClub + "861234"}.str(),
+         LicenceLine{.club = selection, .licence = "990001", .nom = "SELECTED", .origine = kClub + "871234"}.str()});
     write_lines(source() / "liffn.txt", {PerfLine{.club = almost, .licence = "851234", .nom = "ALMOST"}.str()});
     EXPECT_TRUE(run());
     EXPECT_EQ(sql1(db, "select Code_club from Licence where Nom = 'ALMOST'"), almost);
@@ -110,8 +109,11 @@ TEST_F(ImportEdges, KnownSwimmerOfASelectionRecordJoinsItOnce) {
     sql(db, "insert into Licence (Code_club, licence, Nom, Prenom, Date_Naissance) values ('" + kClub +
                 "', '851234', 'DUPONT', 'Marie', '19850503')");
     const std::string num = sql1(db, "select Num from Licence where licence = '851234'");
-    write_lines(source() / "licence.txt", {LicenceLine{.club = selection, .licence = "990001", .nom = "DUPONT",
-                                                       .prenom = "Marie", .origine = kClub + "851234"}
+    write_lines(source() / "licence.txt", {LicenceLine{.club = selection,
+                                                       .licence = "990001",
+                                                       .nom = "DUPONT",
+                                                       .prenom = "Marie",
+                                                       .origine = kClub + "851234"}
                                                .str()});
     write_lines(source() / "liffn.txt", {});
     ASSERT_TRUE(run());
@@ -139,8 +141,8 @@ TEST_F(ImportEdges, ClubFileMeetsEveryStatus) {
                  club_line("FRA5110750001", "CN UN")});
     write_lines(source() / "liffn.txt", {});
     EXPECT_TRUE(run());
-    for (const char* line : {"Récupération de 1 club sur 5.", "1 club déjà connu.", "1 club déjà connu sous un autre libellé.",
-                             "1 club mis à jour.", "0 club en erreur."})
+    for (const char* line : {"Récupération de 1 club sur 5.", "1 club déjà connu.",
+                             "1 club déjà connu sous un autre libellé.", "1 club mis à jour.", "0 club en erreur."})
         EXPECT_TRUE(trace_has(line)) << line;
     EXPECT_EQ(sql(db, "select Intitule from Club order by Code_federal"),
               (std::vector<std::string>{"CN UN", "CN DEUX", "CN TROIS", "ANCIEN NOM"}));
@@ -152,9 +154,9 @@ TEST_F(ImportEdges, ClubFileMeetsEveryStatus) {
 // ends in error and nothing of it is written but the selection club.
 TEST_F(ImportEdges, SelectionRecordWithAnImpossibleOriginClubIsWarnedThenRefused) {
     const std::string selection = "FRA5110000000";
-    write_lines(source() / "licence.txt", {LicenceLine{.club = selection, .licence = "990001", .nom = "SEUL",
-                                                       .origine = "XXX0000000001851234"}
-                                               .str()});
+    write_lines(
+        source() / "licence.txt",
+        {LicenceLine{.club = selection, .licence = "990001", .nom = "SEUL", .origine = "XXX0000000001851234"}.str()});
     write_lines(source() / "liffn.txt", {});
     EXPECT_TRUE(run());
     const auto t = trace();
@@ -174,8 +176,8 @@ TEST_F(ImportEdges, SelectionRecordWithAnImpossibleOriginClubIsWarnedThenRefused
 TEST_F(ImportEdges, StopAfterRelayLinesLeavesNoStagedRelay) {
     PerfLine relay{.nage = "18", .club = kClub, .licence = "R0007", .relayeurs = {"851234"}};
     PerfLine bad{.club = kClub, .licence = "902001", .bassin = "33"};
-    write_lines(source() / "liffn.txt", {PerfLine{.club = kClub, .licence = "851234"}.str(), relay.str(),
-                                         relay.str(), bad.str()});
+    write_lines(source() / "liffn.txt",
+                {PerfLine{.club = kClub, .licence = "851234"}.str(), relay.str(), relay.str(), bad.str()});
     EXPECT_FALSE(run());
     EXPECT_TRUE(trace_has("Erreur Ligne n° : 4."));
     EXPECT_EQ(count("Liffn_relais"), "0");
@@ -223,16 +225,15 @@ TEST_P(BirthYearRule, KeepsOrReplacesTheBirthDate) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, BirthYearRule,
-    ::testing::Values(BirthYearCase{"YearsAgree", "19850503", "851234", "19850503"},
-                      BirthYearCase{"YearsDisagree", "19860503", "851234", "19850101"},
-                      BirthYearCase{"NoDateTakesTheLicenceYear", "", "851234", "19850101"},
-                      BirthYearCase{"NeitherDateNorNumber", "", "", ""},
-                      BirthYearCase{"NumberCutToOneDigit", "", "9", "20090101"},
-                      BirthYearCase{"DateWithoutNumberIsAMismatch", "19850503", "", "", true},
-                      BirthYearCase{"NumberWithoutYear", "19850503", "AB1234", "", true}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, BirthYearRule,
+                         ::testing::Values(BirthYearCase{"YearsAgree", "19850503", "851234", "19850503"},
+                                           BirthYearCase{"YearsDisagree", "19860503", "851234", "19850101"},
+                                           BirthYearCase{"NoDateTakesTheLicenceYear", "", "851234", "19850101"},
+                                           BirthYearCase{"NeitherDateNorNumber", "", "", ""},
+                                           BirthYearCase{"NumberCutToOneDigit", "", "9", "20090101"},
+                                           BirthYearCase{"DateWithoutNumberIsAMismatch", "19850503", "", "", true},
+                                           BirthYearCase{"NumberWithoutYear", "19850503", "AB1234", "", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct SelectionCase {
     const char* name;

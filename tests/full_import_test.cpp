@@ -33,28 +33,37 @@ protected:
 // A complete export as a club receives it: two clubs (one new, one that
 // will be created from a licence), ordinary, selection and relay
 // licences, individual and relay performances, one unknown swimmer.
-const std::string kClubA = "FRA5110750001";   // Paris, Ile-de-France
-const std::string kClubB = "FRA5110920002";   // Hauts-de-Seine
+const std::string kClubA = "FRA5110750001";  // Paris, Ile-de-France
+const std::string kClubB = "FRA5110920002";  // Hauts-de-Seine
 const std::string kSelection = "FRA5110000000";
 
 void write_small_export(const std::filesystem::path& src) {
     write_lines(src / "club.txt", {club_line(kClubA, "CN PARIS"), club_line(kClubB, "C'EST NOUS")});
     LicenceLine a1{.club = kClubA, .licence = "851234", .nom = "Lef\x8Avre", .prenom = "H\x82l\x8Ane"};
-    LicenceLine a2{.club = kClubA, .licence = "902001", .nom = "MARTIN", .prenom = "Paul", .sexe = "M",
-                   .naissance = "14021990"};
-    LicenceLine sel{.club = kSelection, .licence = "990001", .nom = "MARTIN", .prenom = "Paul", .sexe = "M",
-                    .naissance = "14021990", .origine = kClubA + "902001"};
+    LicenceLine a2{
+        .club = kClubA, .licence = "902001", .nom = "MARTIN", .prenom = "Paul", .sexe = "M", .naissance = "14021990"};
+    LicenceLine sel{.club = kSelection,
+                    .licence = "990001",
+                    .nom = "MARTIN",
+                    .prenom = "Paul",
+                    .sexe = "M",
+                    .naissance = "14021990",
+                    .origine = kClubA + "902001"};
     LicenceLine relay{.club = kClubA, .licence = "R00001", .nom = "RELAIS"};
     write_lines(src / "licence.txt", {a1.str(), a2.str(), sel.str(), relay.str()});
-    PerfLine p1{.club = kClubA, .licence = "851234", .nom = "LEFEVRE", .prenom = "H\x82l\x8Ane",
-                .lieu = "L'HAY-LES-ROSES"};
-    PerfLine p2{.nage = "52", .club = kClubA, .licence = "902001", .date = "13062025", .nom = "MARTIN",
-                .prenom = "Paul"};
+    PerfLine p1{
+        .club = kClubA, .licence = "851234", .nom = "LEFEVRE", .prenom = "H\x82l\x8Ane", .lieu = "L'HAY-LES-ROSES"};
+    PerfLine p2{
+        .nage = "52", .club = kClubA, .licence = "902001", .date = "13062025", .nom = "MARTIN", .prenom = "Paul"};
     PerfLine p3{.club = kClubB, .licence = "104321", .nom = "Dupr\x82", .prenom = "Zo\x89", .type = "t"};
-    PerfLine r1{.nage = "18", .club = kClubA, .licence = "R0012", .temps = "25010",
+    PerfLine r1{.nage = "18",
+                .club = kClubA,
+                .licence = "R0012",
+                .temps = "25010",
                 .relayeurs = {"851234", "902001", "123456"}};
     write_lines(src / "liffn.txt", {p1.str(), p2.str(), p3.str(), r1.str()});
-    write_lines(src / "origine.txt", {"Extraction f\x82" "d\x82rale 2026"});
+    write_lines(src / "origine.txt", {"Extraction f\x82"
+                                      "d\x82rale 2026"});
 }
 
 std::string expected_trace(const std::vector<std::string>& utf8_lines) {
@@ -120,10 +129,13 @@ TEST_F(FullImport, SmallExportGoesInWithItsTrace) {
     });
     // The origin line is copied as the file holds it: DOS bytes and all.
     const std::string origin_utf8 = platform::utf8_to_cp1252("Extraction f‚d‚rale 2026");
-    expected.replace(expected.find(origin_utf8), origin_utf8.size(), "Extraction f\x82" "d\x82rale 2026");
+    expected.replace(expected.find(origin_utf8), origin_utf8.size(),
+                     "Extraction f\x82"
+                     "d\x82rale 2026");
     EXPECT_EQ(read_bytes(trace_path()), expected);
 
-    EXPECT_EQ(sql(db, "select Code_federal || '|' || Intitule || '|' || CAST(Selection AS INTEGER) from Club order by Num"),
+    EXPECT_EQ(sql(db,
+                  "select Code_federal || '|' || Intitule || '|' || CAST(Selection AS INTEGER) from Club order by Num"),
               (std::vector<std::string>{kClubA + "|CN PARIS|0", kClubB + "|C'EST NOUS|0", kSelection + "|Null|1"}));
     EXPECT_EQ(sql(db, "select Code_club || '|' || licence || '|' || Nom || '|' || Prenom || '|' || "
                       "Date_Naissance || '|' || Date_Depot || '|' || Type_licence from Licence where Nom <> 'Null' "
@@ -133,15 +145,17 @@ TEST_F(FullImport, SmallExportGoesInWithItsTrace) {
                                         kClubB + "|104321|DUPRE|Zoë|20100101|20250901|T"}));
     // The selection record went to the swimmer's real licence.
     EXPECT_EQ(sql1(db, "select count(*) from Selection s join Licence l on l.Num = s.Num_Lic "
-                       "where s.Code_Sel = '" + kSelection + "' and l.licence = '902001'"),
+                       "where s.Code_Sel = '" +
+                           kSelection + "' and l.licence = '902001'"),
               "1");
     const std::string compet = sql1(db, "select AutoNum from Rcomp");
-    EXPECT_EQ(sql1(db, "select Nom || '|' || debut || '|' || fin || '|' || CAST(Deroule AS INTEGER) || CAST(Visible AS INTEGER) from Rcomp"),
+    EXPECT_EQ(sql1(db, "select Nom || '|' || debut || '|' || fin || '|' || CAST(Deroule AS INTEGER) || CAST(Visible AS "
+                       "INTEGER) from Rcomp"),
               "1er import perf du 20261206|20261206|20261206|10");
     EXPECT_EQ(sql(db, "select Code_epreuve || '|' || Age || '|' || Lieu || '|' || Date_perf || '|' || Num_compet "
                       "from Liffn order by Num"),
-              (std::vector<std::string>{"12|40|L'HAY-LES-ROSES|20250612|" + compet,
-                                        "52|35|PARIS|20250613|" + compet, "12|15|PARIS|20250612|" + compet}));
+              (std::vector<std::string>{"12|40|L'HAY-LES-ROSES|20250612|" + compet, "52|35|PARIS|20250613|" + compet,
+                                        "12|15|PARIS|20250612|" + compet}));
     // Two known members, one unknown, seven empty places: the reference
     // licence fills the last eight.
     const std::string ref = sql1(db, "select Num from Licence where Nom = 'Null'");

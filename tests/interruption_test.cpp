@@ -67,7 +67,7 @@ Outcome wait_for(pid_t pid) {
 // One import, killed after `delay` unless it is over by then. Each run gets
 // a scratch directory of its own, as a host gives each call a fresh one.
 Outcome import_killed_after(const std::string& db, const fs::path& source, const ScratchDir& dir,
-                        Clock::duration delay) {
+                            Clock::duration delay) {
     static int serial = 0;
     const fs::path scratch = dir.path() / ("tmp" + std::to_string(++serial));
     fs::create_directories(scratch);
@@ -125,8 +125,7 @@ const Reference& reference() {
     static const std::unique_ptr<Reference> made = [] {
         auto r = std::make_unique<Reference>();
         const Outcome generated = wait_for(start({ONDIVAL_CLI, "generate", r->source.string(), "--clubs", "100",
-                                                  "--licences", "5000", "--performances", "20000", "--relays",
-                                                  "500"}));
+                                                  "--licences", "5000", "--performances", "20000", "--relays", "500"}));
         if (generated.exit_code != 0) throw std::runtime_error("ondival generate failed");
         // A relay line's licence field (column 16) starts with R.
         const std::string liffn = read_bytes(r->source / "liffn.txt");

@@ -58,31 +58,46 @@ const char* kInsertFailed = "Une erreur s'est produite lors de l'ajout de la per
 
 INSTANTIATE_TEST_SUITE_P(
     EachCause, PerfStop,
-    ::testing::Values(
-        StopCase{"PoolLength", with(good("953333"), [](PerfLine& l) { l.bassin = "33"; }),
-                 {"Type de bassin incorrect : 33.", kCancelled}},
-        StopCase{"UnknownStroke", with(good("953333"), [](PerfLine& l) { l.nage = "99"; }),
-                 {"Code nage invalide : 99", kCancelled}},
-        StopCase{"StrokeOutOfRange", with(good("953333"), [](PerfLine& l) { l.nage = "-1"; }),
-                 {"Import des performances annulé.", "Erreur n° 9: "}},
-        StopCase{"InvalidClub", with(good("953333"), [](PerfLine& l) { l.club = "XXX0000000001"; }),
-                 {"Le code club est erronné : XXX0000000001", kCancelled}},
-        StopCase{"AgeZero", with(good("253333"), [](PerfLine& l) { l.date = "01022025"; }),
-                 {"Résultat négatif du calcul de l'âge lors de la performance.", kCancelled}},
-        StopCase{"EmptyTime", with(good("953333"), [](PerfLine& l) { l.temps = ""; }),
-                 {kInsertFailed, "Importation annulée.", "Erreur n° "}},
-        // A time is written bare: anything but a plain number is refused
-        // before it reaches the statement.
-        StopCase{"TimeCarryingSql", with(good("953333"), [](PerfLine& l) { l.temps = "1);--"; }),
-                 {kInsertFailed, "Importation annulée.", "Erreur n° 13: "}},
-        StopCase{"TimeWithQuote", with(good("953333"), [](PerfLine& l) { l.temps = "10'23"; }),
-                 {kInsertFailed, "Importation annulée.", "Erreur n° 13: "}},
-        StopCase{"InvalidDate", with(good("953333"), [](PerfLine& l) { l.date = "32132025"; }),
-                 {"Import des performances annulé.", "Erreur n° 13: "}},
-        StopCase{"LicenceWithoutYear", with(good("AB3333"), [](PerfLine&) {}),
-                 {"Import des performances annulé.", "Erreur n° 13: "}},
-        StopCase{"RelayWithBadTime", with(good("R0001"), [](PerfLine& l) { l.relayeurs = {"851234"}; l.temps = "x"; }),
-                 {"Une erreur s'est produite lors de l'ajout de la performance relais.", "Importation annulée."}}),
+    ::testing::Values(StopCase{"PoolLength",
+                               with(good("953333"), [](PerfLine& l) { l.bassin = "33"; }),
+                               {"Type de bassin incorrect : 33.", kCancelled}},
+                      StopCase{"UnknownStroke",
+                               with(good("953333"), [](PerfLine& l) { l.nage = "99"; }),
+                               {"Code nage invalide : 99", kCancelled}},
+                      StopCase{"StrokeOutOfRange",
+                               with(good("953333"), [](PerfLine& l) { l.nage = "-1"; }),
+                               {"Import des performances annulé.", "Erreur n° 9: "}},
+                      StopCase{"InvalidClub",
+                               with(good("953333"), [](PerfLine& l) { l.club = "XXX0000000001"; }),
+                               {"Le code club est erronné : XXX0000000001", kCancelled}},
+                      StopCase{"AgeZero",
+                               with(good("253333"), [](PerfLine& l) { l.date = "01022025"; }),
+                               {"Résultat négatif du calcul de l'âge lors de la performance.", kCancelled}},
+                      StopCase{"EmptyTime",
+                               with(good("953333"), [](PerfLine& l) { l.temps = ""; }),
+                               {kInsertFailed, "Importation annulée.", "Erreur n° "}},
+                      // A time is written bare: anything but a plain number is refused
+                      // before it reaches the statement.
+                      StopCase{"TimeCarryingSql",
+                               with(good("953333"), [](PerfLine& l) { l.temps = "1);--"; }),
+                               {kInsertFailed, "Importation annulée.", "Erreur n° 13: "}},
+                      StopCase{"TimeWithQuote",
+                               with(good("953333"), [](PerfLine& l) { l.temps = "10'23"; }),
+                               {kInsertFailed, "Importation annulée.", "Erreur n° 13: "}},
+                      StopCase{"InvalidDate",
+                               with(good("953333"), [](PerfLine& l) { l.date = "32132025"; }),
+                               {"Import des performances annulé.", "Erreur n° 13: "}},
+                      StopCase{"LicenceWithoutYear",
+                               with(good("AB3333"), [](PerfLine&) {}),
+                               {"Import des performances annulé.", "Erreur n° 13: "}},
+                      StopCase{"RelayWithBadTime",
+                               with(good("R0001"),
+                                    [](PerfLine& l) {
+                                        l.relayeurs = {"851234"};
+                                        l.temps = "x";
+                                    }),
+                               {"Une erreur s'est produite lors de l'ajout de la performance relais.",
+                                "Importation annulée."}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class PerfImport : public ImportFixture, public ::testing::Test {};
@@ -99,12 +114,13 @@ TEST_F(PerfImport, WithoutReferenceLicenceNothingIsReadEvenWithoutRelays) {
 }
 
 TEST_F(PerfImport, UnknownSwimmerIsCreatedOnceAndCachedAcrossOtherSwimmers) {
-    write_lines(source() / "liffn.txt",
-                {good("851234").str(), good("902001", "MARTIN").str(), good("851234").str()});
+    write_lines(source() / "liffn.txt", {good("851234").str(), good("902001", "MARTIN").str(), good("851234").str()});
     ASSERT_TRUE(run());
     const auto t = trace();
     EXPECT_EQ(std::count_if(t.begin(), t.end(),
-                            [](const std::string& l) { return l.find("Nageur inconnu dans la base.") != std::string::npos; }),
+                            [](const std::string& l) {
+                                return l.find("Nageur inconnu dans la base.") != std::string::npos;
+                            }),
               2);
     EXPECT_EQ(count("Licence where licence = '851234'"), "1");
     EXPECT_EQ(count("Liffn where Num_compet <> -1"), "3");
@@ -145,7 +161,11 @@ TEST_F(PerfImport, EmptyFileStoresNothingAndSucceeds) {
 
 TEST_F(PerfImport, SwimmerOfASelectionJoinsItAndTakesTheStrokeSex) {
     const std::string selection = "FRA5110000000";
-    PerfLine p{.nage = "52", .club = selection, .licence = "990001", .nom = "Gar\x87on", .date_licence = "31132025",
+    PerfLine p{.nage = "52",
+               .club = selection,
+               .licence = "990001",
+               .nom = "Gar\x87on",
+               .date_licence = "31132025",
                .type = "x"};
     write_lines(source() / "liffn.txt", {p.str()});
     ASSERT_TRUE(run());

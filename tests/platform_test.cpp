@@ -11,6 +11,7 @@
 #include <set>
 #include <tuple>
 
+#include "host/server_session.h"
 #include "import/cst.h"
 #include "import/database_access.h"
 #include "platform/cp1252.h"
@@ -19,14 +20,12 @@
 #include "platform/file_system.h"
 #include "platform/text_file.h"
 #include "tests/test_support.h"
-#include "host/server_session.h"
 
 namespace ondival::test {
 namespace {
 
 using platform::cp1252_to_utf8;
 using platform::utf8_to_cp1252;
-
 
 bool undefined_in_1252(int b) { return b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D; }
 
@@ -39,9 +38,8 @@ TEST(Cp1252, EveryDefinedByteRoundTripsThroughUtf8) {
         EXPECT_TRUE(seen.insert(utf8).second) << "two bytes give the same character: " << b;
         EXPECT_EQ(utf8_to_cp1252(utf8), byte) << b;
     }
-    const std::pair<int, const char*> known[] = {{0x80, "€"}, {0x83, "ƒ"}, {0x8A, "Š"}, {0x8C, "Œ"},
-                                                 {0x96, "–"}, {0x99, "™"}, {0x9F, "Ÿ"}, {0xA0, "\u00A0"},
-                                                 {0xE9, "é"}, {0xFF, "ÿ"}};
+    const std::pair<int, const char*> known[] = {{0x80, "€"}, {0x83, "ƒ"}, {0x8A, "Š"},      {0x8C, "Œ"}, {0x96, "–"},
+                                                 {0x99, "™"}, {0x9F, "Ÿ"}, {0xA0, "\u00A0"}, {0xE9, "é"}, {0xFF, "ÿ"}};
     for (const auto& [b, u] : known) EXPECT_EQ(cp1252_to_utf8(std::string(1, static_cast<char>(b))), u) << b;
 }
 
@@ -53,8 +51,8 @@ TEST(Cp1252, UndefinedBytesSurviveAsControlCharacters) {
 
 TEST(Cp1252, WhatWindows1252CannotHoldBecomesAQuestionMark) {
     const std::pair<std::string, std::string> cases[] = {
-        {"a\xC3", "a?"},        {"\x80", "?"},         {"\xFF", "?"},          {"\xC3(", "?("},
-        {"\xF0\x9F\x98\x80", "?"}, {"Ā", "?"},          {"中x", "?x"},          {"\xED\xA0\x80", "?"},
+        {"a\xC3", "a?"},           {"\x80", "?"}, {"\xFF", "?"}, {"\xC3(", "?("},
+        {"\xF0\x9F\x98\x80", "?"}, {"Ā", "?"},    {"中x", "?x"}, {"\xED\xA0\x80", "?"},
     };
     for (const auto& [in, out] : cases) EXPECT_EQ(utf8_to_cp1252(in), out);
     // An overlong slash must never turn into a path separator.
@@ -83,10 +81,16 @@ protected:
 TEST_F(TextFilesTest, EveryLineEndGivesTheSameLines) {
     using L = std::vector<std::string>;
     const std::pair<std::string, L> cases[] = {
-        {"a\r\nb\r\n", {"a", "b"}},  {"a\nb\n", {"a", "b"}},        {"a\rb\r", {"a", "b"}},
-        {"a\r\nb", {"a", "b"}},      {"a\r\nb\nc\rd", {"a", "b", "c", "d"}},
-        {"", {}},                    {"\r\n", {""}},                {"\r\n\r\n", {"", ""}},
-        {"a\n\rb", {"a", "", "b"}},  {std::string("\0x\xFF\r\n", 5), {std::string("\0x\xFF", 3)}},
+        {"a\r\nb\r\n", {"a", "b"}},
+        {"a\nb\n", {"a", "b"}},
+        {"a\rb\r", {"a", "b"}},
+        {"a\r\nb", {"a", "b"}},
+        {"a\r\nb\nc\rd", {"a", "b", "c", "d"}},
+        {"", {}},
+        {"\r\n", {""}},
+        {"\r\n\r\n", {"", ""}},
+        {"a\n\rb", {"a", "", "b"}},
+        {std::string("\0x\xFF\r\n", 5), {std::string("\0x\xFF", 3)}},
     };
     for (const auto& [bytes, lines] : cases) EXPECT_EQ(read_all(bytes), lines) << testing::PrintToString(bytes);
 }
@@ -173,8 +177,8 @@ TEST(FileSystem, CopySizeExistenceAndDriveReadiness) {
 }
 
 std::string connection_string(const std::string& path) {
-    return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + path + ";Jet OLEDB:Database Password=" +
-           kDatabaseKey + ";";
+    return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + path + ";Jet OLEDB:Database Password=" + kDatabaseKey +
+           ";";
 }
 
 class Database : public ::testing::Test {
@@ -243,7 +247,8 @@ TEST_F(Database, OneStatementPerCall) {
 
 TEST_F(Database, TextValuesKeepEveryCharacter) {
     conn.Execute("insert into Club (Code_federal, Intitule, Selection) values ('FRA', 'C''EST', false)");
-    conn.Execute("insert into Club (Code_federal, Intitule, Selection) values ('007', 'Sébastien Œuvre €"_w + "', true)");
+    conn.Execute("insert into Club (Code_federal, Intitule, Selection) values ('007', 'Sébastien Œuvre €"_w +
+                 "', true)");
     std::string all;
     for (int b = 1; b < 256; ++b)
         if (b != '\'') all.push_back(static_cast<char>(b));
@@ -254,7 +259,8 @@ TEST_F(Database, TextValuesKeepEveryCharacter) {
               (std::vector<std::string>{"C'EST", "Sébastien Œuvre €"}));
     EXPECT_EQ(sql1(db, "select Intitule from Club where Code_federal = 'ALL'"),
               cp1252_to_utf8(all.substr(0, all.find('\0'))));  // the helper reads up to the NUL
-    EXPECT_EQ(column("select Intitule from Club where Intitule = 'C''EST'"), (std::vector<std::optional<std::string>>{"C'EST"}));
+    EXPECT_EQ(column("select Intitule from Club where Intitule = 'C''EST'"),
+              (std::vector<std::optional<std::string>>{"C'EST"}));
     EXPECT_EQ(column("select Intitule from Club where Code_federal = '007'").at(0), "Sébastien Œuvre €"_w);
     EXPECT_EQ(column("select Intitule from Club where Code_federal = 'ALL'").at(0), all);
     EXPECT_EQ(column("select Code_federal from Club where Selection = true").at(0), "007");  // text, not 7
@@ -275,8 +281,8 @@ TEST_F(Database, ValuesComeBackAsTextOrNothing) {
     EXPECT_TRUE(column("select Nom from Piscine").empty());
     // One statement shape, many values: each row keeps its own.
     for (int i = 1; i <= 3; ++i)
-        conn.Execute("insert into Liffn_relais (Licence1, Licence10, Num_compet) values (" + std::to_string(i) +
-                     ", " + std::to_string(10 * i) + ", -1)");
+        conn.Execute("insert into Liffn_relais (Licence1, Licence10, Num_compet) values (" + std::to_string(i) + ", " +
+                     std::to_string(10 * i) + ", -1)");
     EXPECT_EQ(sql(db, "select Licence10 from Liffn_relais where Num_compet = -1 order by Num"),
               (std::vector<std::string>{"10", "20", "30"}));
 }
@@ -465,18 +471,18 @@ TEST_P(Addresses, EngineShownFormAndSibling) {
 
 INSTANTIATE_TEST_SUITE_P(
     Each, Addresses,
-    ::testing::Values(
-        AddressCase{"FilePath", "/data/club.db", false, "/data/club.db", ""},
-        AddressCase{"FileNamedLikeTheScheme", "postgresql.db", false, "postgresql.db", ""},
-        AddressCase{"PasswordBeforeTheHostHidden", "postgresql://u:s3cret@h:5432/club", true,
-                    "postgresql://u:***@h:5432/club", "postgresql://u:s3cret@h:5432/t1"},
-        AddressCase{"ShortSchemeWithSettings", "postgres://u:p@h/club?sslmode=disable", true,
-                    "postgres://u:***@h/club?sslmode=disable", "postgres://u:p@h/t1?sslmode=disable"},
-        AddressCase{"PasswordAmongTheSettingsHidden", "postgresql://h/club?user=u&password=s3cret&sslmode=disable",
-                    true, "postgresql://h/club?user=u&password=***&sslmode=disable",
-                    "postgresql://h/t1?user=u&password=s3cret&sslmode=disable"},
-        AddressCase{"NoDatabaseNorPassword", "postgresql://u@h:5432", true, "postgresql://u@h:5432",
-                    "postgresql://u@h:5432/t1"}),
+    ::testing::Values(AddressCase{"FilePath", "/data/club.db", false, "/data/club.db", ""},
+                      AddressCase{"FileNamedLikeTheScheme", "postgresql.db", false, "postgresql.db", ""},
+                      AddressCase{"PasswordBeforeTheHostHidden", "postgresql://u:s3cret@h:5432/club", true,
+                                  "postgresql://u:***@h:5432/club", "postgresql://u:s3cret@h:5432/t1"},
+                      AddressCase{"ShortSchemeWithSettings", "postgres://u:p@h/club?sslmode=disable", true,
+                                  "postgres://u:***@h/club?sslmode=disable", "postgres://u:p@h/t1?sslmode=disable"},
+                      AddressCase{"PasswordAmongTheSettingsHidden",
+                                  "postgresql://h/club?user=u&password=s3cret&sslmode=disable", true,
+                                  "postgresql://h/club?user=u&password=***&sslmode=disable",
+                                  "postgresql://h/t1?user=u&password=s3cret&sslmode=disable"},
+                      AddressCase{"NoDatabaseNorPassword", "postgresql://u@h:5432", true, "postgresql://u@h:5432",
+                                  "postgresql://u@h:5432/t1"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

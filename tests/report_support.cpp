@@ -71,8 +71,9 @@ std::vector<std::string> dump_sqlite(const std::string& path) {
             std::string row;
             for (int i = 0; i < sqlite3_column_count(s); ++i) {
                 const unsigned char* t = sqlite3_column_text(s, i);
-                row += (i ? "|" : "") + std::string(sqlite3_column_type(s, i) == SQLITE_NULL ? "<null>"
-                                                    : reinterpret_cast<const char*>(t));
+                row += (i ? "|" : "") + std::string(sqlite3_column_type(s, i) == SQLITE_NULL
+                                                        ? "<null>"
+                                                        : reinterpret_cast<const char*>(t));
             }
             rows.push_back(std::move(row));
         }
@@ -153,8 +154,8 @@ void expect_report_agrees_with_trace(const nlohmann::json& report, const std::ve
     EXPECT_EQ(entries.size(), located_entries(trace)) << "entries in the report and in the trace";
     std::size_t at = 0;
     for (const nlohmann::json& e : entries) {
-        const std::string header = e.at("kind").get<std::string>() + " Ligne n° : " +
-                                   std::to_string(e.at("line").get<int>()) + ".";
+        const std::string header = e.at("kind").get<std::string>() +
+                                   " Ligne n° : " + std::to_string(e.at("line").get<int>()) + ".";
         const auto found = std::find(trace.begin() + static_cast<std::ptrdiff_t>(at), trace.end(), header);
         ASSERT_NE(found, trace.end()) << "no " << header << " after trace line " << at;
         at = static_cast<std::size_t>(found - trace.begin()) + 1;

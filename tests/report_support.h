@@ -3,9 +3,9 @@
 // reports they write.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <filesystem>
 #include <functional>
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>

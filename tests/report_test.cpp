@@ -71,7 +71,8 @@ TEST_P(ImportReport, SaysWhatTheTraceSaysAndWhatTheFilesHeld) {
         EXPECT_TRUE(report["competition"].is_null());
         EXPECT_EQ(report["added"]["performances"], 0);
         EXPECT_EQ(report["imports"].back()["completed"], false);
-        EXPECT_TRUE(trace_has("Importation des performances annulées.") || trace_has("Import des performances annulé."));
+        EXPECT_TRUE(trace_has("Importation des performances annulées.") ||
+                    trace_has("Import des performances annulé."));
     } else if (has_liffn) {
         EXPECT_TRUE(result);
         EXPECT_EQ(report["competition"]["name"], "1er import perf du 20261206");
@@ -106,7 +107,8 @@ TEST(ImportReportErrors, TheErrorThatReachedTheHostIsReported) {
                                         std::pair{dir.path().string(), dir.file("no/such/trace.txt")}}) {
         clsOndival component;
         component.collecte_rapport(true);
-        const int number = error_number([&] { component.bimport_perf(db, source, dir.path().string(), trace, nullptr); });
+        const int number =
+            error_number([&] { component.bimport_perf(db, source, dir.path().string(), trace, nullptr); });
         EXPECT_NE(number, 0);
         const std::string text = rapport_json(component.rapport());
         const nlohmann::json report = nlohmann::json::parse(text);

@@ -18,7 +18,8 @@ const std::string kClub = "FRA5110750001";
 
 void write_export(const std::filesystem::path& src) {
     write_lines(src / "club.txt", {club_line(kClub, "CN PARIS")});
-    write_lines(src / "licence.txt", {LicenceLine{.club = kClub, .licence = "851234", .nom = "DUPONT", .prenom = "Anne"}.str()});
+    write_lines(src / "licence.txt",
+                {LicenceLine{.club = kClub, .licence = "851234", .nom = "DUPONT", .prenom = "Anne"}.str()});
     write_lines(src / "liffn.txt",
                 {PerfLine{.club = kClub, .licence = "851234"}.str(), PerfLine{.club = kClub, .licence = "902001"}.str(),
                  PerfLine{.nage = "18", .club = kClub, .licence = "R0001", .relayeurs = {"851234", "902001"}}.str()});
@@ -194,7 +195,8 @@ TEST_F(EntryPoint, BusyDatabaseStopsWithAClearMessageAfterABoundedWait) {
 TEST_F(EntryPoint, QuotesAndSqlInCodesAndNamesStayData) {
     const std::string evil_club = "FRA511075'001";
     const std::string injected = "X' OR '1'='1";
-    write_lines(source() / "club.txt", {club_line(kClub, "CN PARIS"), club_line(evil_club, "L'ECLUB'); DROP TABLE Club;--")});
+    write_lines(source() / "club.txt",
+                {club_line(kClub, "CN PARIS"), club_line(evil_club, "L'ECLUB'); DROP TABLE Club;--")});
     write_lines(source() / "licence.txt",
                 {LicenceLine{.club = kClub, .licence = "85'234", .nom = "O'HARA", .prenom = "Sea'n"}.str(),
                  LicenceLine{.club = injected, .licence = "851234", .nom = "X"}.str(),
@@ -261,7 +263,8 @@ TEST(FaultInjection, EveryFailingStatementLeavesTheDatabaseConsistent) {
         (void)raised;
         // Only a failure of the closing mark itself can leave it false, and
         // the trace then says the disconnection failed.
-        if (trace.find("lors de la d\xe9" "connexion") == std::string::npos) {
+        if (trace.find("lors de la d\xe9"
+                       "connexion") == std::string::npos) {
             EXPECT_EQ(f.count("Info where LastClose = true"), "1");
         }
     }

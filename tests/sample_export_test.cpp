@@ -90,9 +90,8 @@ bool is_dos_letter(unsigned char c) {
 class SampleExportTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("ondival-sample-" + std::to_string(getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ = fs::temp_directory_path() / ("ondival-sample-" + std::to_string(getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
     }
     void TearDown() override { fs::remove_all(dir_); }
@@ -156,7 +155,7 @@ TEST_F(SampleExportTest, NeverWritesOverAnExistingFile) {
 }
 
 TEST_F(SampleExportTest, RefusesImpossibleOptions) {
-    const SampleExportOptions cases[] = {{.clubs = -1}, {.licences = -5}, {.relays = -1},
+    const SampleExportOptions cases[] = {{.clubs = -1},   {.licences = -5},  {.relays = -1},
                                          {.faults = 1.5}, {.unknown = -0.1}, {.unknown = NAN}};
     for (const SampleExportOptions& options : cases) {
         EXPECT_NE(generate_sample_export(dir_, options), "");
@@ -176,8 +175,7 @@ TEST_F(SampleExportTest, ClubCodesPassTheGeographicCheck) {
     int unlisted_licence_clubs = 0, unlisted_perf_clubs = 0, selections = 0;
     std::set<std::string> ordinary;  // club code + licence of ordinary records
     for (const std::string& line : e.licences)
-        if (cut(line, 14, 1) != "R" && cut(line, 1, 13).substr(9) != "0000")
-            ordinary.insert(line.substr(0, 19));
+        if (cut(line, 14, 1) != "R" && cut(line, 1, 13).substr(9) != "0000") ordinary.insert(line.substr(0, 19));
     for (const std::string& line : e.licences) {
         const std::string code = cut(line, 1, 13);
         EXPECT_TRUE(valid_club_code(code)) << line;

@@ -9,8 +9,8 @@
 #include "platform/cp1252.h"
 #include "platform/database.h"
 #include "platform/error.h"
-#include "tests/test_support.h"
 #include "samples/sample_export.h"
+#include "tests/test_support.h"
 
 namespace ondival::test {
 namespace {
@@ -63,7 +63,8 @@ TEST_P(ServerRefuses, TheImportStopsAtTheConnectionWithAClearMessage) {
     write_export(source());
     const std::string address = GetParam().address(db);
     const auto start = std::chrono::steady_clock::now();
-    const bool result = clsOndival().bimport_perf(address, source().string(), scratch().string(), trace_path(), nullptr);
+    const bool result = clsOndival().bimport_perf(address, source().string(), scratch().string(), trace_path(),
+                                                  nullptr);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
     EXPECT_FALSE(result);
     const auto t = trace();
@@ -97,9 +98,8 @@ public:
         if (in_performances_ && !done_ && ++seen_ == 50) {
             done_ = true;
             const std::string name = db_.substr(db_.rfind('/') + 1);
-            OtherSession(db_).exec(
-                "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" + name +
-                "' AND pid <> pg_backend_pid()");
+            OtherSession(db_).exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" + name +
+                                   "' AND pid <> pg_backend_pid()");
         }
     }
     bool done() const { return done_; }
@@ -172,7 +172,8 @@ TEST_F(ServerConnection, AFailedStatementLeavesTheTransactionUsable) {
 
 TEST_F(ServerConnection, ValuesReadAsOnAFile) {
     conn.Execute("INSERT INTO Liffn (Code_epreuve, Code_club, Tps, Lieu, Num_compet) "
-                 "VALUES (12, 'C', 105.50, '" + std::string("Béziers d''Hérault"_w) + "', -1)");
+                 "VALUES (12, 'C', 105.50, '" +
+                 std::string("Béziers d''Hérault"_w) + "', -1)");
     EXPECT_EQ(first("SELECT Tps FROM Liffn"), "105.5");
     EXPECT_EQ(first("SELECT Num_compet FROM Liffn"), "-1");
     EXPECT_EQ(first("SELECT Lieu FROM Liffn"), "Béziers d'Hérault"_w);

@@ -12,12 +12,12 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "host/host_schema.h"
+#include "host/server_session.h"
 #include "import/cls_ondival.h"
 #include "platform/cp1252.h"
 #include "platform/database.h"
 #include "platform/error.h"
-#include "host/host_schema.h"
-#include "host/server_session.h"
 
 namespace ondival::test {
 namespace {
@@ -66,7 +66,8 @@ struct ServerDatabases {
         try {
             host::ServerSession admin(env("ONDIVAL_TEST_PG_URI"));
             for (const std::string& n : names)
-                if (env("ONDIVAL_KEEP_TEST_FILES").empty()) admin.exec("DROP DATABASE IF EXISTS " + n + " WITH (FORCE)");
+                if (env("ONDIVAL_KEEP_TEST_FILES").empty())
+                    admin.exec("DROP DATABASE IF EXISTS " + n + " WITH (FORCE)");
         } catch (...) {
         }
     }
@@ -166,16 +167,16 @@ std::string club_line(const std::string& code, const std::string& label) { retur
 
 std::string LicenceLine::str() const {
     std::string s = pad(club, 13) + pad(licence, 6) + pad(nom, 25) + pad(prenom, 20) + pad(sexe, 1) +
-                    pad(naissance, 8) + pad(nationalite, 3) + pad(adresse, 30) + pad(suite, 30) +
-                    pad(code_postal, 7) + pad(localite, 26) + pad(telephone, 14) + pad(flags, 6) + pad(depot, 8) +
-                    pad(obliteration, 8) + pad(type, 1) + pad(nature, 1) + pad(origine, 19) + pad(code_unique, 22);
+                    pad(naissance, 8) + pad(nationalite, 3) + pad(adresse, 30) + pad(suite, 30) + pad(code_postal, 7) +
+                    pad(localite, 26) + pad(telephone, 14) + pad(flags, 6) + pad(depot, 8) + pad(obliteration, 8) +
+                    pad(type, 1) + pad(nature, 1) + pad(origine, 19) + pad(code_unique, 22);
     return s;
 }
 
 std::string PerfLine::str() const {
-    std::string s = pad(nage, 2) + pad(club, 13) + pad(licence, 6) + pad(bassin, 2) + pad(date, 8) +
-                    pad(temps, 7) + pad(nom, 25) + pad(prenom, 15) + pad(lieu, 20) + pad(libre, 30) +
-                    pad(date_licence, 8) + pad(type, 1);
+    std::string s = pad(nage, 2) + pad(club, 13) + pad(licence, 6) + pad(bassin, 2) + pad(date, 8) + pad(temps, 7) +
+                    pad(nom, 25) + pad(prenom, 15) + pad(lieu, 20) + pad(libre, 30) + pad(date_licence, 8) +
+                    pad(type, 1);
     for (std::size_t i = 0; i < 10; ++i) s += pad(i < relayeurs.size() ? relayeurs[i] : "", 6);
     s += pad(codifs, 4) + pad(passage, 1);
     return s;

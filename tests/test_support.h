@@ -45,17 +45,16 @@ std::string club_line(const std::string& code, const std::string& label);
 
 struct LicenceLine {
     std::string club = "", licence = "", nom = "", prenom = "", sexe = "F", naissance = "03051985";
-    std::string nationalite = "FRA", adresse = "1 RUE DU PORT", suite = "", code_postal = "75001",
-                localite = "PARIS", telephone = "0102030405";
-    std::string flags = "ONNNNN", depot = "01092025", obliteration = "15092025", type = "N",
-                nature = "N", origine = "", code_unique = "U1";
+    std::string nationalite = "FRA", adresse = "1 RUE DU PORT", suite = "", code_postal = "75001", localite = "PARIS",
+                telephone = "0102030405";
+    std::string flags = "ONNNNN", depot = "01092025", obliteration = "15092025", type = "N", nature = "N", origine = "",
+                code_unique = "U1";
     std::string str() const;
 };
 
 struct PerfLine {
-    std::string nage = "12", club = "", licence = "", bassin = "50", date = "12062025", temps = "10523",
-                nom = "DUPONT", prenom = "Marie", lieu = "PARIS", libre = "", date_licence = "01092025",
-                type = "N";
+    std::string nage = "12", club = "", licence = "", bassin = "50", date = "12062025", temps = "10523", nom = "DUPONT",
+                prenom = "Marie", lieu = "PARIS", libre = "", date_licence = "01092025", type = "N";
     std::vector<std::string> relayeurs = {};  // up to ten licence numbers
     std::string codifs = "NNNN", passage = "";
     std::string str() const;

@@ -41,7 +41,10 @@ TEST(DosLetters, EveryByteGivesOneByteAndOnlyTheFifteenLettersChange) {
     EXPECT_EQ(changed, 15);
     // DOS å and the DOS capital É keep their Windows-1252 reading.
     EXPECT_EQ(accents_dos("\x86\x90"), "\x86\x90");
-    EXPECT_EQ(accents_dos("\x82" "e L\x8A" "VE"), "ée LèVE"_w);
+    EXPECT_EQ(accents_dos("\x82"
+                          "e L\x8A"
+                          "VE"),
+              "ée LèVE"_w);
 }
 
 TEST(AccentMap, FamilyNamesComeOutInPlainCapitals) {
@@ -74,7 +77,6 @@ TEST(AccentMap, LoadingTwiceKeepsFourteenPairs) {
     EXPECT_EQ(accents.Item(14), "ç"_w);
     EXPECT_EQ(capitals.Item(14), "C");
 }
-
 
 TEST(KeyedListTest, KeysIgnoreLetterCaseAccentedLettersIncluded) {
     TextList list;
@@ -118,13 +120,13 @@ TEST(KeyedListTest, PositionsCountFromOneBesideTheKeys) {
 
 TEST(Numeric, ReadsNumbersAsTheHostDoes) {
     const std::pair<const char*, double> values[] = {
-        {"7 ", 7},  {"AB", 0}, {" 12abc", 12}, {"-1", -1}, {"1a", 1},   {"", 0},     {"   ", 0},
-        {"12.5", 12.5}, {"12,5", 12}, {".5", 0.5}, {"+3", 3}, {"1 2", 12}, {"1e3", 1000},
+        {"7 ", 7},      {"AB", 0},    {" 12abc", 12}, {"-1", -1}, {"1a", 1},   {"", 0},       {"   ", 0},
+        {"12.5", 12.5}, {"12,5", 12}, {".5", 0.5},    {"+3", 3},  {"1 2", 12}, {"1e3", 1000},
     };
     for (const auto& [text, v] : values) EXPECT_EQ(valeur_numerique(text), v) << '"' << text << '"';
 
-    const std::pair<double, double> rounded[] = {{2.5, 2}, {3.5, 4}, {0.5, 0}, {1.5, 2}, {-2.5, -2},
-                                                 {2.4999, 2}, {2.6, 3}, {-3.5, -4}};
+    const std::pair<double, double> rounded[] = {{2.5, 2},   {3.5, 4},    {0.5, 0}, {1.5, 2},
+                                                 {-2.5, -2}, {2.4999, 2}, {2.6, 3}, {-3.5, -4}};
     for (const auto& [v, r] : rounded) EXPECT_EQ(arrondi_pair(v), r) << v;
     // The caller's rounding mode neither changes the result nor is lost.
     std::fesetround(FE_UPWARD);
@@ -143,8 +145,8 @@ TEST(Numeric, ReadsNumbersAsTheHostDoes) {
 
 TEST(Numeric, OnlyPlainDecimalsGoBareIntoAStatement) {
     for (const char* ok : {"10523", "-1", "12.5", "0", "007"}) EXPECT_TRUE(est_nombre_decimal(ok)) << ok;
-    for (const char* bad : {"", "-", "1e3", "12,5", "1 2", "1;DROP", "0x10", "12.", ".5", "+1", " 1", "1 ",
-                            "--1", "1.2.3"})
+    for (const char* bad :
+         {"", "-", "1e3", "12,5", "1 2", "1;DROP", "0x10", "12.", ".5", "+1", " 1", "1 ", "--1", "1.2.3"})
         EXPECT_FALSE(est_nombre_decimal(bad)) << '"' << bad << '"';
     EXPECT_EQ(double_quotes("C'EST"), "C''EST");
     EXPECT_EQ(double_quotes("''"), "''''");
@@ -191,13 +193,14 @@ TEST_F(TraceFile, LocatedAndErrorEntries) {
         trace_erreur(kTraceFile, "Import interrompu.", 0, &pending);
         trace_erreur(kTraceFile, "Ligne rejetée."_w, 7, &pending);
     }
-    EXPECT_EQ(written(), ("Erreur Ligne n° : 5.\r\nmsg\r\n"
-                          "Warning Ligne n° : 123456.\r\nLe code club est erronné\r\n"
-                          "plain\r\n"
-                          "Erreur Ligne n° : 5.\r\nat five\r\n"
-                          "nothing pending\r\n"
-                          "Import interrompu.\r\nErreur n° 3021: Aucun enregistrement en cours\r\n"
-                          "Erreur Ligne n° : 7.\r\nLigne rejetée.\r\nErreur n° 3021: Aucun enregistrement en cours\r\n"_w));
+    EXPECT_EQ(written(),
+              ("Erreur Ligne n° : 5.\r\nmsg\r\n"
+               "Warning Ligne n° : 123456.\r\nLe code club est erronné\r\n"
+               "plain\r\n"
+               "Erreur Ligne n° : 5.\r\nat five\r\n"
+               "nothing pending\r\n"
+               "Import interrompu.\r\nErreur n° 3021: Aucun enregistrement en cours\r\n"
+               "Erreur Ligne n° : 7.\r\nLigne rejetée.\r\nErreur n° 3021: Aucun enregistrement en cours\r\n"_w));
     EXPECT_EQ(texte_erreur(-2147217900, "Syntaxe"), "Erreur n° -2147217900: Syntaxe"_w);
     EXPECT_EQ(texte_erreur(0, ""), "Erreur n° 0: "_w);
 }

@@ -39,8 +39,8 @@ int main(int argc, char** argv) {
     importer = ondvimp_create();
     if (!importer) return 2;
     result = ondvimp_import(importer, argv[1], argv[2], argv[3], argv[4], &progress);
-    printf("libondvimp %s: import returned %d after %ld steps and %ld bar moves\n", ondvimp_version(), result,
-           shown[0], shown[1]);
+    printf("libondvimp %s: import returned %d after %ld steps and %ld bar moves\n", ondvimp_version(), result, shown[0],
+           shown[1]);
     if (result < 0)
         fprintf(stderr, "host: Erreur n° %d: %s\n", ondvimp_last_error_number(importer),
                 ondvimp_last_error_text(importer));
