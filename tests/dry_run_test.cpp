@@ -275,14 +275,12 @@ TEST(DryRunKilled, AKilledCheckLeavesTheDatabaseAsItWas) {
     fs::create_directories(dir.path() / "first");
     const auto started = std::chrono::steady_clock::now();
     ASSERT_EQ(run_call(db, source, dir.file("first"), dir.file("first.txt"), false).result, true);
-    const auto duration = std::chrono::steady_clock::now() - started;
+    const auto imported = std::chrono::steady_clock::now() - started;
     const std::vector<std::string> before = dump_database(db);
     const std::string file_before = on_server() ? "" : read_bytes(db);
 
-    int killed = 0, serial = 0;
-    for (double fraction : {0.0, 0.25, 0.5, 0.75}) {
-        SCOPED_TRACE("killed at " + std::to_string(fraction));
-        const fs::path scratch = dir.path() / ("scratch" + std::to_string(++serial));
+    int serial = 0;
+    const auto start_check = [&](const fs::path& scratch) {
         fs::create_directories(scratch);
         const pid_t pid = fork();
         if (pid == 0) {
@@ -297,6 +295,29 @@ TEST(DryRunKilled, AKilledCheckLeavesTheDatabaseAsItWas) {
                   "--trace", trace.c_str(), "--quiet", static_cast<char*>(nullptr));
             _exit(127);
         }
+        return pid;
+    };
+    const auto wait_for_check = [](pid_t pid) {
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0) {
+        }
+        return status;
+    };
+
+    // One whole check, timed as well: the kill points are fractions of the
+    // shorter of the two times, so that a busy moment during either one
+    // does not put them after the check's end.
+    const auto check_started = std::chrono::steady_clock::now();
+    const int whole = wait_for_check(start_check(dir.path() / ("scratch" + std::to_string(++serial))));
+    ASSERT_TRUE(WIFEXITED(whole) && WEXITSTATUS(whole) == 0);
+    const auto duration = std::min(imported, std::chrono::steady_clock::now() - check_started);
+    EXPECT_EQ(dump_database(db), before);
+
+    int killed = 0;
+    for (double fraction : {0.0, 0.25, 0.5, 0.75}) {
+        SCOPED_TRACE("killed at " + std::to_string(fraction));
+        const fs::path scratch = dir.path() / ("scratch" + std::to_string(++serial));
+        const pid_t pid = start_check(scratch);
         // The copies are made once the check's transaction is open.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (!fs::exists(scratch / "origine.txt") && std::chrono::steady_clock::now() < deadline)
@@ -304,10 +325,7 @@ TEST(DryRunKilled, AKilledCheckLeavesTheDatabaseAsItWas) {
         std::this_thread::sleep_for(
             std::chrono::duration_cast<std::chrono::steady_clock::duration>(duration * fraction));
         kill(pid, SIGKILL);
-        int status = 0;
-        while (waitpid(pid, &status, 0) < 0) {
-        }
-        killed += WIFSIGNALED(status) ? 1 : 0;
+        killed += WIFSIGNALED(wait_for_check(pid)) ? 1 : 0;
         if (!on_server()) {
             // Opening the file rolls the killed check's journal back.
             EXPECT_EQ(sql1(db, "PRAGMA integrity_check"), "ok");
