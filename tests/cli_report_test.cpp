@@ -13,25 +13,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct CliRun {
-    int exit_code = -1;
-    std::string out, err;
-};
-
-std::string quoted(const std::string& arg) {
-    std::string q = "'";
-    for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+using CliRun = ProgramRun;
 
 // The command-line host off any terminal, as a nightly job runs it.
 CliRun ondival(const ScratchDir& dir, const std::vector<std::string>& args) {
-    std::string command = quoted(ONDIVAL_CLI);
-    for (const std::string& a : args) command += " " + quoted(a);
-    command += " </dev/null >" + quoted(dir.file("out.txt")) + " 2>" + quoted(dir.file("err.txt"));
-    const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_bytes(dir.file("out.txt")),
-            read_bytes(dir.file("err.txt"))};
+    return run_in(dir.path(), quoted(ONDIVAL_CLI), args);
 }
 
 // A database made by `ondival init` and an export by `ondival generate`.

@@ -19,35 +19,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-    int exit_code = -1;
-    std::string out, err;
-};
-
-std::string quoted(const std::string& arg) {
-    std::string q = "'";
-    for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+using Outcome = ProgramRun;
 
 int exit_code(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
-
-// Runs a program in directory cwd with stdin, stdout and stderr off any
-// terminal, as a script or a CI job would run it.
-Outcome run_in(const fs::path& cwd, const std::string& program, const std::vector<std::string>& args) {
-    static int serial = 0;
-    static const ScratchDir captures;
-    const std::string out = captures.file("out" + std::to_string(serial));
-    const std::string err = captures.file("err" + std::to_string(serial++));
-    std::string command = "cd " + quoted(cwd.string()) + " && " + program;
-    for (const std::string& a : args) command += " " + quoted(a);
-    command += " </dev/null >" + quoted(out) + " 2>" + quoted(err);
-    Outcome run;
-    run.exit_code = exit_code(std::system(command.c_str()));
-    run.out = read_bytes(out);
-    run.err = read_bytes(err);
-    return run;
-}
 
 Outcome ondival(const fs::path& cwd, const std::vector<std::string>& args) {
     return run_in(cwd, quoted(ONDIVAL_CLI), args);

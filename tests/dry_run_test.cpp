@@ -282,33 +282,17 @@ TEST(DryRunKilled, AKilledCheckLeavesTheDatabaseAsItWas) {
     int serial = 0;
     const auto start_check = [&](const fs::path& scratch) {
         fs::create_directories(scratch);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            const int null = open("/dev/null", O_RDWR);
-            dup2(null, 0);
-            dup2(null, 1);
-            dup2(null, 2);
-            // Named scratch and trace: a killed check cannot remove a
-            // temporary directory of its own.
-            const std::string trace = (scratch / "trace.txt").string();
-            execl(ONDIVAL_CLI, ONDIVAL_CLI, "check", db.c_str(), source.c_str(), "--scratch", scratch.c_str(),
-                  "--trace", trace.c_str(), "--quiet", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        return pid;
-    };
-    const auto wait_for_check = [](pid_t pid) {
-        int status = 0;
-        while (waitpid(pid, &status, 0) < 0) {
-        }
-        return status;
+        // Named scratch and trace: a killed check cannot remove a
+        // temporary directory of its own.
+        return start_detached({ONDIVAL_CLI, "check", db, source.string(), "--scratch", scratch.string(), "--trace",
+                               (scratch / "trace.txt").string(), "--quiet"});
     };
 
     // One whole check, timed as well: the kill points are fractions of the
     // shorter of the two times, so that a busy moment during either one
     // does not put them after the check's end.
     const auto check_started = std::chrono::steady_clock::now();
-    const int whole = wait_for_check(start_check(dir.path() / ("scratch" + std::to_string(++serial))));
+    const int whole = wait_status(start_check(dir.path() / ("scratch" + std::to_string(++serial))));
     ASSERT_TRUE(WIFEXITED(whole) && WEXITSTATUS(whole) == 0);
     const auto duration = std::min(imported, std::chrono::steady_clock::now() - check_started);
     EXPECT_EQ(dump_database(db), before);
@@ -325,7 +309,7 @@ TEST(DryRunKilled, AKilledCheckLeavesTheDatabaseAsItWas) {
         std::this_thread::sleep_for(
             std::chrono::duration_cast<std::chrono::steady_clock::duration>(duration * fraction));
         kill(pid, SIGKILL);
-        killed += WIFSIGNALED(wait_for_check(pid)) ? 1 : 0;
+        killed += WIFSIGNALED(wait_status(pid)) ? 1 : 0;
         if (!on_server()) {
             // Opening the file rolls the killed check's journal back.
             EXPECT_EQ(sql1(db, "PRAGMA integrity_check"), "ok");

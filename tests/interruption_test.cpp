@@ -32,32 +32,12 @@ struct Outcome {
     int exit_code = -1;   // when it ended on its own
 };
 
-// Starts the command-line host with no terminal and no output, as a
-// host's background job would run it.
-pid_t start(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        dup2(null, 1);
-        dup2(null, 2);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    return pid;
-}
-
 pid_t start_import(const std::string& db, const fs::path& source, const fs::path& scratch, const fs::path& trace) {
-    return start({ONDIVAL_CLI, "import", db, source.string(), scratch.string(), trace.string(), "--quiet"});
+    return start_detached({ONDIVAL_CLI, "import", db, source.string(), scratch.string(), trace.string(), "--quiet"});
 }
 
 Outcome wait_for(pid_t pid) {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-    }
+    const int status = wait_status(pid);
     Outcome run;
     run.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
     run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -124,8 +104,9 @@ struct Reference {
 const Reference& reference() {
     static const std::unique_ptr<Reference> made = [] {
         auto r = std::make_unique<Reference>();
-        const Outcome generated = wait_for(start({ONDIVAL_CLI, "generate", r->source.string(), "--clubs", "100",
-                                                  "--licences", "5000", "--performances", "20000", "--relays", "500"}));
+        const Outcome generated =
+            wait_for(start_detached({ONDIVAL_CLI, "generate", r->source.string(), "--clubs", "100", "--licences",
+                                     "5000", "--performances", "20000", "--relays", "500"}));
         if (generated.exit_code != 0) throw std::runtime_error("ondival generate failed");
         // A relay line's licence field (column 16) starts with R.
         const std::string liffn = read_bytes(r->source / "liffn.txt");

@@ -4,6 +4,10 @@
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -285,6 +289,47 @@ std::string ImportFixture::count(const std::string& from_where) const {
 bool ImportFixture::trace_has(const std::string& utf8_line) const {
     const auto lines = trace();
     return std::find(lines.begin(), lines.end(), utf8_line) != lines.end();
+}
+
+std::string quoted(const std::string& arg) {
+    std::string q = "'";
+    for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+ProgramRun run_in(const std::filesystem::path& cwd, const std::string& program, const std::vector<std::string>& args) {
+    static int serial = 0;
+    static const ScratchDir captures;
+    const std::string out = captures.file("out" + std::to_string(serial));
+    const std::string err = captures.file("err" + std::to_string(serial++));
+    std::string command = "cd " + quoted(cwd.string()) + " && " + program;
+    for (const std::string& a : args) command += " " + quoted(a);
+    command += " </dev/null >" + quoted(out) + " 2>" + quoted(err);
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_bytes(out), read_bytes(err)};
+}
+
+int start_detached(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+int wait_status(int pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+    }
+    return status;
 }
 
 }  // namespace ondival::test

@@ -145,4 +145,20 @@ public:
     std::string db;
 };
 
+// Programs run as a script, a nightly job or a host's background job runs
+// them: no terminal, and no output beyond what is captured.
+struct ProgramRun {
+    int exit_code = -1;  // -1 when it did not end on its own
+    std::string out, err;
+};
+// The text as one word of a shell command.
+std::string quoted(const std::string& arg);
+// Runs `program` (a shell word or more, such as "VAR=x python3") with args
+// in directory cwd and waits for it, capturing what it writes.
+ProgramRun run_in(const std::filesystem::path& cwd, const std::string& program, const std::vector<std::string>& args);
+// Starts args[0] with args, its three standard streams on /dev/null.
+int start_detached(const std::vector<std::string>& args);
+// Waits for a process started so, and gives its wait status.
+int wait_status(int pid);
+
 }  // namespace ondival::test
