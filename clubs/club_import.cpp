@@ -9,6 +9,7 @@
 #include "common/progress.h"
 #include "common/trace.h"
 #include "import/cst.h"
+#include "import/read_ahead.h"
 #include "platform/cp1252.h"
 #include "platform/error.h"
 #include "platform/text_file.h"
@@ -20,8 +21,13 @@ void import_clubs(std::int16_t trace_file, std::int16_t club_file, double step) 
     std::int32_t read = 0, created = 0, updated = 0, known = 0, other_label = 0, in_error = 0;
     try {
         platform::InputFile file(club_file, cst().strFileClub);
+        ReadAhead ahead(cst().strFileClub, [](const std::string& text, std::vector<std::string>& reads) {
+            if (text.size() >= kClubLayout.first(kClubIntitule))
+                reads.push_back(requete_club(champ(text, kClubLayout.first(kClubCode), kClubLayout.width(kClubCode))));
+        });
         std::string line, message;
         while (!f.Eof(club_file)) {
+            ahead.before_line();
             ++read;
             f.LineInput(club_file, line);
             accents_dos_in_place(line);

@@ -15,12 +15,16 @@ bool est_selection(const std::string& code) {
     return code.compare(code.size() - 4, 4, "0000") == 0;
 }
 
+std::string requete_club(const std::string& code) {
+    return "select Num, Intitule from Club where Code_federal = '" + double_quotes(code) + "'";
+}
+
 std::int16_t sauve_club(const std::string& code, const std::string& label, std::string& message) {
     try {
         std::string unused;
         if (blit_collection(cst().colClubsTraites, code, unused)) return kClubHandled;
         message.clear();
-        requete_tableau("select Num, Intitule from Club where Code_federal = '" + double_quotes(code) + "'");
+        requete_tableau(requete_club(code));
         const std::vector<TextList>& tab = cst().tabResultat;
         if (!tab.empty() && tab[0].Count() >= 1) {
             const std::string num = tab[0].Item(1);

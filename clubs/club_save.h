@@ -19,6 +19,9 @@ inline constexpr std::int16_t kClubHandled = 5;  // already settled in this impo
 inline constexpr const char* kLabelNull = "Null";
 
 bool est_selection(const std::string& code);
+// The read that finds a club by its federal code (sauve_club's, and the
+// read-ahead's of a file import).
+std::string requete_club(const std::string& code);
 std::int16_t sauve_club(const std::string& code, const std::string& label, std::string& message);
 bool insere_club(const std::string& code, const std::string& label, std::string& message);
 

@@ -11,6 +11,7 @@
 #include "import/cst.h"
 #include "import/database_access.h"
 #include "import/source_files.h"
+#include "import/speculation.h"
 #include "licences/licence_import.h"
 #include "licences/licence_record.h"
 #include "perfs/perf_import.h"
@@ -26,12 +27,15 @@ platform::Connection& db() { return *cst().objConnexion; }
 
 // Each file import is one transaction: a club's database never holds half
 // of a file import after a crash, and one commit per file instead of one
-// per row keeps a national export within seconds.
+// per row keeps a national export within seconds. On a server it does not
+// wait for each statement's answer (see transaction_speculative).
 template <typename Import>
 void in_transaction(Import&& run) {
-    db().BeginTrans();
-    run();
-    db().CommitTrans();
+    transaction_speculative([&] {
+        db().BeginTrans();
+        run();
+        db().CommitTrans();
+    });
 }
 
 // A file import, as the report sees it: the entries and counts written
@@ -65,6 +69,63 @@ RowCounts compte_lignes_base() {
 
 std::int64_t difference(std::int64_t after, std::int64_t before) {
     return after < 0 || before < 0 ? -1 : after - before;
+}
+
+}  // namespace
+
+namespace {
+
+// The performance import and what follows it in the same transaction: the
+// competition and the attachment of the staged rows to it, or their purge.
+// True when the performances were attached.
+bool performance_transaction(std::int32_t lines) {
+    db().BeginTrans();
+    bool result = false, purge = false;
+    std::string compet_name;
+    std::int16_t compet = -1;
+    const bool imported = import_performances(kTraceFile, kDataFile, 100.0 / lines);
+    report_import_ended();
+    if (!imported) {
+        purge = true;
+    } else {
+        trace(kTraceFile, "");
+        compet = cree_reference_compet(kTraceFile, &compet_name);
+        if (compet == -1) {
+            purge = true;
+        } else {
+            const std::string s = std::to_string(compet);
+            db().Execute("UPDATE Liffn set Num_compet = " + s + " where Num_compet = -1");
+            db().Execute("UPDATE Liffn_relais set Num_compet = " + s + " where Num_compet = -1");
+            // Asks whether any relay row still carries -1, up to six
+            // times, and acts on no answer: a wait for a database that
+            // would show the update late. Inside the transaction the
+            // first answer is 0, so it costs one count; it stays because
+            // the statements of an import are what the fault-injection
+            // tests walk through, and what the host's database sees.
+            for (int counter = 0;;) {
+                if (requete_valeur("select count(*) from Liffn_relais where Num_compet = -1") <= 0) break;
+                if (++counter > 5) break;
+            }
+            result = true;
+        }
+    }
+    if (purge) {
+        trace(kTraceFile, "Efface toutes les données déjà importées."_w);
+        try {
+            efface_performances_en_attente();
+        } catch (const platform::Failure&) {
+            // A delete that fails must not leave staged rows behind:
+            // undo the whole performance import instead (the swimmers
+            // and clubs it created go with it).
+            db().RollbackTrans();
+        }
+    }
+    if (db().InTransaction()) db().CommitTrans();
+    if (Report* r = current_report()) {
+        r->purged = purge;
+        if (result) r->competition = ReportCompetition{compet, compet_name};
+    }
+    return result;
 }
 
 }  // namespace
@@ -109,52 +170,7 @@ bool import_fichiers() {
         // The staged rows, the competition and the attachment commit
         // together: an interrupted import never leaves a row at -1.
         report_import_started("liffn.txt");
-        db().BeginTrans();
-        bool purge = false;
-        std::string compet_name;
-        std::int16_t compet = -1;
-        const bool imported = import_performances(kTraceFile, kDataFile, 100.0 / n);
-        report_import_ended();
-        if (!imported) {
-            purge = true;
-        } else {
-            trace(kTraceFile, "");
-            compet = cree_reference_compet(kTraceFile, &compet_name);
-            if (compet == -1) {
-                purge = true;
-            } else {
-                const std::string s = std::to_string(compet);
-                db().Execute("UPDATE Liffn set Num_compet = " + s + " where Num_compet = -1");
-                db().Execute("UPDATE Liffn_relais set Num_compet = " + s + " where Num_compet = -1");
-                // Asks whether any relay row still carries -1, up to six
-                // times, and acts on no answer: a wait for a database that
-                // would show the update late. Inside the transaction the
-                // first answer is 0, so it costs one count; it stays because
-                // the statements of an import are what the fault-injection
-                // tests walk through, and what the host's database sees.
-                for (int counter = 0;;) {
-                    if (requete_valeur("select count(*) from Liffn_relais where Num_compet = -1") <= 0) break;
-                    if (++counter > 5) break;
-                }
-                result = true;
-            }
-        }
-        if (purge) {
-            trace(kTraceFile, "Efface toutes les données déjà importées."_w);
-            try {
-                efface_performances_en_attente();
-            } catch (const platform::Failure&) {
-                // A delete that fails must not leave staged rows behind:
-                // undo the whole performance import instead (the swimmers
-                // and clubs it created go with it).
-                db().RollbackTrans();
-            }
-        }
-        if (db().InTransaction()) db().CommitTrans();
-        if (Report* r = current_report()) {
-            r->purged = purge;
-            if (result) r->competition = ReportCompetition{compet, compet_name};
-        }
+        transaction_speculative([&] { result = performance_transaction(n); });
     }
 
     if (Report* r = current_report()) {

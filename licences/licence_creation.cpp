@@ -109,6 +109,11 @@ bool ajoute_licence(LicenceRecord& tabChamps, std::int16_t trace_file, std::int3
     }
 }
 
+std::string requete_licence(const std::string& club, const std::string& licence) {
+    return "select Nom, Prenom, Num, Date_Naissance from Licence where Code_Club = '" + double_quotes(club) +
+           "' and Licence = '" + double_quotes(licence) + "'";
+}
+
 std::string licence_reference() {
     try {
         requete_tableau(std::string("select Num from Licence where Nom = '") + kLabelNull + "'");

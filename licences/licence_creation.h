@@ -25,4 +25,8 @@ bool rejoint_selection(const std::string& selection_code, const std::string& num
 // Num of the placeholder swimmer "Null" that fills empty relay slots.
 std::string licence_reference();
 
+// The read that finds a licence of licence.txt in the database, with what
+// the import compares and keeps of it.
+std::string requete_licence(const std::string& club, const std::string& licence);
+
 }  // namespace ondival

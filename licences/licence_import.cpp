@@ -10,6 +10,7 @@
 #include "common/trace.h"
 #include "import/cst.h"
 #include "import/database_access.h"
+#include "import/read_ahead.h"
 #include "licences/licence_creation.h"
 #include "licences/licence_record.h"
 #include "platform/cp1252.h"
@@ -95,8 +96,7 @@ void LicenceFileImport::line(const std::string& text) {
             error_step(l.message + kCrLf + "Problème lors de l'insertion dans la sélection."_w);
         return;
     }
-    requete_tableau("select Nom, Prenom, Num, Date_Naissance from Licence where Code_Club = '" + double_quotes(l.club) +
-                    "' and Licence = '" + double_quotes(l.licence) + "'");
+    requete_tableau(requete_licence(l.club, l.licence));
     const bool unknown = c.tabResultat.empty() || c.tabResultat[0].Count() == 0;
     if (!(unknown ? settle_unknown(l, num, birth) : settle_known(l, num, birth))) return error_step(l.message);
 
@@ -222,6 +222,23 @@ void LicenceFileImport::summary() const {
     trace(t, "");
 }
 
+// What a line of licence.txt will look up: its club, and its licence under
+// the club or, for a selection record, under its origin (and under the
+// selection, where a bad origin sends it).
+void lookups_of_line(const std::string& text, std::vector<std::string>& reads) {
+    const std::string club(colonne(text, kLicenceLayout.first(kLicCodeClub), kLicenceLayout.width(kLicCodeClub)));
+    const std::string licence(colonne(text, kLicenceLayout.first(kLicLicence), kLicenceLayout.width(kLicLicence)));
+    if (!licence.empty() && (licence[0] == 'R' || licence[0] == 'r')) return;
+    reads.push_back(requete_club(club));
+    reads.push_back(requete_licence(club, licence));
+    if (!est_selection(club)) return;
+    const std::string origin_club = champ(text, kOrigineClubFirst, kOrigineClubWidth);
+    const std::string origin_licence = champ(text, kOrigineLicenceFirst, kOrigineLicenceWidth);
+    if (origin_club.empty() || origin_licence.empty()) return;
+    reads.push_back(requete_club(origin_club));
+    reads.push_back(requete_licence(origin_club, origin_licence));
+}
+
 }  // namespace
 
 void import_licences(std::int16_t trace_file, std::int16_t data_file, double step) {
@@ -229,8 +246,10 @@ void import_licences(std::int16_t trace_file, std::int16_t data_file, double ste
     LicenceFileImport run(trace_file);
     try {
         platform::InputFile file(data_file, cst().strFileLicence);
+        ReadAhead ahead(cst().strFileLicence, lookups_of_line);
         std::string text;
         while (!f.Eof(data_file)) {
+            ahead.before_line();
             run.count_line();
             f.LineInput(data_file, text);
             accents_dos_in_place(text);

@@ -11,6 +11,7 @@
 #include "common/trace.h"
 #include "import/cst.h"
 #include "import/database_access.h"
+#include "import/read_ahead.h"
 #include "licences/licence_creation.h"
 #include "perfs/perf_insert.h"
 #include "perfs/perf_record.h"
@@ -34,6 +35,25 @@ std::string age_at(const std::string& birth, const std::string& performed) {
     return std::to_string(p.year - b.year);
 }
 
+// What a line of liffn.txt will look up: its club, and its swimmer or its
+// relay members, with the stroke's sex should the swimmer be created.
+void lookups_of_line(const std::string& line, std::vector<std::string>& reads) {
+    const auto field = [&line](std::size_t i) { return champ(line, kPerfLayout.first(i), kPerfLayout.width(i)); };
+    const std::string club = field(kPerfCodeClub);
+    const std::string licence = field(kPerfLicence);
+    reads.push_back(requete_club(club));
+    if (!licence.empty() && licence[0] == 'R') {
+        for (std::size_t slot = kPerfRelayeur1; slot <= kPerfRelayeur10; ++slot) {
+            const std::string member = field(slot);
+            if (!member.empty()) reads.push_back(requete_relayeur(club, member));
+        }
+        return;
+    }
+    reads.push_back(requete_nageur(club, licence));
+    const std::string stroke(colonne(line, kPerfLayout.first(kPerfNage), kPerfLayout.width(kPerfNage)));
+    if (est_nombre_decimal(sans_blancs(stroke))) reads.push_back(requete_sexe_nage(stroke));
+}
+
 }  // namespace
 
 bool import_performances(std::int16_t trace_file, std::int16_t data_file, double step) {
@@ -47,6 +67,7 @@ bool import_performances(std::int16_t trace_file, std::int16_t data_file, double
         charge_largeurs_liffn(colLargeursLiffn);
         std::string previous_key, num, age, previous_club, message, cached;
         platform::InputFile file(data_file, c.strFileLiffn);
+        ReadAhead ahead(c.strFileLiffn, lookups_of_line);
 
         bool stopped = false;
         const std::string reference = licence_reference();
@@ -60,6 +81,7 @@ bool import_performances(std::int16_t trace_file, std::int16_t data_file, double
         std::string line;
         PerfRecord record;
         while (!stopped && !f.Eof(data_file)) {
+            ahead.before_line();
             ++read;
             f.LineInput(data_file, line);
             accents_dos_in_place(line);
@@ -112,8 +134,7 @@ bool import_performances(std::int16_t trace_file, std::int16_t data_file, double
                     blit_collection(c.colNaissances, key, birth);
                 } else {
                     birth = date_annee(licence.substr(0, 2));
-                    requete_tableau("select Num from Licence " + std::string("where Code_Club = '") +
-                                    double_quotes(club) + "' and Licence = '" + double_quotes(licence) + "'");
+                    requete_tableau(requete_nageur(club, licence));
                     if (!c.tabResultat.empty() && c.tabResultat[0].Count() >= 1) {
                         num = c.tabResultat[0].Item(1);
                         vide_tableau();

@@ -7,6 +7,11 @@
 
 namespace ondival {
 
+std::string requete_relayeur(const std::string& club, const std::string& member) {
+    return "select Num, Date_Naissance from Licence where Code_Club = '" + double_quotes(club) + "' and Licence = '" +
+           double_quotes(member) + "'";
+}
+
 void resout_relayeurs(std::int16_t trace_file, PerfRecord& record, const std::string& reference_num,
                       const std::string& club, std::int32_t line) {
     Cst& c = cst();
@@ -22,8 +27,7 @@ void resout_relayeurs(std::int16_t trace_file, PerfRecord& record, const std::st
             member = cached;
             continue;
         }
-        requete_tableau(std::string("select Num, Date_Naissance from Licence ") + "where Code_Club = '" +
-                        double_quotes(club) + "' and Licence = '" + double_quotes(member) + "'");
+        requete_tableau(requete_relayeur(club, member));
         if (c.tabResultat.empty() || c.tabResultat[0].Count() == 0) {
             trace_ligne(trace_file, line,
                         "Le relayeur de licence " + member + " est introuvable dans le club de code " + club + ".",

@@ -25,6 +25,15 @@ std::string first_value(const char* what) {
 
 }  // namespace
 
+std::string requete_nageur(const std::string& club, const std::string& licence) {
+    return "select Num from Licence where Code_Club = '" + double_quotes(club) + "' and Licence = '" +
+           double_quotes(licence) + "'";
+}
+
+std::string requete_sexe_nage(const std::string& stroke_code) {
+    return "select Sexe from Nage where Code_Nage = " + stroke_code;
+}
+
 std::string cree_nageur(std::int16_t trace_file, PerfRecord& record, const std::string& stroke_code,
                         const std::string& club, const std::string& licence, const std::string& birth,
                         std::string& message) {
@@ -37,7 +46,7 @@ std::string cree_nageur(std::int16_t trace_file, PerfRecord& record, const std::
         // stroke table was checked against.
         if (!est_nombre_decimal(sans_blancs(stroke_code)))
             platform::raise(platform::err::kTypeMismatch, "Type incompatible : code nage \""_w + stroke_code + "\"");
-        requete_tableau("select Sexe from Nage where Code_Nage = " + stroke_code);
+        requete_tableau(requete_sexe_nage(stroke_code));
         const std::string sex = first_value("Nage");
 
         const std::string licence_date = date_aaaammjj(record[kPerfDateLicence]);
@@ -51,8 +60,7 @@ std::string cree_nageur(std::int16_t trace_file, PerfRecord& record, const std::
         trace(trace_file, "Ajout du nageur avec les données suivantes :"_w + kCrLf + "Nom : " + record[kPerfNom] +
                               ", Prénom : "_w + record[kPerfPrenom] + kCrLf + "Licence : " + licence +
                               ", Date naissance : " + birth + kCrLf + "Nationalité : FRA"_w);
-        requete_tableau("select Num from Licence where Code_Club = '" + q(club) + "' and Licence = '" + q(licence) +
-                        "'");
+        requete_tableau(requete_nageur(club, licence));
         const std::string num = first_value("Licence");
 
         if (est_selection(club)) {

@@ -10,6 +10,8 @@ namespace {
 
 thread_local long t_fail_at = 0;
 thread_local long t_statements = 0;
+thread_local long t_round_trips = 0;
+thread_local bool t_speculation_allowed = true;
 
 // Counts a statement and fails it when the test switch says so. The error
 // is the one a failing disk gives on a file database (SQLite's I/O error).
@@ -53,6 +55,14 @@ void inject_statement_failure(long k) {
 }
 
 long statements_run() { return t_statements; }
+
+void restore_statements_run(long count) { t_statements = count; }
+
+long round_trips() { return t_round_trips; }
+
+void count_round_trip() { ++t_round_trips; }
+
+void allow_speculation(bool allowed) { t_speculation_allowed = allowed; }
 
 bool is_postgres_uri(const std::string& database) {
     return database.rfind("postgresql://", 0) == 0 || database.rfind("postgres://", 0) == 0;
@@ -113,8 +123,36 @@ void Connection::Execute(const std::string& sql) {
 
 void Connection::BeginTrans() {
     Engine& e = engine();
+    const bool speculate = speculate_next_ && t_speculation_allowed;
+    speculate_next_ = false;
     count_statement();
     e.begin();
+    if (speculate) e.speculate();
+}
+
+bool Connection::Speculating() const { return engine_ && engine_->speculating(); }
+
+bool Connection::SpeculationFailed() const { return engine_ && engine_->speculation_failed(); }
+
+void Connection::AbandonSpeculation() {
+    if (engine_) engine_->abandon();
+}
+
+void Connection::SettleSpeculation() {
+    if (engine_) engine_->settle();
+}
+
+void Connection::Prefetch(const std::vector<std::string>& reads) {
+    if (!engine_ || !engine_->speculating()) return;
+    std::vector<Statement> statements;
+    statements.reserve(reads.size());
+    for (const std::string& sql : reads) {
+        Statement st;
+        st.split = split_literals(sql, st.shape, st.literals);
+        // Only what can be told apart by its values is worth reading early.
+        if (st.split && st.shape.find('\0') == std::string::npos) statements.push_back(std::move(st));
+    }
+    engine_->prefetch(statements);
 }
 
 void Connection::CommitTrans() {

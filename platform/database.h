@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace ondival::platform {
 
@@ -47,6 +48,23 @@ public:
     void RollbackTrans();
     bool InTransaction() const;
 
+    // Speculation (see the engine's): the next BeginTrans starts a
+    // transaction whose statements do not wait for the server, when the
+    // engine can and the process allows it. The caller must then be ready
+    // to hear SpeculationFailed(), call AbandonSpeculation() and run the
+    // same transaction again: it then runs one statement at a time, as it
+    // always did.
+    void SpeculateNextTransaction() { speculate_next_ = true; }
+    bool Speculating() const;
+    bool SpeculationFailed() const;
+    void AbandonSpeculation();
+    // Waits for every answer still due and carries on one statement at a
+    // time; SpeculationFailed() then tells whether the transaction so far
+    // stands.
+    void SettleSpeculation();
+    // Reads the import will make soon; only a speculating engine acts on it.
+    void Prefetch(const std::vector<std::string>& reads);
+
     // Used by the recordset.
     std::unique_ptr<Cursor> query(const std::string& sql);
 
@@ -55,6 +73,7 @@ private:
 
     std::shared_ptr<Engine> engine_;
     bool dry_run_ = false;
+    bool speculate_next_ = false;
 };
 
 class Recordset {
@@ -91,6 +110,17 @@ std::string printable_database(const std::string& database);
 // failure point leaves the database consistent.
 void inject_statement_failure(long k);
 long statements_run();  // statements prepared or run since the last switch
+// Back to an earlier count, when an import runs a transaction again: the
+// statements it runs then are the ones a failure was planted in.
+void restore_statements_run(long count);
+
+// Times this thread has waited for a database server's answers (each one
+// at least a network round trip); a file database never waits for one.
+long round_trips();
+// Test-only switch: off, a server import runs every statement on its own,
+// as with a database that cannot speculate (the reference the speculative
+// import must match).
+void allow_speculation(bool allowed);
 
 // How long a statement waits for another process's lock before it fails
 // (SQLite's busy wait, PostgreSQL's lock timeout).

@@ -14,11 +14,16 @@
 // so the host and the trace read the same numbers whatever the engine.
 #include <libpq-fe.h>
 
+#include <poll.h>
+
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/cp1252.h"
 #include "platform/database.h"
@@ -169,9 +174,13 @@ Bound bound(const SqlLiteral& lit) {
     return {kNumericOid, lit.text};
 }
 
+using SharedResult = std::shared_ptr<PGresult>;
+
+SharedResult shared(Result r) { return SharedResult(r.release(), PQclear); }
+
 class PgCursor : public Cursor {
 public:
-    explicit PgCursor(Result r) : result_(std::move(r)), rows_(PQntuples(result_.get())) {}
+    explicit PgCursor(SharedResult r) : result_(std::move(r)), rows_(PQntuples(result_.get())) {}
 
     int field_count() const override { return PQnfields(result_.get()); }
     bool eof() const override { return row_ >= rows_; }
@@ -203,18 +212,166 @@ public:
     }
 
 private:
-    Result result_;
+    SharedResult result_;
     int rows_;
     int row_ = 0;
 };
+
+// Rows known before the server gave them: a key the engine foresaw.
+using Rows = std::vector<std::vector<std::optional<std::string>>>;
+
+class RowsCursor : public Cursor {
+public:
+    RowsCursor(Rows rows, int fields) : rows_(std::move(rows)), fields_(fields) {}
+    int field_count() const override { return fields_; }
+    bool eof() const override { return row_ >= rows_.size(); }
+    void next() override {
+        if (row_ < rows_.size()) ++row_;
+    }
+    std::optional<std::string> field(int index) const override { return rows_[row_][static_cast<std::size_t>(index)]; }
+
+private:
+    Rows rows_;
+    int fields_;
+    std::size_t row_ = 0;
+};
+
+// The rows of a server's answer, as the import would read them.
+Rows rows_of(const SharedResult& result) {
+    Rows rows;
+    PgCursor cursor(result);
+    for (; !cursor.eof(); cursor.next()) {
+        std::vector<std::optional<std::string>> row;
+        for (int i = 0; i < cursor.field_count(); ++i) row.push_back(cursor.field(i));
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+// A statement's shape cut into lower-case words and single signs, enough to
+// tell which table it reads or writes.
+std::vector<std::string> words_of(const std::string& shape) {
+    std::vector<std::string> words;
+    for (std::size_t i = 0; i < shape.size();) {
+        const unsigned char ch = static_cast<unsigned char>(shape[i]);
+        if (std::isspace(ch)) {
+            ++i;
+        } else if (std::isalnum(ch) || ch == '_') {
+            std::string w;
+            while (i < shape.size() && (std::isalnum(static_cast<unsigned char>(shape[i])) || shape[i] == '_'))
+                w.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(shape[i++]))));
+            words.push_back(std::move(w));
+        } else {
+            words.emplace_back(1, shape[i++]);
+        }
+    }
+    return words;
+}
+
+bool is_word(const std::string& w) {
+    return !w.empty() && (std::isalpha(static_cast<unsigned char>(w[0])) || w[0] == '_');
+}
+
+// The one table a read takes its rows from, and the one column it asks
+// for when it asks for one; nullopt for a read of several tables or with a
+// read inside it, whose answer no single write could be said to touch.
+struct ReadShape {
+    std::string table, column;
+};
+
+std::optional<ReadShape> read_shape(const std::vector<std::string>& w) {
+    if (w.empty() || w[0] != "select") return std::nullopt;
+    std::size_t from = 0;
+    for (std::size_t i = 1; i < w.size(); ++i) {
+        if (w[i] == "select" || w[i] == "join" || w[i] == "union" || w[i] == ",") {
+            if (w[i] != "," || from) return std::nullopt;
+        }
+        if (w[i] == "from") {
+            if (from) return std::nullopt;
+            from = i;
+        }
+    }
+    if (!from || from + 1 >= w.size() || !is_word(w[from + 1])) return std::nullopt;
+    ReadShape r{w[from + 1], from == 2 && is_word(w[1]) ? w[1] : std::string()};
+    return r;
+}
+
+// The table a write changes and how: 'i' insert (with its column list),
+// 'u' update, 'd' delete; kind 0 when it cannot be told.
+struct WriteShape {
+    char kind = 0;
+    std::string table;
+    std::vector<std::string> columns;
+};
+
+WriteShape write_shape(const std::vector<std::string>& w) {
+    WriteShape s;
+    if (w.size() >= 3 && w[0] == "insert" && w[1] == "into" && is_word(w[2])) {
+        s.kind = 'i';
+        s.table = w[2];
+        if (w.size() > 3 && w[3] == "(")
+            for (std::size_t i = 4; i < w.size() && w[i] != ")"; ++i)
+                if (is_word(w[i])) s.columns.push_back(w[i]);
+    } else if (w.size() >= 2 && w[0] == "update" && is_word(w[1])) {
+        s.kind = 'u';
+        s.table = w[1];
+    } else if (w.size() >= 3 && w[0] == "delete" && w[1] == "from" && is_word(w[2])) {
+        s.kind = 'd';
+        s.table = w[2];
+    }
+    return s;
+}
+
+std::vector<std::string> literal_texts(const Statement& st) {
+    std::vector<std::string> texts;
+    texts.reserve(st.literals.size());
+    for (const SqlLiteral& lit : st.literals) texts.push_back(lit.text);
+    return texts;
+}
+
+// True when every value of `needles` is among `haystack`.
+bool all_among(const std::vector<std::string>& needles, const std::vector<std::string>& haystack) {
+    for (const std::string& n : needles)
+        if (std::find(haystack.begin(), haystack.end(), n) == haystack.end()) return false;
+    return true;
+}
+
+// The key an answer is filed under: the shape and every value.
+std::string answer_key(const Statement& st) {
+    std::string key = st.shape;
+    for (const SqlLiteral& lit : st.literals) {
+        key.push_back('\0');
+        key.push_back(static_cast<char>('0' + static_cast<int>(lit.kind)));
+        key += lit.text;
+    }
+    return key;
+}
+
+// Each table whose key the server draws from a sequence (an identity
+// column), with the sequence as it stands.
+constexpr const char* kIdentities =
+    "SAVEPOINT ondival_identities; "
+    "select lower(c.table_name), lower(c.column_name), s.last_value, s.start_value, s.increment_by, "
+    "format('%I.%I', s.schemaname, s.sequencename) "
+    "from information_schema.columns c join pg_sequences s "
+    "on format('%I.%I', s.schemaname, s.sequencename) = "
+    "pg_get_serial_sequence(format('%I.%I', c.table_schema, c.table_name), c.column_name) "
+    "where c.table_schema = current_schema() and c.is_identity = 'YES'; "
+    "RELEASE SAVEPOINT ondival_identities";
 
 class PgEngine : public Engine {
 public:
     explicit PgEngine(PGconn* conn) : conn_(conn) {}
     ~PgEngine() override { close(); }
 
-    void execute(const Statement& st) override { run(st); }
-    std::unique_ptr<Cursor> query(const Statement& st) override { return std::make_unique<PgCursor>(run(st)); }
+    void execute(const Statement& st) override {
+        if (spec_.on) return speculative_write(st);
+        run(st);
+    }
+    std::unique_ptr<Cursor> query(const Statement& st) override {
+        if (spec_.on) return speculative_read(st);
+        return std::make_unique<PgCursor>(shared(run(st)));
+    }
 
     void begin() override {
         if (held_) return begin_nested();
@@ -227,6 +384,11 @@ public:
     }
 
     void commit() override {
+        if (spec_.on) {
+            if (!spec_.failed) sync();
+            leave_speculation();
+            if (spec_.failed) doomed();
+        }
         if (held_) return commit_nested();
         // A transaction that has failed answers COMMIT with a rollback; the
         // import must hear that its work is gone.
@@ -238,11 +400,24 @@ public:
     }
 
     void rollback() noexcept override {
+        if (spec_.on) {
+            // The import decided to undo its work on answers that may
+            // still be unchecked: check them first. When one was wrong,
+            // the caller abandons the transaction and runs it again.
+            try {
+                if (!spec_.failed) sync();
+            } catch (...) {
+                spec_.failed = true;
+            }
+            leave_speculation();
+            if (spec_.failed) return;
+        }
         const bool was_nested = nested_;
         nested_ = false;
         if (!conn_ || PQstatus(conn_) != CONNECTION_OK) return;
         const PGTransactionStatusType s = PQtransactionStatus(conn_);
         if (s != PQTRANS_INTRANS && s != PQTRANS_INERROR) return;
+        count_round_trip();
         if (!held_) {
             PQclear(PQexec(conn_, "ROLLBACK"));
         } else if (was_nested) {
@@ -251,6 +426,7 @@ public:
     }
 
     bool in_transaction() const override {
+        if (spec_.on) return true;
         if (!conn_ || PQstatus(conn_) != CONNECTION_OK) return false;
         const PGTransactionStatusType s = PQtransactionStatus(conn_);
         const bool open = s == PQTRANS_INTRANS || s == PQTRANS_INERROR || s == PQTRANS_ACTIVE;
@@ -270,13 +446,89 @@ public:
 
     void close() noexcept override {
         if (!conn_) return;
-        if (PQstatus(conn_) == CONNECTION_OK) {
+        // A session left in the middle of a pipeline cannot be asked for a
+        // rollback; the server rolls back a session that goes away.
+        if (PQstatus(conn_) == CONNECTION_OK && PQpipelineStatus(conn_) == PQ_PIPELINE_OFF) {
             const PGTransactionStatusType s = PQtransactionStatus(conn_);
             if (s == PQTRANS_INTRANS || s == PQTRANS_INERROR) PQclear(PQexec(conn_, "ROLLBACK"));
         }
         PQfinish(conn_);
         conn_ = nullptr;
         prepared_.clear();
+        spec_ = Speculation{};
+    }
+
+    bool speculate() override {
+        if (spec_.on) return true;
+        PGconn* c = live();
+        if (PQtransactionStatus(c) != PQTRANS_INTRANS) return false;
+        std::unordered_map<std::string, Identity> identities;
+        if (!read_identities(c, identities)) return false;
+        if (!PQenterPipelineMode(c)) return false;
+        if (PQsetnonblocking(c, 1) != 0) {
+            PQexitPipelineMode(c);
+            return false;
+        }
+        spec_ = Speculation{};
+        spec_.on = true;
+        spec_.identities = std::move(identities);
+        return true;
+    }
+
+    bool speculating() const override { return spec_.on; }
+    bool speculation_failed() const override { return spec_.failed; }
+
+    void settle() noexcept override {
+        if (!spec_.on) return;
+        try {
+            if (!spec_.failed) sync();
+        } catch (...) {
+            spec_.failed = true;
+        }
+        leave_speculation();
+    }
+
+    void prefetch(const std::vector<Statement>& reads) override {
+        if (!spec_.on || spec_.failed) return;
+        // Answers and inserts of lines already handled are of no more use.
+        spec_.answers.clear();
+        spec_.inserted.clear();
+        std::unordered_set<std::string> asked;
+        try {
+            for (const Statement& st : reads) {
+                const std::optional<ReadShape> shape = read_shape(words_of(st.shape));
+                if (!shape) continue;
+                Pending p{Pending::kFetch, answer_key(st), shape->table, literal_texts(st), {}};
+                if (!asked.insert(p.key).second) continue;
+                send_speculative(st, std::move(p));
+            }
+        } catch (const Failure&) {
+            // A read that cannot even be sent is left for its own turn,
+            // where it fails as it always did.
+        }
+        sync();
+    }
+
+    void abandon() noexcept override {
+        if (spec_.on) leave_speculation();
+        for (const std::string& key : spec_.unconfirmed) prepared_.erase(key);
+        std::unordered_map<std::string, Identity> identities = std::move(spec_.identities);
+        spec_ = Speculation{};
+        rollback();
+        if (!conn_ || PQstatus(conn_) != CONNECTION_OK || broken_) return;
+        // Sequences do not roll back: each is set back to where it stood,
+        // so the rows of the second run get the keys of a first run.
+        std::string reset;
+        for (const auto& [table, id] : identities) {
+            std::string name;
+            for (char ch : id.sequence) name += ch == '\'' ? std::string("''") : std::string(1, ch);
+            reset += reset.empty() ? "select " : ", ";
+            reset += "setval('" + name + "', " + id.restore_value + ")";
+        }
+        if (!reset.empty()) {
+            count_round_trip();
+            PQclear(PQexec(conn_, reset.c_str()));
+        }
     }
 
 private:
@@ -334,6 +586,7 @@ private:
         Result last;
         // A simple query may answer with several results (BEGIN; SELECT):
         // the last failure, or the last result, tells how it went.
+        count_round_trip();
         if (!PQsendQuery(c, sql)) throw failure(nullptr);
         while (PGresult* r = PQgetResult(c)) {
             if (last && !succeeded(last.get()) && succeeded(r)) {
@@ -355,6 +608,7 @@ private:
         PGconn* c = live();
         if (PQstatus(c) != CONNECTION_OK) throw failure(nullptr);
         const Plan plan = plan_for(st, PQtransactionStatus(c) == PQTRANS_INTRANS);
+        count_round_trip();
         const bool sent = send(c, plan);
         std::vector<Result> results = collect(c, plan, sent);
         return outcome(c, plan, results);
@@ -395,7 +649,7 @@ private:
             if (p.text.find_first_not_of(" \t\r\n") == std::string::npos) raise(code::kError, "Instruction SQL vide"_w);
             for (const Bound& b : p.values) p.types.push_back(b.type);
             if (st.split)
-                p.fresh = {"ondival_" + std::to_string(prepared_.size() + 1), static_cast<int>(p.values.size())};
+                p.fresh = {"ondival_" + std::to_string(++prepared_serial_), static_cast<int>(p.values.size())};
         }
         if (guarded) p.steps.push_back(kSavepoint);
         if (!p.cached && st.split) p.steps.push_back(kPrepare);
@@ -491,12 +745,274 @@ private:
         }
         if (!any_failed) return std::move(*ran);
         const Failure f = failure(failed);
-        if (p.guarded)
+        if (p.guarded) {
+            count_round_trip();
             PQclear(PQexec(c, "ROLLBACK TO SAVEPOINT ondival_statement; RELEASE SAVEPOINT ondival_statement"));
+        }
         throw f;
     }
 
+    // Speculation state.
+    struct Identity {
+        std::string column, sequence;
+        std::string restore_value;  // setval's arguments that put the sequence back
+        long long next = 0;         // the key the next insert will be given
+        long long step = 1;
+        bool known = true;  // false once a write may have drawn a key unseen
+    };
+    struct Pending {
+        enum Kind { kPrepare, kWrite, kVerify, kFetch, kWanted } kind;
+        std::string key;                    // kFetch, kWanted: the answer's key
+        std::string table;                  // kFetch, kWanted: the table read
+        std::vector<std::string> literals;  // kFetch, kWanted: the read's values
+        Rows expected;                      // kVerify
+    };
+    struct Answer {
+        SharedResult result;
+        std::string table;
+        std::vector<std::string> literals;
+    };
+    struct Inserted {
+        std::string table;
+        std::vector<std::string> literals;
+        long long key;
+    };
+    struct Speculation {
+        bool on = false;
+        bool failed = false;
+        std::vector<Pending> pending;  // sent, answers not read yet, in order
+        std::unordered_map<std::string, Answer> answers;
+        std::vector<Inserted> inserted;
+        std::unordered_map<std::string, Identity> identities;  // by table
+        std::vector<std::string> unconfirmed;                  // prepared in the pipeline, not confirmed
+        SharedResult wanted;
+        int unflushed = 0;
+    };
+
+    [[noreturn]] static void doomed() {
+        raise(code::kError, "Instruction abandonnée : la transaction est reprise pas à pas"_w);
+    }
+
+    bool read_identities(PGconn* c, std::unordered_map<std::string, Identity>& out) {
+        count_round_trip();
+        if (!PQsendQuery(c, kIdentities)) return false;
+        bool ok = true;
+        while (PGresult* raw = PQgetResult(c)) {
+            Result r(raw);
+            if (!succeeded(raw)) ok = false;
+            if (!ok || PQresultStatus(raw) != PGRES_TUPLES_OK) continue;
+            for (int i = 0; i < PQntuples(raw); ++i) {
+                Identity id;
+                id.column = PQgetvalue(raw, i, 1);
+                id.sequence = PQgetvalue(raw, i, 5);
+                const long long start = std::atoll(PQgetvalue(raw, i, 3));
+                id.step = std::atoll(PQgetvalue(raw, i, 4));
+                if (PQgetisnull(raw, i, 2)) {
+                    id.next = start;
+                    id.restore_value = std::to_string(start) + ", false";
+                } else {
+                    const long long last = std::atoll(PQgetvalue(raw, i, 2));
+                    id.next = last + id.step;
+                    id.restore_value = std::to_string(last) + ", true";
+                }
+                out.emplace(PQgetvalue(raw, i, 0), std::move(id));
+            }
+        }
+        if (!ok && PQstatus(c) == CONNECTION_OK) {
+            count_round_trip();
+            PQclear(PQexec(c, "ROLLBACK TO SAVEPOINT ondival_identities; RELEASE SAVEPOINT ondival_identities"));
+        }
+        return ok && PQstatus(c) == CONNECTION_OK;
+    }
+
+    // Sends a statement down the pipeline, prepared the first time its shape
+    // is met, without waiting for anything.
+    void send_speculative(const Statement& st, Pending pending) {
+        PGconn* c = conn_;
+        Plan p = plan_for(st, false);
+        std::vector<const char*> pointers;
+        for (const Bound& b : p.values) pointers.push_back(b.value.c_str());
+        bool sent = true;
+        if (!p.cached && st.split) {
+            sent = PQsendPrepare(c, p.fresh.name.c_str(), p.text.c_str(), p.fresh.params, p.types.data()) == 1;
+            if (sent) {
+                spec_.pending.push_back(Pending{Pending::kPrepare, {}, {}, {}, {}});
+                p.cached = &prepared_.emplace(p.key, p.fresh).first->second;
+                spec_.unconfirmed.push_back(p.key);
+            }
+        }
+        if (sent) {
+            sent = p.cached ? PQsendQueryPrepared(c, p.cached->name.c_str(), p.cached->params, pointers.data(),
+                                                  nullptr, nullptr, 0) == 1
+                            : PQsendQueryParams(c, p.text.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+        }
+        if (!sent) {
+            spec_.failed = true;
+            doomed();
+        }
+        spec_.pending.push_back(std::move(pending));
+        // Keeps both directions moving on a long batch: what is queued goes
+        // out, and answers already back are taken in, so that neither side
+        // ever waits on a full buffer.
+        if (++spec_.unflushed >= 64) {
+            spec_.unflushed = 0;
+            PQflush(c);
+            PQconsumeInput(c);
+        }
+    }
+
+    void speculative_write(const Statement& st) {
+        if (spec_.failed) doomed();
+        send_speculative(st, Pending{Pending::kWrite, {}, {}, {}, {}});
+        const WriteShape w = write_shape(words_of(st.shape));
+        const std::vector<std::string> values = literal_texts(st);
+        if (w.kind == 0) {
+            // A write of unknown reach: nothing read before it can be trusted.
+            spec_.answers.clear();
+            for (auto& [table, id] : spec_.identities) id.known = false;
+            return;
+        }
+        // An answer the write may change is asked again when needed. An
+        // insert only adds rows that carry its values, so only the reads
+        // whose values it all carries can see it.
+        for (auto it = spec_.answers.begin(); it != spec_.answers.end();) {
+            const bool touched = it->second.table == w.table && (w.kind != 'i' || all_among(it->second.literals, values));
+            it = touched ? spec_.answers.erase(it) : std::next(it);
+        }
+        if (w.kind != 'i') return;
+        const auto id = spec_.identities.find(w.table);
+        if (id == spec_.identities.end()) return;
+        if (std::find(w.columns.begin(), w.columns.end(), id->second.column) != w.columns.end())
+            id->second.known = false;  // a key given by the statement itself
+        if (!id->second.known) return;
+        spec_.inserted.push_back(Inserted{w.table, values, id->second.next});
+        id->second.next += id->second.step;
+    }
+
+    // The key of a row inserted in this transaction, read back by values
+    // the insert carried: the one the sequence gave it.
+    std::optional<Rows> foresee(const Statement& st) const {
+        if (st.literals.empty()) return std::nullopt;
+        const std::optional<ReadShape> shape = read_shape(words_of(st.shape));
+        if (!shape || shape->column.empty()) return std::nullopt;
+        const auto id = spec_.identities.find(shape->table);
+        if (id == spec_.identities.end() || !id->second.known || id->second.column != shape->column)
+            return std::nullopt;
+        const std::vector<std::string> values = literal_texts(st);
+        for (auto it = spec_.inserted.rbegin(); it != spec_.inserted.rend(); ++it)
+            if (it->table == shape->table && all_among(values, it->literals))
+                return Rows{{std::optional<std::string>(std::to_string(it->key))}};
+        return std::nullopt;
+    }
+
+    std::unique_ptr<Cursor> speculative_read(const Statement& st) {
+        if (spec_.failed) doomed();
+        const std::string key = answer_key(st);
+        if (const auto it = spec_.answers.find(key); it != spec_.answers.end())
+            return std::make_unique<PgCursor>(it->second.result);
+        if (std::optional<Rows> rows = foresee(st)) {
+            send_speculative(st, Pending{Pending::kVerify, {}, {}, {}, *rows});
+            return std::make_unique<RowsCursor>(std::move(*rows), 1);
+        }
+        // Nothing known: asked now, with everything still waiting.
+        const std::optional<ReadShape> shape = read_shape(words_of(st.shape));
+        send_speculative(st, Pending{Pending::kWanted, key, shape ? shape->table : std::string(), literal_texts(st), {}});
+        sync();
+        if (spec_.failed || !spec_.wanted) doomed();
+        SharedResult answer = std::move(spec_.wanted);
+        return std::make_unique<PgCursor>(std::move(answer));
+    }
+
+    // Waits until libpq holds a whole answer, sending what is queued
+    // meanwhile; false when the session is gone.
+    static bool await_answer(PGconn* c) {
+        for (;;) {
+            const int flushed = PQflush(c);
+            if (flushed < 0 || !PQconsumeInput(c)) return false;
+            if (!PQisBusy(c)) return true;
+            pollfd p{PQsocket(c), static_cast<short>(POLLIN | (flushed == 1 ? POLLOUT : 0)), 0};
+            if (poll(&p, 1, -1) < 0 && errno != EINTR) return false;
+        }
+    }
+
+    void take(Pending& p, SharedResult r) {
+        if (!succeeded(r.get())) {
+            spec_.failed = true;
+            return;
+        }
+        switch (p.kind) {
+            case Pending::kPrepare:
+            case Pending::kWrite:
+                break;
+            case Pending::kVerify:
+                if (rows_of(r) != p.expected) spec_.failed = true;
+                break;
+            case Pending::kFetch:
+            case Pending::kWanted:
+                if (p.kind == Pending::kWanted) spec_.wanted = r;
+                if (!p.table.empty()) spec_.answers[p.key] = Answer{std::move(r), p.table, std::move(p.literals)};
+                break;
+        }
+    }
+
+    // One round trip: every statement sent so far is answered, each answer
+    // checked or kept.
+    void sync() {
+        PGconn* c = conn_;
+        spec_.wanted.reset();
+        spec_.unflushed = 0;
+        count_round_trip();
+        bool synced = PQpipelineSync(c) != 1;  // nothing will come back
+        if (synced) spec_.failed = true;
+        std::size_t i = 0;
+        bool got = false;
+        int idle = 0;
+        while (!synced) {
+            if (!await_answer(c)) {
+                spec_.failed = true;
+                break;
+            }
+            PGresult* raw = PQgetResult(c);
+            if (!raw) {
+                // The end of one statement's answers.
+                if (got) {
+                    ++i;
+                    got = false;
+                    idle = 0;
+                } else if (++idle > 1000) {
+                    spec_.failed = true;
+                    broken_ = true;
+                    break;
+                }
+                continue;
+            }
+            if (PQresultStatus(raw) == PGRES_PIPELINE_SYNC) {
+                PQclear(raw);
+                synced = true;
+                break;
+            }
+            SharedResult r(raw, PQclear);
+            if (!got && i < spec_.pending.size()) take(spec_.pending[i], std::move(r));
+            got = true;
+        }
+        if (i + (got ? 1 : 0) != spec_.pending.size()) spec_.failed = true;
+        spec_.pending.clear();
+        if (!spec_.failed) spec_.unconfirmed.clear();
+    }
+
+    void leave_speculation() noexcept {
+        if (conn_ && PQpipelineStatus(conn_) != PQ_PIPELINE_OFF) PQexitPipelineMode(conn_);
+        if (conn_) PQsetnonblocking(conn_, 0);
+        spec_.on = false;
+        spec_.answers.clear();
+        spec_.inserted.clear();
+        spec_.pending.clear();
+        spec_.wanted.reset();
+    }
+
     PGconn* conn_;
+    Speculation spec_;
+    long prepared_serial_ = 0;
     bool broken_ = false;
     bool held_ = false;    // a dry run's outer transaction is open
     bool nested_ = false;  // the savepoint standing for the import's transaction

@@ -1,5 +1,8 @@
 #include "platform/text_file.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -69,6 +72,7 @@ void TextFiles::write_out(File& f) {
     if (f.out.empty()) return;
     const std::size_t n = std::fwrite(f.out.data(), 1, f.out.size(), f.fp);
     const bool ok = n == f.out.size() && std::fflush(f.fp) == 0;
+    f.written += n;
     f.out.clear();
     if (!ok) raise(err::kPathFileAccess, "Erreur d'écriture dans le fichier : "_w + path_text(f.path));
 }
@@ -84,6 +88,24 @@ void TextFiles::Flush(std::int16_t number) {
     if (!IsOpen(number)) return;
     File& f = files_[number];
     if (f.output) write_out(f);
+}
+
+std::uint64_t TextFiles::Tell(std::int16_t number) {
+    File& f = get(number, true);
+    return f.written + f.out.size();
+}
+
+void TextFiles::Rewind(std::int16_t number, std::uint64_t position) {
+    File& f = get(number, true);
+    if (position >= f.written) {
+        f.out.resize(static_cast<std::size_t>(std::min<std::uint64_t>(position - f.written, f.out.size())));
+        return;
+    }
+    f.out.clear();
+    if (ftruncate(fileno(f.fp), static_cast<off_t>(position)) != 0 ||
+        std::fseek(f.fp, static_cast<long>(position), SEEK_SET) != 0)
+        raise(err::kPathFileAccess, "Erreur d'écriture dans le fichier : "_w + path_text(f.path));
+    f.written = position;
 }
 
 bool TextFiles::fill(File& f) {

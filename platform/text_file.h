@@ -29,6 +29,12 @@ public:
     void LineInput(std::int16_t number, std::string& line);
     bool Eof(std::int16_t number);
     void Flush(std::int16_t number);
+    // Where the next line of an output file will start, and a return to
+    // such a point: what was written after it is dropped, on disk too.
+    // Lets an import that is run again from an earlier point write its
+    // trace once.
+    std::uint64_t Tell(std::int16_t number);
+    void Rewind(std::int16_t number, std::uint64_t position);
     void Close(std::int16_t number);
     bool IsOpen(std::int16_t number) const;
     void CloseAll() noexcept;
@@ -39,6 +45,7 @@ private:
         bool output = false;
         std::string path;
         std::string out;       // pending output
+        std::uint64_t written = 0;  // bytes already on disk
         std::vector<char> in;  // input buffer
         std::size_t pos = 0, len = 0;
         bool at_end = false;  // no more bytes on disk

@@ -1,0 +1,47 @@
+// The lookups of the lines ahead of a file import, sent to a database
+// server together before the lines are handled, so that a national export
+// pays one round trip per batch of lines instead of one per lookup.
+//
+// The data file is opened a second time and read ahead in batches; each
+// line's lookups (the very statement texts the import will run, built by
+// the same functions) go to the connection, which keeps the answers for
+// the reads to come. It is only a way to ask earlier: a line read ahead
+// differently, a lookup missed or one the import never makes costs a round
+// trip or a read, never a different answer. It does nothing unless the
+// connection speculates.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace ondival {
+
+class ReadAhead {
+public:
+    using Lookups = std::function<void(const std::string& line, std::vector<std::string>& reads)>;
+
+    ReadAhead(const std::string& path, Lookups lookups);
+    ~ReadAhead();
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    // Before each line of the file is read. Ends the import's run over the
+    // file (by raising) once the transaction is known to be run again.
+    void before_line();
+
+private:
+    void read_batch();
+
+    std::string path_;
+    Lookups lookups_;
+    bool open_ = false, done_ = false;
+    std::int32_t ahead_ = 0;  // lines read ahead and not yet reached
+};
+
+// Lines read ahead in one batch: a round trip per batch, and the answers of
+// one batch held in memory at a time.
+inline constexpr std::int32_t kReadAheadLines = 500;
+
+}  // namespace ondival

@@ -1,0 +1,70 @@
+#include "import/speculation.h"
+
+#include <optional>
+
+#include "common/progress.h"
+#include "common/report.h"
+#include "import/cst.h"
+#include "platform/database.h"
+#include "platform/text_file.h"
+
+namespace ondival {
+namespace {
+
+// Everything an import changes outside the database while it runs a file,
+// as it stood before the file's transaction.
+struct ImportPoint {
+    std::size_t clubs = 0, licences = 0, births = 0;
+    std::uint64_t trace = 0;
+    long statements = 0;
+    std::optional<Report> report;
+    std::optional<double> progress;
+};
+
+ImportPoint point_de_reprise() {
+    const Cst& c = cst();
+    ImportPoint p;
+    p.clubs = c.colClubsTraites.Count();
+    p.licences = c.colNumLicences.Count();
+    p.births = c.colNaissances.Count();
+    p.trace = platform::files().Tell(kTraceFile);
+    p.statements = platform::statements_run();
+    if (const Report* r = current_report()) p.report = *r;
+    if (const platform::ProgressForm* form = formulaire_progression()) p.progress = form->Value();
+    return p;
+}
+
+void reprend_a(const ImportPoint& p) {
+    Cst& c = cst();
+    c.colClubsTraites.Truncate(p.clubs);
+    c.colNumLicences.Truncate(p.licences);
+    c.colNaissances.Truncate(p.births);
+    c.tabResultat.clear();
+    platform::files().Rewind(kTraceFile, p.trace);
+    platform::restore_statements_run(p.statements);
+    if (Report* r = current_report(); r && p.report) *r = *p.report;
+    if (platform::ProgressForm* form = formulaire_progression(); form && p.progress) form->SetValue(*p.progress);
+}
+
+}  // namespace
+
+void transaction_speculative(const std::function<void()>& transaction) {
+    platform::Connection& db = *cst().objConnexion;
+    const ImportPoint start = point_de_reprise();
+    db.SpeculateNextTransaction();
+    try {
+        transaction();
+    } catch (...) {
+        // An error that stops the transaction is the host's only if the
+        // answers it was reached on were right.
+        db.SettleSpeculation();
+        if (!db.SpeculationFailed()) throw;
+    }
+    db.SettleSpeculation();
+    if (!db.SpeculationFailed()) return;
+    db.AbandonSpeculation();
+    reprend_a(start);
+    transaction();
+}
+
+}  // namespace ondival

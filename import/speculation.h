@@ -1,0 +1,29 @@
+// A file import's transaction, run so that an import into a database on a
+// server does not wait for the server after every statement.
+//
+// The transaction is first run speculatively: writes go out without their
+// answers being waited for, and reads are answered from what was read
+// ahead or foreseen (see the connection's speculation). Almost always every
+// write succeeds and every foreseen answer was right, and the transaction
+// commits as it would have. When the server says otherwise (a row it
+// refused, a key other than the one foreseen), the transaction is rolled
+// back, the import's state goes back to where it stood before it (the
+// caches of clubs and swimmers, the trace, the report, the progress bar,
+// the statement count), and the same transaction is run again one statement
+// at a time, exactly as on a file database. The trace, the rows and the
+// result are therefore those of a run that never speculated.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+namespace ondival {
+
+// `transaction` opens the connection's transaction (BeginTrans), does its
+// work and ends it, as it would without speculation; it may be run twice.
+void transaction_speculative(const std::function<void()>& transaction);
+
+// Number of a data file opened a second time to read its lines ahead.
+inline constexpr std::int16_t kReadAheadFile = 3;
+
+}  // namespace ondival
