@@ -8,31 +8,60 @@ namespace {
 
 bool found(const std::string& statement) { return requete_valeur(statement) != 0; }
 
+// The parts of a federal code: country, inter-region, region, department.
+struct CodeParts {
+    std::string P, I, R, D;
+};
+
+CodeParts parts_of(const std::string& code) {
+    return {code.substr(0, 3), code.substr(3, 1), code.substr(4, 2), code.substr(6, 3)};
+}
+
+std::string pays(const CodeParts& c) { return "select count(*) from Pays where code = '" + double_quotes(c.P) + "'"; }
+
+// The inter-region goes in bare, as the number it is: callers check first
+// that it is a digit, since anything else would end up as SQL text.
+std::string inter_region(const CodeParts& c) { return "select count(*) from Inter_Region where code = " + c.I; }
+
+std::string region(const CodeParts& c) {
+    return std::string("SELECT count(*) ") + "FROM Inter_Region Inter_Region, Region Region " +
+           "WHERE Inter_Region.Code = Region.CodeInter " + "AND Region.Code = '" + double_quotes(c.R) + "' " +
+           "AND Inter_Region.Code = " + c.I;
+}
+
+std::string departement(const CodeParts& c) {
+    return std::string("SELECT count(*) ") + "FROM Region Region, Departement Departement " +
+           "WHERE Region.Code = Departement.Region " + "AND Departement.Code = '" + double_quotes(c.D) + "' " +
+           "AND region.code = '" + double_quotes(c.R) + "'";
+}
+
+bool digit(const std::string& s) { return s[0] >= '0' && s[0] <= '9'; }
+
 }  // namespace
 
 bool code_club_valide(const std::string& code) {
     if (code.size() != 13) return false;
-    const std::string P = code.substr(0, 3);
-    const std::string I = code.substr(3, 1);
-    const std::string R = code.substr(4, 2);
-    const std::string D = code.substr(6, 3);
+    const CodeParts c = parts_of(code);
+    if (!found(pays(c))) return false;
+    if (!digit(c.I)) return false;
+    if (!found(inter_region(c))) return false;
+    if (c.P != "FRA") return c.I == "0";
+    if (c.I == "0") return c.R == "00" && c.D == "000";
+    if (c.R == "00") return c.D == "000";
+    if (!found(region(c))) return false;
+    if (c.D == "000") return true;
+    return found(departement(c));
+}
 
-    if (!found("select count(*) from Pays where code = '" + double_quotes(P) + "'")) return false;
-    // The inter-region goes in bare, as the number it is; a character that
-    // is not a digit would end up as SQL text, so it cannot be valid.
-    if (I[0] < '0' || I[0] > '9') return false;
-    if (!found("select count(*) from Inter_Region where code = " + I)) return false;
-    if (P != "FRA") return I == "0";
-    if (I == "0") return R == "00" && D == "000";
-    if (R == "00") return D == "000";
-    if (!found(std::string("SELECT count(*) ") + "FROM Inter_Region Inter_Region, Region Region " +
-               "WHERE Inter_Region.Code = Region.CodeInter " + "AND Region.Code = '" + double_quotes(R) + "' " +
-               "AND Inter_Region.Code = " + I))
-        return false;
-    if (D == "000") return true;
-    return found(std::string("SELECT count(*) ") + "FROM Region Region, Departement Departement " +
-                 "WHERE Region.Code = Departement.Region " + "AND Departement.Code = '" + double_quotes(D) + "' " +
-                 "AND region.code = '" + double_quotes(R) + "'");
+void lectures_code_club(const std::string& code, std::vector<std::string>& reads) {
+    if (code.size() != 13) return;
+    const CodeParts c = parts_of(code);
+    reads.push_back(pays(c));
+    if (!digit(c.I)) return;
+    reads.push_back(inter_region(c));
+    if (c.P != "FRA" || c.I == "0" || c.R == "00") return;
+    reads.push_back(region(c));
+    if (c.D != "000") reads.push_back(departement(c));
 }
 
 }  // namespace ondival

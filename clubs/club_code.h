@@ -3,9 +3,13 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace ondival {
 
 bool code_club_valide(const std::string& code);
+// The reads code_club_valide may make for `code`, in its order (those its
+// answers could spare included).
+void lectures_code_club(const std::string& code, std::vector<std::string>& reads);
 
 }  // namespace ondival

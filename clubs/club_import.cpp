@@ -23,7 +23,7 @@ void import_clubs(std::int16_t trace_file, std::int16_t club_file, double step) 
         platform::InputFile file(club_file, cst().strFileClub);
         ReadAhead ahead(cst().strFileClub, [](const std::string& text, std::vector<std::string>& reads) {
             if (text.size() >= kClubLayout.first(kClubIntitule))
-                reads.push_back(requete_club(champ(text, kClubLayout.first(kClubCode), kClubLayout.width(kClubCode))));
+                lectures_club(champ(text, kClubLayout.first(kClubCode), kClubLayout.width(kClubCode)), reads);
         });
         std::string line, message;
         while (!f.Eof(club_file)) {

@@ -19,6 +19,12 @@ std::string requete_club(const std::string& code) {
     return "select Num, Intitule from Club where Code_federal = '" + double_quotes(code) + "'";
 }
 
+void lectures_club(const std::string& code, std::vector<std::string>& reads) {
+    if (cst().colClubsTraites.Contains(code)) return;
+    reads.push_back(requete_club(code));
+    lectures_code_club(code, reads);
+}
+
 std::int16_t sauve_club(const std::string& code, const std::string& label, std::string& message) {
     try {
         std::string unused;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ondival {
 
@@ -22,6 +23,9 @@ bool est_selection(const std::string& code);
 // The read that finds a club by its federal code (sauve_club's, and the
 // read-ahead's of a file import).
 std::string requete_club(const std::string& code);
+// The reads sauve_club will make for a club not settled yet in this import:
+// its lookup and, should it be unknown, its code's checks.
+void lectures_club(const std::string& code, std::vector<std::string>& reads);
 std::int16_t sauve_club(const std::string& code, const std::string& label, std::string& message);
 bool insere_club(const std::string& code, const std::string& label, std::string& message);
 

@@ -1,6 +1,8 @@
 #include "import/speculation.h"
 
 #include <optional>
+#include <cstdio>
+#include <cstdlib>
 
 #include "common/progress.h"
 #include "common/report.h"
@@ -61,6 +63,7 @@ void transaction_speculative(const std::function<void()>& transaction) {
         if (!db.SpeculationFailed()) throw;
     }
     db.SettleSpeculation();
+    if (std::getenv("ONDIVAL_DEBUG_MISSES")) std::fprintf(stderr, "SPEC rt=%ld failed=%d\n", platform::round_trips(), db.SpeculationFailed());
     if (!db.SpeculationFailed()) return;
     db.AbandonSpeculation();
     reprend_a(start);

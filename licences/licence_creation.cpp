@@ -25,9 +25,13 @@ bool ajoute_selection(const std::string& selection_code, const std::string& num,
     }
 }
 
+std::string requete_dans_selection(const std::string& selection_code, const std::string& num) {
+    return "select count(*) from Selection where Code_Sel = '" + double_quotes(selection_code) + "' and Num_Lic = " +
+           num;
+}
+
 bool dans_selection(const std::string& selection_code, const std::string& num) {
-    return requete_valeur("select count(*) from Selection where Code_Sel = '" + double_quotes(selection_code) +
-                          "' and Num_Lic = " + num) != 0;
+    return requete_valeur(requete_dans_selection(selection_code, num)) != 0;
 }
 
 bool rejoint_selection(const std::string& selection_code, const std::string& num, std::string& message) {

@@ -18,6 +18,8 @@ bool ajoute_selection(const std::string& selection_code, const std::string& num,
 
 // Whether licence Num is already a member of the selection (one count).
 bool dans_selection(const std::string& selection_code, const std::string& num);
+// Its read.
+std::string requete_dans_selection(const std::string& selection_code, const std::string& num);
 // Makes licence Num a member of the selection unless it already is; false,
 // with the error text in message, when the membership cannot be written.
 bool rejoint_selection(const std::string& selection_code, const std::string& num, std::string& message);

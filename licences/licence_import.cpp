@@ -224,19 +224,22 @@ void LicenceFileImport::summary() const {
 
 // What a line of licence.txt will look up: its club, and its licence under
 // the club or, for a selection record, under its origin (and under the
-// selection, where a bad origin sends it).
+// selection, where a bad origin sends it); and for a selection record of a
+// swimmer an earlier line settled, the membership it will look for.
 void lookups_of_line(const std::string& text, std::vector<std::string>& reads) {
     const std::string club(colonne(text, kLicenceLayout.first(kLicCodeClub), kLicenceLayout.width(kLicCodeClub)));
     const std::string licence(colonne(text, kLicenceLayout.first(kLicLicence), kLicenceLayout.width(kLicLicence)));
     if (!licence.empty() && (licence[0] == 'R' || licence[0] == 'r')) return;
-    reads.push_back(requete_club(club));
+    lectures_club(club, reads);
     reads.push_back(requete_licence(club, licence));
     if (!est_selection(club)) return;
     const std::string origin_club = champ(text, kOrigineClubFirst, kOrigineClubWidth);
     const std::string origin_licence = champ(text, kOrigineLicenceFirst, kOrigineLicenceWidth);
     if (origin_club.empty() || origin_licence.empty()) return;
-    reads.push_back(requete_club(origin_club));
+    lectures_club(origin_club, reads);
     reads.push_back(requete_licence(origin_club, origin_licence));
+    if (const std::string* num = cst().colNumLicences.Find(origin_club + origin_licence))
+        reads.push_back(requete_dans_selection(club, *num));
 }
 
 }  // namespace

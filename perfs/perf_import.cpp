@@ -41,14 +41,17 @@ void lookups_of_line(const std::string& line, std::vector<std::string>& reads) {
     const auto field = [&line](std::size_t i) { return champ(line, kPerfLayout.first(i), kPerfLayout.width(i)); };
     const std::string club = field(kPerfCodeClub);
     const std::string licence = field(kPerfLicence);
-    reads.push_back(requete_club(club));
+    const Cst& c = cst();
+    lectures_club(club, reads);
     if (!licence.empty() && licence[0] == 'R') {
         for (std::size_t slot = kPerfRelayeur1; slot <= kPerfRelayeur10; ++slot) {
             const std::string member = field(slot);
-            if (!member.empty()) reads.push_back(requete_relayeur(club, member));
+            if (!member.empty() && !c.colNumLicences.Contains(club + member))
+                reads.push_back(requete_relayeur(club, member));
         }
         return;
     }
+    if (c.colNumLicences.Contains(club + licence)) return;
     reads.push_back(requete_nageur(club, licence));
     const std::string stroke(colonne(line, kPerfLayout.first(kPerfNage), kPerfLayout.width(kPerfNage)));
     if (est_nombre_decimal(sans_blancs(stroke))) reads.push_back(requete_sexe_nage(stroke));

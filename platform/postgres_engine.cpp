@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <chrono>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -272,27 +273,40 @@ bool is_word(const std::string& w) {
     return !w.empty() && (std::isalpha(static_cast<unsigned char>(w[0])) || w[0] == '_');
 }
 
-// The one table a read takes its rows from, and the one column it asks
-// for when it asks for one; nullopt for a read of several tables or with a
-// read inside it, whose answer no single write could be said to touch.
+// The tables a read takes its rows from (a list of tables with their
+// aliases, as "FROM Region Region, Departement Departement" writes them),
+// and the one column it asks for when it asks for one; nullopt for a read
+// with a read or a join inside it, whose reach is not worth working out.
 struct ReadShape {
-    std::string table, column;
+    std::vector<std::string> tables;  // aliases among them: a write to one only asks more often
+    std::string column;
+    bool single() const { return tables.size() == 1; }
 };
 
 std::optional<ReadShape> read_shape(const std::vector<std::string>& w) {
     if (w.empty() || w[0] != "select") return std::nullopt;
     std::size_t from = 0;
     for (std::size_t i = 1; i < w.size(); ++i) {
-        if (w[i] == "select" || w[i] == "join" || w[i] == "union" || w[i] == ",") {
-            if (w[i] != "," || from) return std::nullopt;
-        }
+        if (w[i] == "select" || w[i] == "join" || w[i] == "union") return std::nullopt;
         if (w[i] == "from") {
             if (from) return std::nullopt;
             from = i;
         }
     }
-    if (!from || from + 1 >= w.size() || !is_word(w[from + 1])) return std::nullopt;
-    ReadShape r{w[from + 1], from == 2 && is_word(w[1]) ? w[1] : std::string()};
+    if (!from) return std::nullopt;
+    ReadShape r;
+    std::size_t i = from + 1;
+    for (; i < w.size() && w[i] != "where" && w[i] != "order" && w[i] != "group"; ++i) {
+        if (is_word(w[i])) {
+            r.tables.push_back(w[i]);
+        } else if (w[i] != ",") {
+            return std::nullopt;
+        }
+    }
+    if (r.tables.empty()) return std::nullopt;
+    // "Region Region": a table under its own name is one table.
+    if (r.tables.size() == 2 && r.tables[0] == r.tables[1]) r.tables.pop_back();
+    if (from == 2 && is_word(w[1])) r.column = w[1];
     return r;
 }
 
@@ -365,15 +379,20 @@ public:
     ~PgEngine() override { close(); }
 
     void execute(const Statement& st) override {
+        // Once a speculation failed, nothing more may reach the server
+        // before the transaction is abandoned: not even outside it.
+        if (spec_.failed) doomed();
         if (spec_.on) return speculative_write(st);
         run(st);
     }
     std::unique_ptr<Cursor> query(const Statement& st) override {
+        if (spec_.failed) doomed();
         if (spec_.on) return speculative_read(st);
         return std::make_unique<PgCursor>(shared(run(st)));
     }
 
     void begin() override {
+        if (spec_.failed) doomed();
         if (held_) return begin_nested();
         Result r = plain(kBegin);
         if (!succeeded(r.get())) {
@@ -387,8 +406,8 @@ public:
         if (spec_.on) {
             if (!spec_.failed) sync();
             leave_speculation();
-            if (spec_.failed) doomed();
         }
+        if (spec_.failed) doomed();
         if (held_) return commit_nested();
         // A transaction that has failed answers COMMIT with a rollback; the
         // import must hear that its work is gone.
@@ -472,6 +491,7 @@ public:
         spec_ = Speculation{};
         spec_.on = true;
         spec_.identities = std::move(identities);
+        note_read_backs();
         return true;
     }
 
@@ -492,13 +512,14 @@ public:
         if (!spec_.on || spec_.failed) return;
         // Answers and inserts of lines already handled are of no more use.
         spec_.answers.clear();
+        spec_.tables_answered.clear();
         spec_.inserted.clear();
         std::unordered_set<std::string> asked;
         try {
             for (const Statement& st : reads) {
-                const std::optional<ReadShape> shape = read_shape(words_of(st.shape));
+                const std::optional<ReadShape>& shape = shape_of(st).read;
                 if (!shape) continue;
-                Pending p{Pending::kFetch, answer_key(st), shape->table, literal_texts(st), {}};
+                Pending p{Pending::kFetch, answer_key(st), shape->tables, literal_texts(st), {}};
                 if (!asked.insert(p.key).second) continue;
                 send_speculative(st, std::move(p));
             }
@@ -763,13 +784,13 @@ private:
     struct Pending {
         enum Kind { kPrepare, kWrite, kVerify, kFetch, kWanted } kind;
         std::string key;                    // kFetch, kWanted: the answer's key
-        std::string table;                  // kFetch, kWanted: the table read
+        std::vector<std::string> tables;    // kFetch, kWanted: the tables read
         std::vector<std::string> literals;  // kFetch, kWanted: the read's values
         Rows expected;                      // kVerify
     };
     struct Answer {
         SharedResult result;
-        std::string table;
+        std::vector<std::string> tables;
         std::vector<std::string> literals;
     };
     struct Inserted {
@@ -782,6 +803,7 @@ private:
         bool failed = false;
         std::vector<Pending> pending;  // sent, answers not read yet, in order
         std::unordered_map<std::string, Answer> answers;
+        std::unordered_set<std::string> tables_answered;  // by one answer at least, since the last batch
         std::vector<Inserted> inserted;
         std::unordered_map<std::string, Identity> identities;  // by table
         std::vector<std::string> unconfirmed;                  // prepared in the pipeline, not confirmed
@@ -850,57 +872,101 @@ private:
             spec_.failed = true;
             doomed();
         }
+        { static long n[6]; static bool reg = false; if (!reg && std::getenv("ONDIVAL_DEBUG_MISSES")) { reg = true; std::atexit([] { std::fprintf(stderr, "SENT prep %ld write %ld verify %ld fetch %ld wanted %ld\n", n[0], n[1], n[2], n[3], n[4]); }); } n[pending.kind]++; }
         spec_.pending.push_back(std::move(pending));
         // Keeps both directions moving on a long batch: what is queued goes
         // out, and answers already back are taken in, so that neither side
         // ever waits on a full buffer.
-        if (++spec_.unflushed >= 64) {
+        if (++spec_.unflushed >= 256) {
             spec_.unflushed = 0;
             PQflush(c);
             PQconsumeInput(c);
         }
     }
 
+    // What a statement's shape reads or writes, worked out once per shape:
+    // an import runs a few dozen shapes hundreds of thousands of times.
+    struct ShapeInfo {
+        std::optional<ReadShape> read;
+        WriteShape write;
+    };
+    const ShapeInfo& shape_of(const Statement& st) {
+        auto it = shapes_.find(st.shape);
+        if (it == shapes_.end()) {
+            const std::vector<std::string> words = words_of(st.shape);
+            it = shapes_.emplace(st.shape, ShapeInfo{read_shape(words), write_shape(words)}).first;
+            const std::optional<ReadShape>& r = it->second.read;
+            if (r && r->single() && !r->column.empty()) {
+                read_columns_.emplace_back(r->tables.front(), r->column);
+                if (spec_.on) note_read_backs();
+            }
+        }
+        return it->second;
+    }
+
+    void note_read_backs() {
+        for (const auto& [table, column] : read_columns_) {
+            const auto id = spec_.identities.find(table);
+            if (id != spec_.identities.end() && id->second.column == column) read_back_.insert(table);
+        }
+    }
+
     void speculative_write(const Statement& st) {
         if (spec_.failed) doomed();
         send_speculative(st, Pending{Pending::kWrite, {}, {}, {}, {}});
-        const WriteShape w = write_shape(words_of(st.shape));
-        const std::vector<std::string> values = literal_texts(st);
+        const WriteShape& w = shape_of(st).write;
         if (w.kind == 0) {
             // A write of unknown reach: nothing read before it can be trusted.
             spec_.answers.clear();
+            spec_.tables_answered.clear();
             for (auto& [table, id] : spec_.identities) id.known = false;
             return;
         }
         // An answer the write may change is asked again when needed. An
         // insert only adds rows that carry its values, so only the reads
-        // whose values it all carries can see it.
-        for (auto it = spec_.answers.begin(); it != spec_.answers.end();) {
-            const bool touched = it->second.table == w.table && (w.kind != 'i' || all_among(it->second.literals, values));
-            it = touched ? spec_.answers.erase(it) : std::next(it);
+        // whose values it all carries can see it. Most writes (the
+        // performances) touch a table no answer reads.
+        std::vector<std::string> values;
+        if (spec_.tables_answered.count(w.table)) {
+            values = literal_texts(st);
+            for (auto it = spec_.answers.begin(); it != spec_.answers.end();) {
+                const std::vector<std::string>& tables = it->second.tables;
+                const bool reads_it = std::find(tables.begin(), tables.end(), w.table) != tables.end();
+                // Of a read of several tables, the rows an insert adds may
+                // meet the read's values in another table: any write counts.
+                const bool touched =
+                    reads_it && (w.kind != 'i' || tables.size() > 1 || all_among(it->second.literals, values));
+                it = touched ? spec_.answers.erase(it) : std::next(it);
+            }
         }
-        if (w.kind != 'i') return;
         const auto id = spec_.identities.find(w.table);
-        if (id == spec_.identities.end()) return;
-        if (std::find(w.columns.begin(), w.columns.end(), id->second.column) != w.columns.end())
+        if (w.kind != 'i' || id == spec_.identities.end() || !id->second.known) return;
+        if (std::find(w.columns.begin(), w.columns.end(), id->second.column) != w.columns.end()) {
             id->second.known = false;  // a key given by the statement itself
-        if (!id->second.known) return;
-        spec_.inserted.push_back(Inserted{w.table, values, id->second.next});
+            return;
+        }
+        // Only the inserts of a table whose key the import reads back are
+        // worth remembering (licences, not performances).
+        if (read_back_.count(w.table)) {
+            if (values.empty()) values = literal_texts(st);
+            spec_.inserted.push_back(Inserted{w.table, std::move(values), id->second.next});
+        }
         id->second.next += id->second.step;
     }
 
     // The key of a row inserted in this transaction, read back by values
     // the insert carried: the one the sequence gave it.
-    std::optional<Rows> foresee(const Statement& st) const {
+    std::optional<Rows> foresee(const Statement& st) {
         if (st.literals.empty()) return std::nullopt;
-        const std::optional<ReadShape> shape = read_shape(words_of(st.shape));
-        if (!shape || shape->column.empty()) return std::nullopt;
-        const auto id = spec_.identities.find(shape->table);
+        const std::optional<ReadShape>& shape = shape_of(st).read;
+        if (!shape || shape->column.empty() || !shape->single()) return std::nullopt;
+        const std::string& table = shape->tables.front();
+        const auto id = spec_.identities.find(table);
         if (id == spec_.identities.end() || !id->second.known || id->second.column != shape->column)
             return std::nullopt;
         const std::vector<std::string> values = literal_texts(st);
         for (auto it = spec_.inserted.rbegin(); it != spec_.inserted.rend(); ++it)
-            if (it->table == shape->table && all_among(values, it->literals))
+            if (it->table == table && all_among(values, it->literals))
                 return Rows{{std::optional<std::string>(std::to_string(it->key))}};
         return std::nullopt;
     }
@@ -915,8 +981,10 @@ private:
             return std::make_unique<RowsCursor>(std::move(*rows), 1);
         }
         // Nothing known: asked now, with everything still waiting.
-        const std::optional<ReadShape> shape = read_shape(words_of(st.shape));
-        send_speculative(st, Pending{Pending::kWanted, key, shape ? shape->table : std::string(), literal_texts(st), {}});
+        if (std::getenv("ONDIVAL_DEBUG_MISSES")) std::fprintf(stderr, "MISS %s\n", st.shape.c_str());
+        const std::optional<ReadShape>& shape = shape_of(st).read;
+        send_speculative(st, Pending{Pending::kWanted, key, shape ? shape->tables : std::vector<std::string>(),
+                                     literal_texts(st), {}});
         sync();
         if (spec_.failed || !spec_.wanted) doomed();
         SharedResult answer = std::move(spec_.wanted);
@@ -926,6 +994,9 @@ private:
     // Waits until libpq holds a whole answer, sending what is queued
     // meanwhile; false when the session is gone.
     static bool await_answer(PGconn* c) {
+        static double waited = 0; static bool reg = false;
+        if (!reg && std::getenv("ONDIVAL_DEBUG_MISSES")) { reg = true; std::atexit([] { std::fprintf(stderr, "WAITED %.3f s\n", waited); }); }
+        struct W { std::chrono::steady_clock::time_point t = std::chrono::steady_clock::now(); ~W() { waited += std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count(); } } w;
         for (;;) {
             const int flushed = PQflush(c);
             if (flushed < 0 || !PQconsumeInput(c)) return false;
@@ -950,7 +1021,10 @@ private:
             case Pending::kFetch:
             case Pending::kWanted:
                 if (p.kind == Pending::kWanted) spec_.wanted = r;
-                if (!p.table.empty()) spec_.answers[p.key] = Answer{std::move(r), p.table, std::move(p.literals)};
+                if (!p.tables.empty()) {
+                    spec_.tables_answered.insert(p.tables.begin(), p.tables.end());
+                    spec_.answers[p.key] = Answer{std::move(r), std::move(p.tables), std::move(p.literals)};
+                }
                 break;
         }
     }
@@ -968,7 +1042,8 @@ private:
         bool got = false;
         int idle = 0;
         while (!synced) {
-            if (!await_answer(c)) {
+            // Answers already in hand are read without a system call.
+            if (PQisBusy(c) && !await_answer(c)) {
                 spec_.failed = true;
                 break;
             }
@@ -1012,6 +1087,11 @@ private:
 
     PGconn* conn_;
     Speculation spec_;
+    std::unordered_map<std::string, ShapeInfo> shapes_;
+    // Tables whose identity column a read of the import asks for, and every
+    // one-column read of one table met so far (to find them).
+    std::unordered_set<std::string> read_back_;
+    std::vector<std::pair<std::string, std::string>> read_columns_;
     long prepared_serial_ = 0;
     bool broken_ = false;
     bool held_ = false;    // a dry run's outer transaction is open
