@@ -30,6 +30,7 @@
 #include "platform/database.h"
 #include "platform/database_engine.h"
 #include "platform/error.h"
+#include "platform/statement_shape.h"
 
 namespace ondival::platform {
 namespace {
@@ -56,6 +57,8 @@ constexpr Oid kInt8Oid = 20;
 constexpr Oid kFloat4Oid = 700;
 constexpr Oid kFloat8Oid = 701;
 constexpr Oid kNumericOid = 1700;
+constexpr Oid kTextOid = 25;
+constexpr Oid kVarcharOid = 1043;
 
 // Every import of every workstation takes this lock for its transactions.
 constexpr const char* kBegin = "BEGIN; SELECT pg_advisory_xact_lock(4207150977)";
@@ -189,10 +192,12 @@ public:
         if (row_ < rows_) ++row_;
     }
 
-    std::optional<std::string> field(int index) const override {
-        PGresult* r = result_.get();
-        if (PQgetisnull(r, row_, index)) return std::nullopt;
-        const char* v = PQgetvalue(r, row_, index);
+    std::optional<std::string> field(int index) const override { return field_text(result_.get(), row_, index); }
+
+    // A value as the import reads it (Windows-1252 text; nullopt for NULL).
+    static std::optional<std::string> field_text(const PGresult* r, int row, int index) {
+        if (PQgetisnull(r, row, index)) return std::nullopt;
+        const char* v = PQgetvalue(r, row, index);
         switch (PQftype(r, index)) {
             case kBoolOid:
                 // A file database keeps booleans as 1 and 0.
@@ -208,7 +213,7 @@ public:
                 return std::string(buf);
             }
             default:
-                return utf8_to_cp1252(std::string_view(v, static_cast<std::size_t>(PQgetlength(r, row_, index))));
+                return utf8_to_cp1252(std::string_view(v, static_cast<std::size_t>(PQgetlength(r, row, index))));
         }
     }
 
@@ -249,93 +254,6 @@ Rows rows_of(const SharedResult& result) {
     return rows;
 }
 
-// A statement's shape cut into lower-case words and single signs, enough to
-// tell which table it reads or writes.
-std::vector<std::string> words_of(const std::string& shape) {
-    std::vector<std::string> words;
-    for (std::size_t i = 0; i < shape.size();) {
-        const unsigned char ch = static_cast<unsigned char>(shape[i]);
-        if (std::isspace(ch)) {
-            ++i;
-        } else if (std::isalnum(ch) || ch == '_') {
-            std::string w;
-            while (i < shape.size() && (std::isalnum(static_cast<unsigned char>(shape[i])) || shape[i] == '_'))
-                w.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(shape[i++]))));
-            words.push_back(std::move(w));
-        } else {
-            words.emplace_back(1, shape[i++]);
-        }
-    }
-    return words;
-}
-
-bool is_word(const std::string& w) {
-    return !w.empty() && (std::isalpha(static_cast<unsigned char>(w[0])) || w[0] == '_');
-}
-
-// The tables a read takes its rows from (a list of tables with their
-// aliases, as "FROM Region Region, Departement Departement" writes them),
-// and the one column it asks for when it asks for one; nullopt for a read
-// with a read or a join inside it, whose reach is not worth working out.
-struct ReadShape {
-    std::vector<std::string> tables;  // aliases among them: a write to one only asks more often
-    std::string column;
-    bool single() const { return tables.size() == 1; }
-};
-
-std::optional<ReadShape> read_shape(const std::vector<std::string>& w) {
-    if (w.empty() || w[0] != "select") return std::nullopt;
-    std::size_t from = 0;
-    for (std::size_t i = 1; i < w.size(); ++i) {
-        if (w[i] == "select" || w[i] == "join" || w[i] == "union") return std::nullopt;
-        if (w[i] == "from") {
-            if (from) return std::nullopt;
-            from = i;
-        }
-    }
-    if (!from) return std::nullopt;
-    ReadShape r;
-    std::size_t i = from + 1;
-    for (; i < w.size() && w[i] != "where" && w[i] != "order" && w[i] != "group"; ++i) {
-        if (is_word(w[i])) {
-            r.tables.push_back(w[i]);
-        } else if (w[i] != ",") {
-            return std::nullopt;
-        }
-    }
-    if (r.tables.empty()) return std::nullopt;
-    // "Region Region": a table under its own name is one table.
-    if (r.tables.size() == 2 && r.tables[0] == r.tables[1]) r.tables.pop_back();
-    if (from == 2 && is_word(w[1])) r.column = w[1];
-    return r;
-}
-
-// The table a write changes and how: 'i' insert (with its column list),
-// 'u' update, 'd' delete; kind 0 when it cannot be told.
-struct WriteShape {
-    char kind = 0;
-    std::string table;
-    std::vector<std::string> columns;
-};
-
-WriteShape write_shape(const std::vector<std::string>& w) {
-    WriteShape s;
-    if (w.size() >= 3 && w[0] == "insert" && w[1] == "into" && is_word(w[2])) {
-        s.kind = 'i';
-        s.table = w[2];
-        if (w.size() > 3 && w[3] == "(")
-            for (std::size_t i = 4; i < w.size() && w[i] != ")"; ++i)
-                if (is_word(w[i])) s.columns.push_back(w[i]);
-    } else if (w.size() >= 2 && w[0] == "update" && is_word(w[1])) {
-        s.kind = 'u';
-        s.table = w[1];
-    } else if (w.size() >= 3 && w[0] == "delete" && w[1] == "from" && is_word(w[2])) {
-        s.kind = 'd';
-        s.table = w[2];
-    }
-    return s;
-}
-
 std::vector<std::string> literal_texts(const Statement& st) {
     std::vector<std::string> texts;
     texts.reserve(st.literals.size());
@@ -371,6 +289,8 @@ constexpr const char* kIdentities =
     "on format('%I.%I', s.schemaname, s.sequencename) = "
     "pg_get_serial_sequence(format('%I.%I', c.table_schema, c.table_name), c.column_name) "
     "where c.table_schema = current_schema() and c.is_identity = 'YES'; "
+    "select lower(table_name) || '.' || lower(column_name) from information_schema.columns "
+    "where table_schema = current_schema() and data_type in ('text', 'character varying'); "
     "RELEASE SAVEPOINT ondival_identities";
 
 class PgEngine : public Engine {
@@ -515,14 +435,20 @@ public:
         spec_.tables_answered.clear();
         spec_.inserted.clear();
         std::unordered_set<std::string> asked;
+        std::unordered_map<std::string, std::pair<const ReadShape*, std::vector<Member>>> groups;
         try {
             for (const Statement& st : reads) {
                 const std::optional<ReadShape>& shape = shape_of(st).read;
                 if (!shape) continue;
-                Pending p{Pending::kFetch, answer_key(st), shape->tables, literal_texts(st), {}};
-                if (!asked.insert(p.key).second) continue;
-                send_speculative(st, std::move(p));
+                std::string key = answer_key(st);
+                if (!asked.insert(key).second) continue;
+                if (std::optional<Member> m = member_of(st, *shape, key)) {
+                    groups.try_emplace(st.shape, &*shape, std::vector<Member>{}).first->second.second.push_back(std::move(*m));
+                    continue;
+                }
+                send_speculative(st, Pending{Pending::kFetch, std::move(key), shape->tables, literal_texts(st), {}, {}, 0});
             }
+            for (auto& [shape_text, group] : groups) send_group(*group.first, std::move(group.second), Pending::kGroup);
         } catch (const Failure&) {
             // A read that cannot even be sent is left for its own turn,
             // where it fails as it always did.
@@ -781,17 +707,34 @@ private:
         long long step = 1;
         bool known = true;  // false once a write may have drawn a key unseen
     };
+    // One read of a group asked in one query: its answer's key, its values
+    // as sent (UTF-8), and for a foreseen read the rows foreseen.
+    struct Member {
+        std::string key;
+        std::vector<std::string> values;
+        std::vector<std::string> literals;
+        Rows expected;
+    };
     struct Pending {
-        enum Kind { kPrepare, kWrite, kVerify, kFetch, kWanted } kind;
+        enum Kind { kPrepare, kWrite, kVerify, kFetch, kWanted, kGroup, kGroupVerify } kind;
         std::string key;                    // kFetch, kWanted: the answer's key
-        std::vector<std::string> tables;    // kFetch, kWanted: the tables read
+        std::vector<std::string> tables;    // kFetch, kWanted, kGroup: the tables read
         std::vector<std::string> literals;  // kFetch, kWanted: the read's values
         Rows expected;                      // kVerify
+        std::vector<Member> members;        // kGroup, kGroupVerify
+        std::size_t columns = 0;            // kGroup, kGroupVerify: the read's own columns
     };
     struct Answer {
-        SharedResult result;
+        SharedResult result;  // the server's own answer, or
+        Rows rows;            // rows picked out of a group's answer
+        int fields = 0;
         std::vector<std::string> tables;
         std::vector<std::string> literals;
+    };
+    // Foreseen reads of one shape, waiting to be checked in one query.
+    struct Foreseen {
+        const ReadShape* shape;
+        std::vector<Member> members;
     };
     struct Inserted {
         std::string table;
@@ -809,20 +752,138 @@ private:
         std::vector<std::string> unconfirmed;                  // prepared in the pipeline, not confirmed
         SharedResult wanted;
         int unflushed = 0;
+        std::unordered_map<std::string, Foreseen> foreseen;  // by shape
     };
 
     [[noreturn]] static void doomed() {
         raise(code::kError, "Instruction abandonnée : la transaction est reprise pas à pas"_w);
     }
 
+    // A read that can be asked within a group of its shape: every value a
+    // text, so that a row answers it exactly when its where columns hold
+    // those very texts.
+    std::optional<Member> member_of(const Statement& st, const ReadShape& shape, std::string key) const {
+        if (!shape.groupable() || st.literals.size() != shape.where_columns.size()) return std::nullopt;
+        for (const std::string& column : shape.where_columns)
+            if (!text_columns_.count(shape.tables.front() + "." + column)) return std::nullopt;
+        Member m;
+        for (const SqlLiteral& lit : st.literals) {
+            if (lit.kind != SqlLiteral::Kind::Text) return std::nullopt;
+            Bound b = bound(lit);
+            m.values.push_back(std::move(b.value));
+            m.literals.push_back(lit.text);
+        }
+        m.key = std::move(key);
+        return m;
+    }
+
+    void send_setting(const char* sql) {
+        if (PQsendQueryParams(conn_, sql, 0, nullptr, nullptr, nullptr, nullptr, 0) != 1) {
+            spec_.failed = true;
+            doomed();
+        }
+        spec_.pending.push_back(Pending{Pending::kPrepare, {}, {}, {}, {}, {}, 0});
+    }
+
+    // Sends reads of one shape as one query per few hundred of them.
+    void send_group(const ReadShape& shape, std::vector<Member> members, Pending::Kind kind) {
+        constexpr std::size_t kMost = 500;
+        for (std::size_t from = 0; from < members.size(); from += kMost) {
+            const std::size_t n = std::min(kMost, members.size() - from);
+            Pending p{kind, {}, shape.tables, {}, {}, {}, shape.select_list.size()};
+            p.members.assign(std::make_move_iterator(members.begin() + static_cast<std::ptrdiff_t>(from)),
+                             std::make_move_iterator(members.begin() + static_cast<std::ptrdiff_t>(from + n)));
+            std::vector<const char*> values;
+            for (const Member& m : p.members)
+                for (const std::string& v : m.values) values.push_back(v.c_str());
+            const std::string sql = grouped_read(shape, n);
+            // The table grows during the import faster than the planner's
+            // idea of it: without this it may read the whole table for a
+            // few hundred rows it could find by their index.
+            send_setting("SET LOCAL enable_hashjoin = off");
+            send_setting("SET LOCAL enable_mergejoin = off");
+            if (PQsendQueryParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
+                                  nullptr, 0) != 1) {
+                spec_.failed = true;
+                doomed();
+            }
+            spec_.pending.push_back(std::move(p));
+            send_setting("RESET enable_hashjoin");
+            send_setting("RESET enable_mergejoin");
+        }
+    }
+
+    // Sends the checks of the foreseen reads of `table` (of every table
+    // when empty), before anything that could change what they would see.
+    void check_foreseen(const std::string& table) {
+        for (auto it = spec_.foreseen.begin(); it != spec_.foreseen.end();) {
+            const ReadShape& shape = *it->second.shape;
+            if (!table.empty() && shape.tables.front() != table) {
+                ++it;
+                continue;
+            }
+            send_group(shape, std::move(it->second.members), Pending::kGroupVerify);
+            it = spec_.foreseen.erase(it);
+        }
+    }
+
+    // The rows of a group's answer, each given to the member whose values
+    // its where columns hold. False when the answer cannot be shared out
+    // with certainty: a where column that is not plain text (compared by
+    // its value, not its bytes), or a row that belongs to no member (the
+    // server found equal what the bytes do not show equal).
+    static bool share_out(const PGresult* r, const Pending& p, std::vector<std::vector<int>>& rows_of_member) {
+        const int fields = PQnfields(r);
+        const auto k = static_cast<int>(p.members.front().values.size());
+        const auto own = static_cast<int>(p.columns);
+        if (fields != own + k) return false;
+        for (int c = own; c < fields; ++c)
+            if (PQftype(r, c) != kTextOid && PQftype(r, c) != kVarcharOid) return false;
+        std::unordered_map<std::string, std::size_t> index;
+        std::string key;
+        for (std::size_t m = 0; m < p.members.size(); ++m) {
+            key.clear();
+            for (const std::string& v : p.members[m].values) (key += v) += '\0';
+            index.emplace(key, m);
+        }
+        rows_of_member.assign(p.members.size(), {});
+        for (int row = 0; row < PQntuples(r); ++row) {
+            key.clear();
+            for (int c = own; c < fields; ++c) {
+                if (PQgetisnull(r, row, c)) return false;
+                key.append(PQgetvalue(r, row, c), static_cast<std::size_t>(PQgetlength(r, row, c))) += '\0';
+            }
+            const auto it = index.find(key);
+            if (it == index.end()) return false;
+            rows_of_member[it->second].push_back(row);
+        }
+        return true;
+    }
+
+    static Rows pick(const PGresult* r, const std::vector<int>& rows, std::size_t columns) {
+        Rows out;
+        for (int row : rows) {
+            std::vector<std::optional<std::string>> values;
+            for (std::size_t c = 0; c < columns; ++c) values.push_back(PgCursor::field_text(r, row, static_cast<int>(c)));
+            out.push_back(std::move(values));
+        }
+        return out;
+    }
+
     bool read_identities(PGconn* c, std::unordered_map<std::string, Identity>& out) {
         count_round_trip();
         if (!PQsendQuery(c, kIdentities)) return false;
         bool ok = true;
+        int tables = 0;
+        text_columns_.clear();
         while (PGresult* raw = PQgetResult(c)) {
             Result r(raw);
             if (!succeeded(raw)) ok = false;
             if (!ok || PQresultStatus(raw) != PGRES_TUPLES_OK) continue;
+            if (++tables == 2) {
+                for (int i = 0; i < PQntuples(raw); ++i) text_columns_.insert(PQgetvalue(raw, i, 0));
+                continue;
+            }
             for (int i = 0; i < PQntuples(raw); ++i) {
                 Identity id;
                 id.column = PQgetvalue(raw, i, 1);
@@ -858,7 +919,7 @@ private:
         if (!p.cached && st.split) {
             sent = PQsendPrepare(c, p.fresh.name.c_str(), p.text.c_str(), p.fresh.params, p.types.data()) == 1;
             if (sent) {
-                spec_.pending.push_back(Pending{Pending::kPrepare, {}, {}, {}, {}});
+                spec_.pending.push_back(Pending{Pending::kPrepare, {}, {}, {}, {}, {}, 0});
                 p.cached = &prepared_.emplace(p.key, p.fresh).first->second;
                 spec_.unconfirmed.push_back(p.key);
             }
@@ -886,15 +947,10 @@ private:
 
     // What a statement's shape reads or writes, worked out once per shape:
     // an import runs a few dozen shapes hundreds of thousands of times.
-    struct ShapeInfo {
-        std::optional<ReadShape> read;
-        WriteShape write;
-    };
     const ShapeInfo& shape_of(const Statement& st) {
         auto it = shapes_.find(st.shape);
         if (it == shapes_.end()) {
-            const std::vector<std::string> words = words_of(st.shape);
-            it = shapes_.emplace(st.shape, ShapeInfo{read_shape(words), write_shape(words)}).first;
+            it = shapes_.emplace(st.shape, analyse_shape(st.shape)).first;
             const std::optional<ReadShape>& r = it->second.read;
             if (r && r->single() && !r->column.empty()) {
                 read_columns_.emplace_back(r->tables.front(), r->column);
@@ -913,8 +969,11 @@ private:
 
     void speculative_write(const Statement& st) {
         if (spec_.failed) doomed();
-        send_speculative(st, Pending{Pending::kWrite, {}, {}, {}, {}});
         const WriteShape& w = shape_of(st).write;
+        // A foreseen read is checked before anything that could take a row
+        // away from what it would have seen.
+        if (w.kind != 'i' && !spec_.foreseen.empty()) check_foreseen(w.kind == 0 ? std::string() : w.table);
+        send_speculative(st, Pending{Pending::kWrite, {}, {}, {}, {}, {}, 0});
         if (w.kind == 0) {
             // A write of unknown reach: nothing read before it can be trusted.
             spec_.answers.clear();
@@ -974,17 +1033,28 @@ private:
     std::unique_ptr<Cursor> speculative_read(const Statement& st) {
         if (spec_.failed) doomed();
         const std::string key = answer_key(st);
-        if (const auto it = spec_.answers.find(key); it != spec_.answers.end())
-            return std::make_unique<PgCursor>(it->second.result);
+        if (const auto it = spec_.answers.find(key); it != spec_.answers.end()) {
+            const Answer& a = it->second;
+            if (a.result) return std::make_unique<PgCursor>(a.result);
+            return std::make_unique<RowsCursor>(a.rows, a.fields);
+        }
         if (std::optional<Rows> rows = foresee(st)) {
-            send_speculative(st, Pending{Pending::kVerify, {}, {}, {}, *rows});
+            // Checked later with the other foreseen reads of its shape, in
+            // one query, or on its own when it cannot be.
+            const ReadShape& shape = *shape_of(st).read;
+            if (std::optional<Member> m = member_of(st, shape, key)) {
+                m->expected = *rows;
+                spec_.foreseen.try_emplace(st.shape, Foreseen{&shape, {}}).first->second.members.push_back(std::move(*m));
+            } else {
+                send_speculative(st, Pending{Pending::kVerify, {}, {}, {}, *rows, {}, 0});
+            }
             return std::make_unique<RowsCursor>(std::move(*rows), 1);
         }
         // Nothing known: asked now, with everything still waiting.
         if (std::getenv("ONDIVAL_DEBUG_MISSES")) std::fprintf(stderr, "MISS %s\n", st.shape.c_str());
         const std::optional<ReadShape>& shape = shape_of(st).read;
         send_speculative(st, Pending{Pending::kWanted, key, shape ? shape->tables : std::vector<std::string>(),
-                                     literal_texts(st), {}});
+                                     literal_texts(st), {}, {}, 0});
         sync();
         if (spec_.failed || !spec_.wanted) doomed();
         SharedResult answer = std::move(spec_.wanted);
@@ -1018,12 +1088,37 @@ private:
             case Pending::kVerify:
                 if (rows_of(r) != p.expected) spec_.failed = true;
                 break;
+            case Pending::kGroup: {
+                // A read that several rows answer is left to be asked on its
+                // own: the order of its rows is the server's to give.
+                std::vector<std::vector<int>> rows;
+                if (!share_out(r.get(), p, rows)) break;
+                for (std::size_t m = 0; m < p.members.size(); ++m) {
+                    if (rows[m].size() > 1) continue;
+                    Member& member = p.members[m];
+                    spec_.tables_answered.insert(p.tables.begin(), p.tables.end());
+                    spec_.answers[member.key] = Answer{nullptr, pick(r.get(), rows[m], p.columns),
+                                                       static_cast<int>(p.columns), p.tables,
+                                                       std::move(member.literals)};
+                }
+                break;
+            }
+            case Pending::kGroupVerify: {
+                std::vector<std::vector<int>> rows;
+                if (!share_out(r.get(), p, rows)) {
+                    spec_.failed = true;
+                    break;
+                }
+                for (std::size_t m = 0; m < p.members.size(); ++m)
+                    if (pick(r.get(), rows[m], p.columns) != p.members[m].expected) spec_.failed = true;
+                break;
+            }
             case Pending::kFetch:
             case Pending::kWanted:
                 if (p.kind == Pending::kWanted) spec_.wanted = r;
                 if (!p.tables.empty()) {
                     spec_.tables_answered.insert(p.tables.begin(), p.tables.end());
-                    spec_.answers[p.key] = Answer{std::move(r), std::move(p.tables), std::move(p.literals)};
+                    spec_.answers[p.key] = Answer{std::move(r), {}, 0, std::move(p.tables), std::move(p.literals)};
                 }
                 break;
         }
@@ -1033,6 +1128,13 @@ private:
     // checked or kept.
     void sync() {
         PGconn* c = conn_;
+        if (!spec_.foreseen.empty() && !spec_.failed) {
+            try {
+                check_foreseen(std::string());
+            } catch (const Failure&) {
+                spec_.failed = true;
+            }
+        }
         spec_.wanted.reset();
         spec_.unflushed = 0;
         count_round_trip();
@@ -1082,12 +1184,14 @@ private:
         spec_.answers.clear();
         spec_.inserted.clear();
         spec_.pending.clear();
+        spec_.foreseen.clear();
         spec_.wanted.reset();
     }
 
     PGconn* conn_;
     Speculation spec_;
     std::unordered_map<std::string, ShapeInfo> shapes_;
+    std::unordered_set<std::string> text_columns_;  // "table.column" of every text column
     // Tables whose identity column a read of the import asks for, and every
     // one-column read of one table met so far (to find them).
     std::unordered_set<std::string> read_back_;
