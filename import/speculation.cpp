@@ -1,9 +1,6 @@
 #include "import/speculation.h"
 
 #include <optional>
-#include <cstdio>
-#include <chrono>
-#include <cstdlib>
 
 #include "common/progress.h"
 #include "common/report.h"
@@ -64,7 +61,6 @@ void transaction_speculative(const std::function<void()>& transaction) {
         if (!db.SpeculationFailed()) throw;
     }
     db.SettleSpeculation();
-    if (std::getenv("ONDIVAL_DEBUG_MISSES")) std::fprintf(stderr, "SPEC rt=%ld failed=%d t=%.3f\n", platform::round_trips(), db.SpeculationFailed(), std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count());
     if (!db.SpeculationFailed()) return;
     db.AbandonSpeculation();
     reprend_a(start);

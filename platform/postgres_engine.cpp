@@ -22,7 +22,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <chrono>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -933,7 +932,6 @@ private:
             spec_.failed = true;
             doomed();
         }
-        { static long n[6]; static bool reg = false; if (!reg && std::getenv("ONDIVAL_DEBUG_MISSES")) { reg = true; std::atexit([] { std::fprintf(stderr, "SENT prep %ld write %ld verify %ld fetch %ld wanted %ld\n", n[0], n[1], n[2], n[3], n[4]); }); } n[pending.kind]++; }
         spec_.pending.push_back(std::move(pending));
         // Keeps both directions moving on a long batch: what is queued goes
         // out, and answers already back are taken in, so that neither side
@@ -1051,7 +1049,6 @@ private:
             return std::make_unique<RowsCursor>(std::move(*rows), 1);
         }
         // Nothing known: asked now, with everything still waiting.
-        if (std::getenv("ONDIVAL_DEBUG_MISSES")) std::fprintf(stderr, "MISS %s\n", st.shape.c_str());
         const std::optional<ReadShape>& shape = shape_of(st).read;
         send_speculative(st, Pending{Pending::kWanted, key, shape ? shape->tables : std::vector<std::string>(),
                                      literal_texts(st), {}, {}, 0});
@@ -1064,9 +1061,6 @@ private:
     // Waits until libpq holds a whole answer, sending what is queued
     // meanwhile; false when the session is gone.
     static bool await_answer(PGconn* c) {
-        static double waited = 0; static bool reg = false;
-        if (!reg && std::getenv("ONDIVAL_DEBUG_MISSES")) { reg = true; std::atexit([] { std::fprintf(stderr, "WAITED %.3f s\n", waited); }); }
-        struct W { std::chrono::steady_clock::time_point t = std::chrono::steady_clock::now(); ~W() { waited += std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count(); } } w;
         for (;;) {
             const int flushed = PQflush(c);
             if (flushed < 0 || !PQconsumeInput(c)) return false;
