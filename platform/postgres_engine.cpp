@@ -429,9 +429,17 @@ public:
 
     void prefetch(const std::vector<Statement>& reads) override {
         if (!spec_.on || spec_.failed) return;
-        // Answers and inserts of lines already handled are of no more use.
-        spec_.answers.clear();
+        // Answers and inserts of lines already handled are of no more use,
+        // but for answers from tables this transaction never wrote (the
+        // strokes, the geography): they still hold, and are asked once.
+        for (auto it = spec_.answers.begin(); it != spec_.answers.end();) {
+            bool written = spec_.written_unknown;
+            for (const std::string& t : it->second.tables) written = written || spec_.written.count(t) > 0;
+            it = written ? spec_.answers.erase(it) : std::next(it);
+        }
         spec_.tables_answered.clear();
+        for (const auto& [key, answer] : spec_.answers)
+            spec_.tables_answered.insert(answer.tables.begin(), answer.tables.end());
         spec_.inserted.clear();
         std::unordered_set<std::string> asked;
         std::unordered_map<std::string, std::pair<const ReadShape*, std::vector<Member>>> groups;
@@ -440,7 +448,7 @@ public:
                 const std::optional<ReadShape>& shape = shape_of(st).read;
                 if (!shape) continue;
                 std::string key = answer_key(st);
-                if (!asked.insert(key).second) continue;
+                if (spec_.answers.count(key) || !asked.insert(key).second) continue;
                 if (std::optional<Member> m = member_of(st, *shape, key)) {
                     groups.try_emplace(st.shape, &*shape, std::vector<Member>{}).first->second.second.push_back(std::move(*m));
                     continue;
@@ -752,6 +760,8 @@ private:
         SharedResult wanted;
         int unflushed = 0;
         std::unordered_map<std::string, Foreseen> foreseen;  // by shape
+        std::unordered_set<std::string> written;             // tables written in this transaction
+        bool written_unknown = false;                        // by a write whose table could not be told
     };
 
     [[noreturn]] static void doomed() {
@@ -976,9 +986,11 @@ private:
             // A write of unknown reach: nothing read before it can be trusted.
             spec_.answers.clear();
             spec_.tables_answered.clear();
+            spec_.written_unknown = true;
             for (auto& [table, id] : spec_.identities) id.known = false;
             return;
         }
+        spec_.written.insert(w.table);
         // An answer the write may change is asked again when needed. An
         // insert only adds rows that carry its values, so only the reads
         // whose values it all carries can see it. Most writes (the
