@@ -437,9 +437,9 @@ public:
             for (const std::string& t : it->second.tables) written = written || spec_.written.count(t) > 0;
             it = written ? spec_.answers.erase(it) : std::next(it);
         }
-        spec_.tables_answered.clear();
-        for (const auto& [key, answer] : spec_.answers)
-            spec_.tables_answered.insert(answer.tables.begin(), answer.tables.end());
+        spec_.touched_by.clear();
+        spec_.indexed_tables.clear();
+        for (const auto& [key, answer] : spec_.answers) index_answer(key, answer);
         spec_.inserted.clear();
         std::unordered_set<std::string> asked;
         std::unordered_map<std::string, std::pair<const ReadShape*, std::vector<Member>>> groups;
@@ -753,7 +753,11 @@ private:
         bool failed = false;
         std::vector<Pending> pending;  // sent, answers not read yet, in order
         std::unordered_map<std::string, Answer> answers;
-        std::unordered_set<std::string> tables_answered;  // by one answer at least, since the last batch
+        // The answers a write to a table may touch: those of a read of one
+        // table filed under table and first value (an insert touches it only
+        // if it carries that value), the others under the table alone.
+        std::unordered_multimap<std::string, std::string> touched_by;
+        std::unordered_set<std::string> indexed_tables;  // with an answer in touched_by
         std::vector<Inserted> inserted;
         std::unordered_map<std::string, Identity> identities;  // by table
         std::vector<std::string> unconfirmed;                  // prepared in the pipeline, not confirmed
@@ -766,6 +770,19 @@ private:
 
     [[noreturn]] static void doomed() {
         raise(code::kError, "Instruction abandonnée : la transaction est reprise pas à pas"_w);
+    }
+
+    void index_answer(const std::string& key, const Answer& a) {
+        spec_.indexed_tables.insert(a.tables.begin(), a.tables.end());
+        if (a.tables.size() == 1 && !a.literals.empty())
+            spec_.touched_by.emplace(a.tables.front() + '\0' + a.literals.front(), key);
+        else
+            for (const std::string& t : a.tables) spec_.touched_by.emplace(t, key);
+    }
+
+    void keep_answer(const std::string& key, Answer a) {
+        index_answer(key, a);
+        spec_.answers[key] = std::move(a);
     }
 
     // A read that can be asked within a group of its shape: every value a
@@ -985,7 +1002,8 @@ private:
         if (w.kind == 0) {
             // A write of unknown reach: nothing read before it can be trusted.
             spec_.answers.clear();
-            spec_.tables_answered.clear();
+            spec_.touched_by.clear();
+            spec_.indexed_tables.clear();
             spec_.written_unknown = true;
             for (auto& [table, id] : spec_.identities) id.known = false;
             return;
@@ -996,18 +1014,7 @@ private:
         // whose values it all carries can see it. Most writes (the
         // performances) touch a table no answer reads.
         std::vector<std::string> values;
-        if (spec_.tables_answered.count(w.table)) {
-            values = literal_texts(st);
-            for (auto it = spec_.answers.begin(); it != spec_.answers.end();) {
-                const std::vector<std::string>& tables = it->second.tables;
-                const bool reads_it = std::find(tables.begin(), tables.end(), w.table) != tables.end();
-                // Of a read of several tables, the rows an insert adds may
-                // meet the read's values in another table: any write counts.
-                const bool touched =
-                    reads_it && (w.kind != 'i' || tables.size() > 1 || all_among(it->second.literals, values));
-                it = touched ? spec_.answers.erase(it) : std::next(it);
-            }
-        }
+        if (spec_.indexed_tables.count(w.table)) touch_answers(w, values = literal_texts(st));
         const auto id = spec_.identities.find(w.table);
         if (w.kind != 'i' || id == spec_.identities.end() || !id->second.known) return;
         if (std::find(w.columns.begin(), w.columns.end(), id->second.column) != w.columns.end()) {
@@ -1021,6 +1028,32 @@ private:
             spec_.inserted.push_back(Inserted{w.table, std::move(values), id->second.next});
         }
         id->second.next += id->second.step;
+    }
+
+    // Drops the answers a write to their table may have changed.
+    void touch_answers(const WriteShape& w, const std::vector<std::string>& values) {
+        const auto touch = [&](const std::string& index_key, bool by_value) {
+            const auto [from, to] = spec_.touched_by.equal_range(index_key);
+            for (auto it = from; it != to; ++it) {
+                const auto answer = spec_.answers.find(it->second);
+                if (answer == spec_.answers.end()) continue;
+                if (!by_value || w.kind != 'i' || all_among(answer->second.literals, values))
+                    spec_.answers.erase(answer);
+            }
+        };
+        touch(w.table, false);
+        if (w.kind != 'i') {
+            // An update or a delete may touch any answer of its table.
+            for (auto it = spec_.answers.begin(); it != spec_.answers.end();) {
+                const std::vector<std::string>& tables = it->second.tables;
+                const bool reads_it = std::find(tables.begin(), tables.end(), w.table) != tables.end();
+                it = reads_it ? spec_.answers.erase(it) : std::next(it);
+            }
+        } else {
+            std::unordered_set<std::string> seen;
+            for (const std::string& v : values)
+                if (seen.insert(v).second) touch(w.table + '\0' + v, true);
+        }
     }
 
     // The key of a row inserted in this transaction, read back by values
@@ -1102,10 +1135,8 @@ private:
                 for (std::size_t m = 0; m < p.members.size(); ++m) {
                     if (rows[m].size() > 1) continue;
                     Member& member = p.members[m];
-                    spec_.tables_answered.insert(p.tables.begin(), p.tables.end());
-                    spec_.answers[member.key] = Answer{nullptr, pick(r.get(), rows[m], p.columns),
-                                                       static_cast<int>(p.columns), p.tables,
-                                                       std::move(member.literals)};
+                    keep_answer(member.key, Answer{nullptr, pick(r.get(), rows[m], p.columns),
+                                                   static_cast<int>(p.columns), p.tables, std::move(member.literals)});
                 }
                 break;
             }
@@ -1123,8 +1154,7 @@ private:
             case Pending::kWanted:
                 if (p.kind == Pending::kWanted) spec_.wanted = r;
                 if (!p.tables.empty()) {
-                    spec_.tables_answered.insert(p.tables.begin(), p.tables.end());
-                    spec_.answers[p.key] = Answer{std::move(r), {}, 0, std::move(p.tables), std::move(p.literals)};
+                    keep_answer(p.key, Answer{std::move(r), {}, 0, std::move(p.tables), std::move(p.literals)});
                 }
                 break;
         }
