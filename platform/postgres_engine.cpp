@@ -392,7 +392,7 @@ public:
         }
         PQfinish(conn_);
         conn_ = nullptr;
-        prepared_.clear();
+        for (auto& [shape, entry] : shapes_) entry.prepared.clear();
         spec_ = Speculation{};
     }
 
@@ -465,7 +465,7 @@ public:
 
     void abandon() noexcept override {
         if (spec_.on) leave_speculation();
-        for (const std::string& key : spec_.unconfirmed) prepared_.erase(key);
+        for (const auto& [entry, types] : spec_.unconfirmed) entry->prepared.erase(types);
         std::unordered_map<std::string, Identity> identities = std::move(spec_.identities);
         spec_ = Speculation{};
         rollback();
@@ -489,6 +489,10 @@ private:
     struct Prepared {
         std::string name;
         int params = 0;
+    };
+    struct ShapeEntry {
+        ShapeInfo info;
+        std::unordered_map<std::string, Prepared> prepared;  // by the types of its values
     };
 
     PGconn* live() {
@@ -575,7 +579,8 @@ private:
     // sent together.
     struct Plan {
         std::vector<Bound> values;
-        std::string key;  // the prepared statements' key: shape and value types
+        ShapeEntry* entry = nullptr;  // the shape's, when its values were lifted out
+        std::string types_key;        // the types of its values: a shape is prepared once per types
         const Prepared* cached = nullptr;
         Prepared fresh;    // prepared in this round trip
         std::string text;  // UTF-8, $n markers; when not cached
@@ -585,16 +590,15 @@ private:
         bool prepared() const { return cached || !fresh.name.empty(); }
     };
 
-    Plan plan_for(const Statement& st, bool guarded) {
+    Plan plan_for(const Statement& st, bool guarded, ShapeEntry* entry = nullptr) {
         Plan p;
         p.guarded = guarded;
         p.values.reserve(st.literals.size());
         for (const SqlLiteral& lit : st.literals) p.values.push_back(bound(lit));
         if (st.split) {
-            p.key = st.shape;
-            p.key.push_back('\0');
-            for (const Bound& b : p.values) p.key.push_back(b.type == 0 ? 'T' : b.type == kInt8Oid ? 'I' : 'R');
-            if (auto it = prepared_.find(p.key); it != prepared_.end()) p.cached = &it->second;
+            p.entry = entry ? entry : &entry_of(st.shape);
+            for (const Bound& b : p.values) p.types_key.push_back(b.type == 0 ? 'T' : b.type == kInt8Oid ? 'I' : 'R');
+            if (auto it = p.entry->prepared.find(p.types_key); it != p.entry->prepared.end()) p.cached = &it->second;
         }
         if (!p.cached) {
             std::size_t markers = 0;
@@ -691,7 +695,7 @@ private:
         Result* ran = nullptr;
         for (std::size_t i = 0; i < p.steps.size(); ++i) {
             if (p.steps[i] == kRun) ran = &results[i];
-            if (p.steps[i] == kPrepare && ok(i)) prepared_.emplace(p.key, p.fresh);
+            if (p.steps[i] == kPrepare && ok(i)) p.entry->prepared.emplace(p.types_key, p.fresh);
             if (!any_failed && !ok(i)) {
                 any_failed = true;
                 if (results[i] && PQresultStatus(results[i].get()) == PGRES_FATAL_ERROR) failed = results[i].get();
@@ -760,7 +764,7 @@ private:
         std::unordered_set<std::string> indexed_tables;  // with an answer in touched_by
         std::vector<Inserted> inserted;
         std::unordered_map<std::string, Identity> identities;  // by table
-        std::vector<std::string> unconfirmed;                  // prepared in the pipeline, not confirmed
+        std::vector<std::pair<ShapeEntry*, std::string>> unconfirmed;  // prepared in the pipeline, not confirmed
         SharedResult wanted;
         int unflushed = 0;
         std::unordered_map<std::string, Foreseen> foreseen;  // by shape
@@ -936,9 +940,9 @@ private:
 
     // Sends a statement down the pipeline, prepared the first time its shape
     // is met, without waiting for anything.
-    void send_speculative(const Statement& st, Pending pending) {
+    void send_speculative(const Statement& st, Pending pending, ShapeEntry* entry = nullptr) {
         PGconn* c = conn_;
-        Plan p = plan_for(st, false);
+        Plan p = plan_for(st, false, entry);
         std::vector<const char*> pointers;
         for (const Bound& b : p.values) pointers.push_back(b.value.c_str());
         bool sent = true;
@@ -946,8 +950,8 @@ private:
             sent = PQsendPrepare(c, p.fresh.name.c_str(), p.text.c_str(), p.fresh.params, p.types.data()) == 1;
             if (sent) {
                 spec_.pending.push_back(Pending{Pending::kPrepare, {}, {}, {}, {}, {}, 0});
-                p.cached = &prepared_.emplace(p.key, p.fresh).first->second;
-                spec_.unconfirmed.push_back(p.key);
+                p.cached = &p.entry->prepared.emplace(p.types_key, p.fresh).first->second;
+                spec_.unconfirmed.emplace_back(p.entry, p.types_key);
             }
         }
         if (sent) {
@@ -970,13 +974,14 @@ private:
         }
     }
 
-    // What a statement's shape reads or writes, worked out once per shape:
-    // an import runs a few dozen shapes hundreds of thousands of times.
-    const ShapeInfo& shape_of(const Statement& st) {
-        auto it = shapes_.find(st.shape);
+    // What a statement's shape reads or writes, and the statements it was
+    // prepared as, worked out once per shape: an import runs a few dozen
+    // shapes hundreds of thousands of times.
+    ShapeEntry& entry_of(const std::string& shape) {
+        auto it = shapes_.find(shape);
         if (it == shapes_.end()) {
-            it = shapes_.emplace(st.shape, analyse_shape(st.shape)).first;
-            const std::optional<ReadShape>& r = it->second.read;
+            it = shapes_.emplace(shape, ShapeEntry{analyse_shape(shape), {}}).first;
+            const std::optional<ReadShape>& r = it->second.info.read;
             if (r && r->single() && !r->column.empty()) {
                 read_columns_.emplace_back(r->tables.front(), r->column);
                 if (spec_.on) note_read_backs();
@@ -984,6 +989,8 @@ private:
         }
         return it->second;
     }
+
+    const ShapeInfo& shape_of(const Statement& st) { return entry_of(st.shape).info; }
 
     void note_read_backs() {
         for (const auto& [table, column] : read_columns_) {
@@ -994,11 +1001,13 @@ private:
 
     void speculative_write(const Statement& st) {
         if (spec_.failed) doomed();
-        const WriteShape& w = shape_of(st).write;
+        ShapeEntry* entry = st.split ? &entry_of(st.shape) : nullptr;
+        static const WriteShape kUnknown;
+        const WriteShape& w = entry ? entry->info.write : kUnknown;
         // A foreseen read is checked before anything that could take a row
         // away from what it would have seen.
         if (w.kind != 'i' && !spec_.foreseen.empty()) check_foreseen(w.kind == 0 ? std::string() : w.table);
-        send_speculative(st, Pending{Pending::kWrite, {}, {}, {}, {}, {}, 0});
+        send_speculative(st, Pending{Pending::kWrite, {}, {}, {}, {}, {}, 0}, entry);
         if (w.kind == 0) {
             // A write of unknown reach: nothing read before it can be trusted.
             spec_.answers.clear();
@@ -1182,7 +1191,10 @@ private:
         while (!synced) {
             // Answers already in hand are read without a system call.
             if (PQisBusy(c) && !await_answer(c)) {
+                // The session is gone, or its answers can no longer be
+                // matched to their questions: nothing more goes through it.
                 spec_.failed = true;
+                broken_ = true;
                 break;
             }
             PGresult* raw = PQgetResult(c);
@@ -1214,7 +1226,9 @@ private:
     }
 
     void leave_speculation() noexcept {
-        if (conn_ && PQpipelineStatus(conn_) != PQ_PIPELINE_OFF) PQexitPipelineMode(conn_);
+        // A pipeline that cannot be left still holds answers nobody will
+        // read: the session is not fit for one statement more.
+        if (conn_ && PQpipelineStatus(conn_) != PQ_PIPELINE_OFF && !PQexitPipelineMode(conn_)) broken_ = true;
         if (conn_) PQsetnonblocking(conn_, 0);
         spec_.on = false;
         spec_.answers.clear();
@@ -1226,7 +1240,7 @@ private:
 
     PGconn* conn_;
     Speculation spec_;
-    std::unordered_map<std::string, ShapeInfo> shapes_;
+    std::unordered_map<std::string, ShapeEntry> shapes_;
     std::unordered_set<std::string> text_columns_;  // "table.column" of every text column
     // Tables whose identity column a read of the import asks for, and every
     // one-column read of one table met so far (to find them).
@@ -1236,7 +1250,7 @@ private:
     bool broken_ = false;
     bool held_ = false;    // a dry run's outer transaction is open
     bool nested_ = false;  // the savepoint standing for the import's transaction
-    std::unordered_map<std::string, Prepared> prepared_;
+
 };
 
 }  // namespace
