@@ -410,6 +410,7 @@ public:
         spec_ = Speculation{};
         spec_.on = true;
         spec_.identities = std::move(identities);
+        ++speculation_;
         note_read_backs();
         return true;
     }
@@ -490,9 +491,21 @@ private:
         std::string name;
         int params = 0;
     };
+    struct Identity {
+        std::string column, sequence;
+        std::string restore_value;  // setval's arguments that put the sequence back
+        long long next = 0;         // the key the next insert will be given
+        long long step = 1;
+        bool known = true;  // false once a write may have drawn a key unseen
+    };
     struct ShapeEntry {
         ShapeInfo info;
         std::unordered_map<std::string, Prepared> prepared;  // by the types of its values
+        // For a write, what the current speculation knows of its table,
+        // looked up once per speculation rather than once per row.
+        unsigned speculation = 0;
+        Identity* identity = nullptr;
+        bool read_back = false;
     };
 
     PGconn* live() {
@@ -711,13 +724,6 @@ private:
     }
 
     // Speculation state.
-    struct Identity {
-        std::string column, sequence;
-        std::string restore_value;  // setval's arguments that put the sequence back
-        long long next = 0;         // the key the next insert will be given
-        long long step = 1;
-        bool known = true;  // false once a write may have drawn a key unseen
-    };
     // One read of a group asked in one query: its answer's key, its values
     // as sent (UTF-8), and for a foreseen read the rows foreseen.
     struct Member {
@@ -995,7 +1001,10 @@ private:
     void note_read_backs() {
         for (const auto& [table, column] : read_columns_) {
             const auto id = spec_.identities.find(table);
-            if (id != spec_.identities.end() && id->second.column == column) read_back_.insert(table);
+            // A table newly known to be read back: the shapes' cache is
+            // worked out again.
+            if (id != spec_.identities.end() && id->second.column == column && read_back_.insert(table).second)
+                ++speculation_;
         }
     }
 
@@ -1017,26 +1026,33 @@ private:
             for (auto& [table, id] : spec_.identities) id.known = false;
             return;
         }
-        spec_.written.insert(w.table);
+        if (entry->speculation != speculation_) {
+            entry->speculation = speculation_;
+            spec_.written.insert(w.table);
+            const auto id = spec_.identities.find(w.table);
+            entry->identity = id == spec_.identities.end() ? nullptr : &id->second;
+            entry->read_back = read_back_.count(w.table) > 0;
+        }
         // An answer the write may change is asked again when needed. An
         // insert only adds rows that carry its values, so only the reads
         // whose values it all carries can see it. Most writes (the
         // performances) touch a table no answer reads.
         std::vector<std::string> values;
-        if (spec_.indexed_tables.count(w.table)) touch_answers(w, values = literal_texts(st));
-        const auto id = spec_.identities.find(w.table);
-        if (w.kind != 'i' || id == spec_.identities.end() || !id->second.known) return;
-        if (std::find(w.columns.begin(), w.columns.end(), id->second.column) != w.columns.end()) {
-            id->second.known = false;  // a key given by the statement itself
+        if (!spec_.indexed_tables.empty() && spec_.indexed_tables.count(w.table))
+            touch_answers(w, values = literal_texts(st));
+        Identity* id = entry->identity;
+        if (w.kind != 'i' || !id || !id->known) return;
+        if (std::find(w.columns.begin(), w.columns.end(), id->column) != w.columns.end()) {
+            id->known = false;  // a key given by the statement itself
             return;
         }
         // Only the inserts of a table whose key the import reads back are
         // worth remembering (licences, not performances).
-        if (read_back_.count(w.table)) {
+        if (entry->read_back) {
             if (values.empty()) values = literal_texts(st);
-            spec_.inserted.push_back(Inserted{w.table, std::move(values), id->second.next});
+            spec_.inserted.push_back(Inserted{w.table, std::move(values), id->next});
         }
-        id->second.next += id->second.step;
+        id->next += id->step;
     }
 
     // Drops the answers a write to their table may have changed.
@@ -1216,8 +1232,15 @@ private:
                 synced = true;
                 break;
             }
-            SharedResult r(raw, PQclear);
-            if (!got && i < spec_.pending.size()) take(spec_.pending[i], std::move(r));
+            if (got || i >= spec_.pending.size()) {
+                PQclear(raw);
+            } else if (spec_.pending[i].kind == Pending::kWrite || spec_.pending[i].kind == Pending::kPrepare) {
+                // Most answers say only that a write went through.
+                if (!succeeded(raw)) spec_.failed = true;
+                PQclear(raw);
+            } else {
+                take(spec_.pending[i], SharedResult(raw, PQclear));
+            }
             got = true;
         }
         if (i + (got ? 1 : 0) != spec_.pending.size()) spec_.failed = true;
@@ -1247,6 +1270,7 @@ private:
     std::unordered_set<std::string> read_back_;
     std::vector<std::pair<std::string, std::string>> read_columns_;
     long prepared_serial_ = 0;
+    unsigned speculation_ = 0;  // counts the speculations, for the shapes' cache
     bool broken_ = false;
     bool held_ = false;    // a dry run's outer transaction is open
     bool nested_ = false;  // the savepoint standing for the import's transaction
