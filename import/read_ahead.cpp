@@ -26,38 +26,44 @@ void ReadAhead::before_line() {
     if (db.SpeculationFailed())
         platform::raise(platform::err::kInvalidCall, "Importation reprise pas à pas"_w);
     if (!db.Speculating() || done_) return;
-    if (ahead_ > 0) {
-        --ahead_;
-        return;
+    while (ready_ == 0) {
+        if (exhausted_ && in_flight_ == 0) {
+            done_ = true;
+            return;
+        }
+        std::vector<std::string> reads;
+        const std::int32_t lines = exhausted_ ? 0 : read_batch(reads);
+        // Sent even when empty: the answers of the batch before come back
+        // with it, and the writes of the lines before are checked.
+        db.Prefetch(reads);
+        ready_ = in_flight_;
+        in_flight_ = lines;
     }
-    read_batch();
-    if (ahead_ > 0) --ahead_;
+    --ready_;
 }
 
-void ReadAhead::read_batch() {
+std::int32_t ReadAhead::read_batch(std::vector<std::string>& reads) {
     platform::TextFiles& f = platform::files();
-    std::vector<std::string> reads;
+    std::int32_t lines = 0;
     try {
         if (!open_) {
             f.OpenInput(kReadAheadFile, path_);
             open_ = true;
         }
         std::string line;
-        while (ahead_ < kReadAheadLines && !f.Eof(kReadAheadFile)) {
+        while (lines < kReadAheadLines && !f.Eof(kReadAheadFile)) {
             f.LineInput(kReadAheadFile, line);
             accents_dos_in_place(line);
             lookups_(line, reads);
-            ++ahead_;
+            ++lines;
         }
+        if (lines < kReadAheadLines) exhausted_ = true;
     } catch (const platform::Failure&) {
         // The import reads the file on its own and meets what went wrong
         // there at its own line; reading ahead just stops.
-        done_ = true;
+        exhausted_ = true;
     }
-    if (ahead_ == 0) done_ = true;
-    // Sent even when empty: the writes of the lines before are then
-    // checked, and the server's answers never pile up.
-    cst().objConnexion->Prefetch(reads);
+    return lines;
 }
 
 }  // namespace ondival

@@ -5,7 +5,9 @@
 // The data file is opened a second time and read ahead in batches; each
 // line's lookups (the very statement texts the import will run, built by
 // the same functions) go to the connection, which keeps the answers for
-// the reads to come. It is only a way to ask earlier: a line read ahead
+// the reads to come. Two batches are on their way at a time: while the
+// import works through one, the server answers the next, so that neither
+// waits for the other. It is only a way to ask earlier: a line read ahead
 // differently, a lookup missed or one the import never makes costs a round
 // trip or a read, never a different answer. It does nothing unless the
 // connection speculates.
@@ -32,12 +34,14 @@ public:
     void before_line();
 
 private:
-    void read_batch();
+    // Reads up to a batch of lines and adds their lookups; the lines read.
+    std::int32_t read_batch(std::vector<std::string>& reads);
 
     std::string path_;
     Lookups lookups_;
-    bool open_ = false, done_ = false;
-    std::int32_t ahead_ = 0;  // lines read ahead and not yet reached
+    bool open_ = false, exhausted_ = false, done_ = false;
+    std::int32_t ready_ = 0;      // lines ahead whose answers are in
+    std::int32_t in_flight_ = 0;  // lines after them, whose answers are on their way
 };
 
 // Lines read ahead in one batch: a round trip per batch, and the answers of

@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -430,13 +431,15 @@ public:
 
     void prefetch(const std::vector<Statement>& reads) override {
         if (!spec_.on || spec_.failed) return;
-        // Answers and inserts of lines already handled are of no more use,
-        // but for answers from tables this transaction never wrote (the
+        // The reads sent now serve the batch after the one about to start.
+        // Answers for the lines already handled are of no more use, but
+        // for answers from tables this transaction never wrote (the
         // strokes, the geography): they still hold, and are asked once.
+        const unsigned batch = ++spec_.batches;
         for (auto it = spec_.answers.begin(); it != spec_.answers.end();) {
             bool written = spec_.written_unknown;
             for (const std::string& t : it->second.tables) written = written || spec_.written.count(t) > 0;
-            it = written ? spec_.answers.erase(it) : std::next(it);
+            it = written && it->second.batch + 1 < batch ? spec_.answers.erase(it) : std::next(it);
         }
         spec_.touched_by.clear();
         spec_.indexed_tables.clear();
@@ -454,14 +457,21 @@ public:
                     groups.try_emplace(st.shape, &*shape, std::vector<Member>{}).first->second.second.push_back(std::move(*m));
                     continue;
                 }
-                send_speculative(st, Pending{Pending::kFetch, std::move(key), shape->tables, literal_texts(st), {}, {}, 0});
+                Pending p{Pending::kFetch, std::move(key), shape->tables, literal_texts(st), {}, {}, 0, logged(), batch};
+                reads_sent(p);
+                send_speculative(st, std::move(p));
             }
-            for (auto& [shape_text, group] : groups) send_group(*group.first, std::move(group.second), Pending::kGroup);
+            for (auto& [shape_text, group] : groups)
+                send_group(*group.first, std::move(group.second), Pending::kGroup, batch);
         } catch (const Failure&) {
             // A read that cannot even be sent is left for its own turn,
             // where it fails as it always did.
         }
-        sync();
+        // These answers are not waited for: the lines they serve come after
+        // those of the batch sent last time, whose answers are.
+        send_sync();
+        PQflush(conn_);
+        drain(spec_.syncs_sent - 1);
     }
 
     void abandon() noexcept override {
@@ -733,13 +743,22 @@ private:
         Rows expected;
     };
     struct Pending {
-        enum Kind { kPrepare, kWrite, kVerify, kFetch, kWanted, kGroup, kGroupVerify } kind;
+        enum Kind { kPrepare, kWrite, kVerify, kFetch, kWanted, kGroup, kGroupVerify, kSync } kind;
         std::string key;                    // kFetch, kWanted: the answer's key
         std::vector<std::string> tables;    // kFetch, kWanted, kGroup: the tables read
         std::vector<std::string> literals;  // kFetch, kWanted: the read's values
         Rows expected;                      // kVerify
         std::vector<Member> members;        // kGroup, kGroupVerify
         std::size_t columns = 0;            // kGroup, kGroupVerify: the read's own columns
+        std::size_t log_from = 0;           // kFetch, kGroup: the first write sent after it
+        unsigned batch = 0;                 // kFetch, kGroup, kWanted: the batch of lines it serves
+    };
+    // A write sent while early reads were on their way: their answers, when
+    // they come, may no longer hold.
+    struct LoggedWrite {
+        char kind;  // as WriteShape's; 0 touches every answer
+        std::string table;
+        std::vector<std::string> values;
     };
     struct Answer {
         SharedResult result;  // the server's own answer, or
@@ -747,6 +766,7 @@ private:
         int fields = 0;
         std::vector<std::string> tables;
         std::vector<std::string> literals;
+        unsigned batch = 0;  // the batch of lines it was read for
     };
     // Foreseen reads of one shape, waiting to be checked in one query.
     struct Foreseen {
@@ -761,7 +781,14 @@ private:
     struct Speculation {
         bool on = false;
         bool failed = false;
-        std::vector<Pending> pending;  // sent, answers not read yet, in order
+        std::deque<Pending> pending;  // sent, answers not read yet, in order
+        unsigned syncs_sent = 0, syncs_read = 0;
+        unsigned batches = 0;  // batches of early reads sent: the last one serves the lines after the current
+        // Early reads on their way, by table read, and the writes sent since
+        // the first of them.
+        std::unordered_map<std::string, int> in_flight;
+        std::vector<LoggedWrite> write_log;
+        std::size_t log_base = 0;  // write_log[0] is the log_base-th write logged
         std::unordered_map<std::string, Answer> answers;
         // The answers a write to a table may touch: those of a read of one
         // table filed under table and first value (an insert touches it only
@@ -822,11 +849,12 @@ private:
     }
 
     // Sends reads of one shape as one query per few hundred of them.
-    void send_group(const ReadShape& shape, std::vector<Member> members, Pending::Kind kind) {
+    void send_group(const ReadShape& shape, std::vector<Member> members, Pending::Kind kind, unsigned batch = 0) {
         constexpr std::size_t kMost = 500;
         for (std::size_t from = 0; from < members.size(); from += kMost) {
             const std::size_t n = std::min(kMost, members.size() - from);
-            Pending p{kind, {}, shape.tables, {}, {}, {}, shape.select_list.size()};
+            Pending p{kind, {}, shape.tables, {}, {}, {}, shape.select_list.size(), logged(), batch};
+            if (kind == Pending::kGroup) reads_sent(p);
             p.members.assign(std::make_move_iterator(members.begin() + static_cast<std::ptrdiff_t>(from)),
                              std::make_move_iterator(members.begin() + static_cast<std::ptrdiff_t>(from + n)));
             std::vector<const char*> values;
@@ -1023,6 +1051,7 @@ private:
             spec_.touched_by.clear();
             spec_.indexed_tables.clear();
             spec_.written_unknown = true;
+            if (!spec_.in_flight.empty()) spec_.write_log.push_back(LoggedWrite{0, {}, {}});
             for (auto& [table, id] : spec_.identities) id.known = false;
             return;
         }
@@ -1033,6 +1062,8 @@ private:
             entry->identity = id == spec_.identities.end() ? nullptr : &id->second;
             entry->read_back = read_back_.count(w.table) > 0;
         }
+        if (!spec_.in_flight.empty() && spec_.in_flight.count(w.table))
+            spec_.write_log.push_back(LoggedWrite{w.kind, w.table, literal_texts(st)});
         // An answer the write may change is asked again when needed. An
         // insert only adds rows that carry its values, so only the reads
         // whose values it all carries can see it. Most writes (the
@@ -1120,8 +1151,9 @@ private:
         }
         // Nothing known: asked now, with everything still waiting.
         const std::optional<ReadShape>& shape = shape_of(st).read;
+        // It serves the batch under way: the one before the last sent.
         send_speculative(st, Pending{Pending::kWanted, key, shape ? shape->tables : std::vector<std::string>(),
-                                     literal_texts(st), {}, {}, 0});
+                                     literal_texts(st), {}, {}, 0, 0, spec_.batches ? spec_.batches - 1 : 0});
         sync();
         if (spec_.failed || !spec_.wanted) doomed();
         SharedResult answer = std::move(spec_.wanted);
@@ -1160,8 +1192,9 @@ private:
                 for (std::size_t m = 0; m < p.members.size(); ++m) {
                     if (rows[m].size() > 1) continue;
                     Member& member = p.members[m];
-                    keep_answer(member.key, Answer{nullptr, pick(r.get(), rows[m], p.columns),
-                                                   static_cast<int>(p.columns), p.tables, std::move(member.literals)});
+                    Answer a{nullptr, pick(r.get(), rows[m], p.columns), static_cast<int>(p.columns), p.tables,
+                             std::move(member.literals), p.batch};
+                    if (!touched_since(a, p.log_from)) keep_answer(member.key, std::move(a));
                 }
                 break;
             }
@@ -1176,19 +1209,52 @@ private:
                 break;
             }
             case Pending::kFetch:
-            case Pending::kWanted:
+            case Pending::kWanted: {
                 if (p.kind == Pending::kWanted) spec_.wanted = r;
-                if (!p.tables.empty()) {
-                    keep_answer(p.key, Answer{std::move(r), {}, 0, std::move(p.tables), std::move(p.literals)});
-                }
+                if (p.tables.empty()) break;
+                Answer a{std::move(r), {}, 0, std::move(p.tables), std::move(p.literals), p.batch};
+                if (p.kind == Pending::kWanted || !touched_since(a, p.log_from)) keep_answer(p.key, std::move(a));
+                break;
+            }
+            case Pending::kSync:
                 break;
         }
     }
 
-    // One round trip: every statement sent so far is answered, each answer
-    // checked or kept.
-    void sync() {
-        PGconn* c = conn_;
+    // Whether a write sent after a read, and before its answer came,
+    // may have changed that answer.
+    bool touched_since(const Answer& a, std::size_t log_from) const {
+        for (std::size_t i = log_from < spec_.log_base ? 0 : log_from - spec_.log_base; i < spec_.write_log.size();
+             ++i) {
+            const LoggedWrite& w = spec_.write_log[i];
+            if (w.kind == 0) return true;
+            if (std::find(a.tables.begin(), a.tables.end(), w.table) == a.tables.end()) continue;
+            if (w.kind != 'i' || a.tables.size() > 1 || all_among(a.literals, w.values)) return true;
+        }
+        return false;
+    }
+
+    std::size_t logged() const { return spec_.log_base + spec_.write_log.size(); }
+
+    // Early reads sent now: their tables are watched until they are in.
+    void reads_sent(const Pending& p) {
+        for (const std::string& t : p.tables) ++spec_.in_flight[t];
+    }
+
+    void reads_in(const Pending& p) {
+        for (const std::string& t : p.tables)
+            if (auto it = spec_.in_flight.find(t); it != spec_.in_flight.end() && --it->second <= 0)
+                spec_.in_flight.erase(it);
+        if (spec_.in_flight.empty()) {
+            spec_.log_base += spec_.write_log.size();
+            spec_.write_log.clear();
+        }
+    }
+
+    // Closes a batch of statements: the server answers everything sent
+    // before it, then says so. One round trip, whether it is waited for at
+    // once or later.
+    void send_sync() {
         if (!spec_.foreseen.empty() && !spec_.failed) {
             try {
                 check_foreseen(std::string());
@@ -1196,59 +1262,104 @@ private:
                 spec_.failed = true;
             }
         }
-        spec_.wanted.reset();
         spec_.unflushed = 0;
         count_round_trip();
-        bool synced = PQpipelineSync(c) != 1;  // nothing will come back
-        if (synced) spec_.failed = true;
-        std::size_t i = 0;
+        if (PQpipelineSync(conn_) != 1) {
+            spec_.failed = true;
+            broken_ = true;
+            return;
+        }
+        ++spec_.syncs_sent;
+        spec_.pending.push_back(Pending{Pending::kSync, {}, {}, {}, {}, {}, 0, 0});
+    }
+
+    // Reads answers, each checked or kept, until `syncs` batches are
+    // answered in all.
+    void drain(unsigned syncs) {
+        PGconn* c = conn_;
         bool got = false;
         int idle = 0;
-        while (!synced) {
+        while (spec_.syncs_read < syncs && !spec_.pending.empty() && !broken_) {
             // Answers already in hand are read without a system call.
             if (PQisBusy(c) && !await_answer(c)) {
                 // The session is gone, or its answers can no longer be
                 // matched to their questions: nothing more goes through it.
                 spec_.failed = true;
                 broken_ = true;
-                break;
+                return;
             }
+            Pending& p = spec_.pending.front();
             PGresult* raw = PQgetResult(c);
             if (!raw) {
                 // The end of one statement's answers.
                 if (got) {
-                    ++i;
+                    if (p.kind == Pending::kFetch || p.kind == Pending::kGroup) reads_in(p);
+                    spec_.pending.pop_front();
                     got = false;
                     idle = 0;
                 } else if (++idle > 1000) {
                     spec_.failed = true;
                     broken_ = true;
-                    break;
                 }
                 continue;
             }
             if (PQresultStatus(raw) == PGRES_PIPELINE_SYNC) {
                 PQclear(raw);
-                synced = true;
-                break;
+                // Everything sent before this sync is over, answered or not
+                // (after a failure the server skips what follows).
+                for (bool first = true;; first = false) {
+                    if (spec_.pending.empty()) {  // a sync nobody asked for
+                        spec_.failed = true;
+                        broken_ = true;
+                        return;
+                    }
+                    Pending done = std::move(spec_.pending.front());
+                    spec_.pending.pop_front();
+                    if (done.kind == Pending::kSync) break;
+                    if (done.kind == Pending::kFetch || done.kind == Pending::kGroup) reads_in(done);
+                    if (!(first && got)) spec_.failed = true;
+                }
+                got = false;
+                ++spec_.syncs_read;
+                continue;
             }
-            if (got || i >= spec_.pending.size()) {
+            if (p.kind == Pending::kSync || got) {
+                // More answers than questions: none can be trusted.
                 PQclear(raw);
-            } else if (spec_.pending[i].kind == Pending::kWrite || spec_.pending[i].kind == Pending::kPrepare) {
+                spec_.failed = true;
+                broken_ = true;
+                return;
+            }
+            if (p.kind == Pending::kWrite || p.kind == Pending::kPrepare) {
                 // Most answers say only that a write went through.
                 if (!succeeded(raw)) spec_.failed = true;
                 PQclear(raw);
             } else {
-                take(spec_.pending[i], SharedResult(raw, PQclear));
+                take(p, SharedResult(raw, PQclear));
             }
             got = true;
         }
-        if (i + (got ? 1 : 0) != spec_.pending.size()) spec_.failed = true;
-        spec_.pending.clear();
-        if (!spec_.failed) spec_.unconfirmed.clear();
+        if (spec_.syncs_read == spec_.syncs_sent && !spec_.failed) spec_.unconfirmed.clear();
+    }
+
+    // Every statement sent so far answered.
+    void sync() {
+        spec_.wanted.reset();
+        send_sync();
+        drain(spec_.syncs_sent);
     }
 
     void leave_speculation() noexcept {
+        // Answers still on their way (early reads, or what followed a
+        // failure) are read and dropped, so that the pipeline can be left.
+        if (conn_ && !broken_ && !spec_.pending.empty()) {
+            try {
+                if (spec_.pending.back().kind != Pending::kSync) send_sync();
+                drain(spec_.syncs_sent);
+            } catch (...) {
+                broken_ = true;
+            }
+        }
         // A pipeline that cannot be left still holds answers nobody will
         // read: the session is not fit for one statement more.
         if (conn_ && PQpipelineStatus(conn_) != PQ_PIPELINE_OFF && !PQexitPipelineMode(conn_)) broken_ = true;
@@ -1259,6 +1370,8 @@ private:
         spec_.pending.clear();
         spec_.foreseen.clear();
         spec_.wanted.reset();
+        spec_.in_flight.clear();
+        spec_.write_log.clear();
     }
 
     PGconn* conn_;
