@@ -472,6 +472,9 @@ public:
         send_sync();
         PQflush(conn_);
         drain(spec_.syncs_sent - 1);
+        // Only the reads just sent are still on their way, and no write
+        // came after them yet: the writes logged so far concern none.
+        clear_log();
     }
 
     void abandon() noexcept override {
@@ -1051,7 +1054,7 @@ private:
             spec_.touched_by.clear();
             spec_.indexed_tables.clear();
             spec_.written_unknown = true;
-            if (!spec_.in_flight.empty()) spec_.write_log.push_back(LoggedWrite{0, {}, {}});
+            if (!spec_.in_flight.empty()) log_write(0, {}, {});
             for (auto& [table, id] : spec_.identities) id.known = false;
             return;
         }
@@ -1062,28 +1065,29 @@ private:
             entry->identity = id == spec_.identities.end() ? nullptr : &id->second;
             entry->read_back = read_back_.count(w.table) > 0;
         }
-        if (!spec_.in_flight.empty() && spec_.in_flight.count(w.table))
-            spec_.write_log.push_back(LoggedWrite{w.kind, w.table, literal_texts(st)});
         // An answer the write may change is asked again when needed. An
         // insert only adds rows that carry its values, so only the reads
         // whose values it all carries can see it. Most writes (the
         // performances) touch a table no answer reads.
-        std::vector<std::string> values;
-        if (!spec_.indexed_tables.empty() && spec_.indexed_tables.count(w.table))
-            touch_answers(w, values = literal_texts(st));
+        // The write's values, read out of it only when some answer, some read
+        // on its way or some foreseen key may depend on them (not for the
+        // performances).
+        const bool answered = !spec_.indexed_tables.empty() && spec_.indexed_tables.count(w.table);
+        const bool travelling = !spec_.in_flight.empty() && spec_.in_flight.count(w.table);
         Identity* id = entry->identity;
-        if (w.kind != 'i' || !id || !id->known) return;
-        if (std::find(w.columns.begin(), w.columns.end(), id->column) != w.columns.end()) {
-            id->known = false;  // a key given by the statement itself
-            return;
+        const bool keyed = w.kind == 'i' && id && id->known &&
+                           std::find(w.columns.begin(), w.columns.end(), id->column) == w.columns.end();
+        if (w.kind == 'i' && id && !keyed) id->known = false;  // a key given by the statement itself
+        std::vector<std::string> values;
+        if (answered || travelling || (keyed && entry->read_back)) values = literal_texts(st);
+        if (answered) touch_answers(w, values);
+        if (keyed) {
+            // Only the inserts of a table whose key the import reads back
+            // are worth remembering (licences, not performances).
+            if (entry->read_back) spec_.inserted.push_back(Inserted{w.table, values, id->next});
+            id->next += id->step;
         }
-        // Only the inserts of a table whose key the import reads back are
-        // worth remembering (licences, not performances).
-        if (entry->read_back) {
-            if (values.empty()) values = literal_texts(st);
-            spec_.inserted.push_back(Inserted{w.table, std::move(values), id->next});
-        }
-        id->next += id->step;
+        if (travelling) log_write(w.kind, w.table, std::move(values));
     }
 
     // Drops the answers a write to their table may have changed.
@@ -1106,9 +1110,8 @@ private:
                 it = reads_it ? spec_.answers.erase(it) : std::next(it);
             }
         } else {
-            std::unordered_set<std::string> seen;
-            for (const std::string& v : values)
-                if (seen.insert(v).second) touch(w.table + '\0' + v, true);
+            // A value met twice finds nothing left to touch the second time.
+            for (const std::string& v : values) touch(w.table + '\0' + v, true);
         }
     }
 
@@ -1189,12 +1192,13 @@ private:
                 // own: the order of its rows is the server's to give.
                 std::vector<std::vector<int>> rows;
                 if (!share_out(r.get(), p, rows)) break;
+                const std::vector<char> touched = touched_members(p);
                 for (std::size_t m = 0; m < p.members.size(); ++m) {
-                    if (rows[m].size() > 1) continue;
+                    if (rows[m].size() > 1 || touched[m]) continue;
                     Member& member = p.members[m];
-                    Answer a{nullptr, pick(r.get(), rows[m], p.columns), static_cast<int>(p.columns), p.tables,
-                             std::move(member.literals), p.batch};
-                    if (!touched_since(a, p.log_from)) keep_answer(member.key, std::move(a));
+                    keep_answer(member.key, Answer{nullptr, pick(r.get(), rows[m], p.columns),
+                                                   static_cast<int>(p.columns), p.tables, std::move(member.literals),
+                                                   p.batch});
                 }
                 break;
             }
@@ -1222,7 +1226,7 @@ private:
     }
 
     // Whether a write sent after a read, and before its answer came,
-    // may have changed that answer.
+    // may have changed that answer (the same rules as for answers in hand).
     bool touched_since(const Answer& a, std::size_t log_from) const {
         for (std::size_t i = log_from < spec_.log_base ? 0 : log_from - spec_.log_base; i < spec_.write_log.size();
              ++i) {
@@ -1232,6 +1236,41 @@ private:
             if (w.kind != 'i' || a.tables.size() > 1 || all_among(a.literals, w.values)) return true;
         }
         return false;
+    }
+
+    // The same for each member of a group (reads of one table by their
+    // values), in one pass over the log: an insert can only touch the
+    // members whose first value it carries.
+    std::vector<char> touched_members(const Pending& p) const {
+        std::vector<char> touched(p.members.size(), 0);
+        const std::string& table = p.tables.front();
+        const std::size_t start = p.log_from < spec_.log_base ? 0 : p.log_from - spec_.log_base;
+        for (std::size_t i = start; i < spec_.write_log.size(); ++i) {
+            const LoggedWrite& w = spec_.write_log[i];
+            if (w.kind == 0 || (w.kind != 'i' && w.table == table)) return std::vector<char>(p.members.size(), 1);
+        }
+        std::unordered_multimap<std::string_view, std::size_t> by_first;
+        for (std::size_t m = 0; m < p.members.size(); ++m) by_first.emplace(p.members[m].literals.front(), m);
+        for (std::size_t i = start; i < spec_.write_log.size(); ++i) {
+            const LoggedWrite& w = spec_.write_log[i];
+            if (w.table != table) continue;
+            for (const std::string& v : w.values) {
+                const auto [from, to] = by_first.equal_range(v);
+                for (auto it = from; it != to; ++it)
+                    if (!touched[it->second] && all_among(p.members[it->second].literals, w.values))
+                        touched[it->second] = 1;
+            }
+        }
+        return touched;
+    }
+
+    void clear_log() {
+        spec_.log_base += spec_.write_log.size();
+        spec_.write_log.clear();
+    }
+
+    void log_write(char kind, const std::string& table, std::vector<std::string> values) {
+        spec_.write_log.push_back(LoggedWrite{kind, table, std::move(values)});
     }
 
     std::size_t logged() const { return spec_.log_base + spec_.write_log.size(); }
@@ -1245,10 +1284,7 @@ private:
         for (const std::string& t : p.tables)
             if (auto it = spec_.in_flight.find(t); it != spec_.in_flight.end() && --it->second <= 0)
                 spec_.in_flight.erase(it);
-        if (spec_.in_flight.empty()) {
-            spec_.log_base += spec_.write_log.size();
-            spec_.write_log.clear();
-        }
+        if (spec_.in_flight.empty()) clear_log();
     }
 
     // Closes a batch of statements: the server answers everything sent
@@ -1371,7 +1407,7 @@ private:
         spec_.foreseen.clear();
         spec_.wanted.reset();
         spec_.in_flight.clear();
-        spec_.write_log.clear();
+        clear_log();
     }
 
     PGconn* conn_;
