@@ -17,6 +17,7 @@
 // for the server (round trips) per 1,000 lines. With --delay-ms D as well,
 // each run imports a third time, through a relay of this program that
 // holds every chunk D ms in each direction (a server 2D ms away).
+#include <libpq-fe.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/types.h>
@@ -541,10 +542,21 @@ public:
         fs::create_directories(run_dir / (tag + "-scratch"), ec);
         std::string address = db;
         std::optional<ondival::bench::DelayProxy> proxy;
+        std::optional<std::string> password_before;
         if (delayed) {
             std::string host;
             int port = 0;
             ondival::bench::through_proxy(db, 0, host, port);
+            // A password file names the server's own port, not the relay's:
+            // the password libpq finds for the server goes to the import
+            // through its environment (never its command line).
+            if (PGconn* c = PQconnectdb(db.c_str()); c && PQstatus(c) == CONNECTION_OK && PQpass(c) && *PQpass(c)) {
+                if (const char* before = std::getenv("PGPASSWORD")) password_before = before;
+                setenv("PGPASSWORD", PQpass(c), 1);
+                PQfinish(c);
+            } else if (c) {
+                PQfinish(c);
+            }
             proxy.emplace(host, port, delay_ms_);
             if (!proxy->problem().empty()) {
                 problem = proxy->problem();
@@ -555,6 +567,12 @@ public:
         const ImportRun import = run_import(self, address, source().string(), (run_dir / (tag + "-scratch")).string(),
                                             (run_dir / (tag + "-trace.txt")).string());
         proxy.reset();
+        if (delayed) {
+            if (password_before)
+                setenv("PGPASSWORD", password_before->c_str(), 1);
+            else
+                unsetenv("PGPASSWORD");
+        }
         if (!keep_) on_server(server_, "DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
         if (!import.ok) {
             problem = "server: " + import.problem;
