@@ -71,10 +71,6 @@ std::int64_t difference(std::int64_t after, std::int64_t before) {
     return after < 0 || before < 0 ? -1 : after - before;
 }
 
-}  // namespace
-
-namespace {
-
 // The performance import and what follows it in the same transaction: the
 // competition and the attachment of the staged rows to it, or their purge.
 // True when the performances were attached.

@@ -57,9 +57,11 @@ void transaction_speculative(const std::function<void()>& transaction) {
     } catch (...) {
         // An error that stops the transaction is the host's only if the
         // answers it was reached on were right.
+        db.SpeculateNextTransaction(false);
         db.SettleSpeculation();
         if (!db.SpeculationFailed()) throw;
     }
+    db.SpeculateNextTransaction(false);
     db.SettleSpeculation();
     if (!db.SpeculationFailed()) return;
     db.AbandonSpeculation();

@@ -54,7 +54,7 @@ public:
     // to hear SpeculationFailed(), call AbandonSpeculation() and run the
     // same transaction again: it then runs one statement at a time, as it
     // always did.
-    void SpeculateNextTransaction() { speculate_next_ = true; }
+    void SpeculateNextTransaction(bool speculate = true) { speculate_next_ = speculate; }
     bool Speculating() const;
     bool SpeculationFailed() const;
     void AbandonSpeculation();
