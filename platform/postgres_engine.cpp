@@ -745,8 +745,13 @@ private:
         std::vector<std::string> literals;
         Rows expected;
     };
+    // A statement sent down the pipeline whose answer is still due, and
+    // what to do with it: an acknowledgement (a preparation, a setting) or
+    // a write only has to succeed; a foreseen read is checked; an early
+    // read is kept; a read the import waits for is handed over; a sync
+    // closes a batch.
     struct Pending {
-        enum Kind { kPrepare, kWrite, kVerify, kFetch, kWanted, kGroup, kGroupVerify, kSync } kind;
+        enum Kind { kAck, kWrite, kVerify, kFetch, kWanted, kGroup, kGroupVerify, kSync } kind;
         std::string key;                    // kFetch, kWanted: the answer's key
         std::vector<std::string> tables;    // kFetch, kWanted, kGroup: the tables read
         std::vector<std::string> literals;  // kFetch, kWanted: the read's values
@@ -848,7 +853,7 @@ private:
             spec_.failed = true;
             doomed();
         }
-        spec_.pending.push_back(Pending{Pending::kPrepare, {}, {}, {}, {}, {}, 0});
+        spec_.pending.push_back(Pending{Pending::kAck, {}, {}, {}, {}, {}, 0});
     }
 
     // Sends reads of one shape as one query per few hundred of them.
@@ -986,7 +991,7 @@ private:
         if (!p.cached && st.split) {
             sent = PQsendPrepare(c, p.fresh.name.c_str(), p.text.c_str(), p.fresh.params, p.types.data()) == 1;
             if (sent) {
-                spec_.pending.push_back(Pending{Pending::kPrepare, {}, {}, {}, {}, {}, 0});
+                spec_.pending.push_back(Pending{Pending::kAck, {}, {}, {}, {}, {}, 0});
                 p.cached = &p.entry->prepared.emplace(p.types_key, p.fresh).first->second;
                 spec_.unconfirmed.emplace_back(p.entry, p.types_key);
             }
@@ -1181,7 +1186,7 @@ private:
             return;
         }
         switch (p.kind) {
-            case Pending::kPrepare:
+            case Pending::kAck:
             case Pending::kWrite:
                 break;
             case Pending::kVerify:
@@ -1366,7 +1371,7 @@ private:
                 broken_ = true;
                 return;
             }
-            if (p.kind == Pending::kWrite || p.kind == Pending::kPrepare) {
+            if (p.kind == Pending::kWrite || p.kind == Pending::kAck) {
                 // Most answers say only that a write went through.
                 if (!succeeded(raw)) spec_.failed = true;
                 PQclear(raw);

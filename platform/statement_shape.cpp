@@ -109,15 +109,6 @@ WriteShape write_shape(const std::vector<std::string>& w) {
     return s;
 }
 
-std::string joined(const std::vector<std::string>& words) {
-    std::string out;
-    for (const std::string& w : words) {
-        if (!out.empty()) out += ", ";
-        out += w;
-    }
-    return out;
-}
-
 }  // namespace
 
 ShapeInfo analyse_shape(const std::string& shape) {
