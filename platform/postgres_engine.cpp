@@ -485,13 +485,19 @@ public:
         rollback();
         if (!conn_ || PQstatus(conn_) != CONNECTION_OK || broken_) return;
         // Sequences do not roll back: each is set back to where it stood,
-        // so the rows of the second run get the keys of a first run.
+        // so the rows of the second run get the keys of a first run; never
+        // below a key the table holds (another session's row).
+        const auto quoted = [](const std::string& text, char quote) {
+            std::string out(1, quote);
+            for (char ch : text) (out += ch) += ch == quote ? std::string(1, quote) : std::string();
+            return out + quote;
+        };
         std::string reset;
         for (const auto& [table, id] : identities) {
-            std::string name;
-            for (char ch : id.sequence) name += ch == '\'' ? std::string("''") : std::string(1, ch);
             reset += reset.empty() ? "select " : ", ";
-            reset += "setval('" + name + "', " + id.restore_value + ")";
+            reset += "setval(" + quoted(id.sequence, '\'') + ", greatest(" + std::to_string(id.first) +
+                     ", (select coalesce(max(" + quoted(id.column, '"') + "), 0) + 1 from " + quoted(table, '"') +
+                     ")), false)";
         }
         if (!reset.empty()) {
             count_round_trip();
@@ -506,7 +512,7 @@ private:
     };
     struct Identity {
         std::string column, sequence;
-        std::string restore_value;  // setval's arguments that put the sequence back
+        long long first = 0;        // the key the transaction's first insert was to be given
         long long next = 0;         // the key the next insert will be given
         long long step = 1;
         bool known = true;  // false once a write may have drawn a key unseen
@@ -962,14 +968,8 @@ private:
                 id.sequence = PQgetvalue(raw, i, 5);
                 const long long start = std::atoll(PQgetvalue(raw, i, 3));
                 id.step = std::atoll(PQgetvalue(raw, i, 4));
-                if (PQgetisnull(raw, i, 2)) {
-                    id.next = start;
-                    id.restore_value = std::to_string(start) + ", false";
-                } else {
-                    const long long last = std::atoll(PQgetvalue(raw, i, 2));
-                    id.next = last + id.step;
-                    id.restore_value = std::to_string(last) + ", true";
-                }
+                id.next = PQgetisnull(raw, i, 2) ? start : std::atoll(PQgetvalue(raw, i, 2)) + id.step;
+                id.first = id.next;
                 out.emplace(PQgetvalue(raw, i, 0), std::move(id));
             }
         }
