@@ -154,8 +154,9 @@ void DelayProxy::loop() {
         timespec timeout{};
         timespec* wait = nullptr;
         if (next != Clock::time_point::max()) {
-            const long long ns = std::max<long long>(
-                0, std::chrono::duration_cast<std::chrono::nanoseconds>(next - Clock::now()).count());
+            const long long ns =
+                std::max<long long>(0,
+                                    std::chrono::duration_cast<std::chrono::nanoseconds>(next - Clock::now()).count());
             timeout.tv_sec = static_cast<time_t>(ns / 1000000000);
             timeout.tv_nsec = static_cast<long>(ns % 1000000000);
             wait = &timeout;

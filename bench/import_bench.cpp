@@ -158,8 +158,8 @@ int import_child(const std::string& db, const std::string& source, const std::st
                   ondival::platform::cp1252_to_utf8(error.description);
     }
     const double seconds = seconds_since(start);
-    std::printf("%s %.6f %ld %ld %s\n", result ? (*result ? "true" : "false") : "error", seconds,
-                peak_since_exec_kb(), ondival::platform::round_trips(), message.c_str());
+    std::printf("%s %.6f %ld %ld %s\n", result ? (*result ? "true" : "false") : "error", seconds, peak_since_exec_kb(),
+                ondival::platform::round_trips(), message.c_str());
     return 0;
 }
 
@@ -691,8 +691,8 @@ void print_server_checks(const std::vector<Figures>& all, double delay_ms) {
     std::printf("%s  L on the server %.2f x the file <= 2.0\n", ratio <= 2.0 ? "PASS" : "FAIL", ratio);
     if (delay_ms < 0) return;
     const double delayed = l->delayed_s / l->server_s;
-    std::printf("%s  L at %.3g ms round trip %.2f x loopback <= 1.5\n", delayed <= 1.5 ? "PASS" : "FAIL",
-                2 * delay_ms, delayed);
+    std::printf("%s  L at %.3g ms round trip %.2f x loopback <= 1.5\n", delayed <= 1.5 ? "PASS" : "FAIL", 2 * delay_ms,
+                delayed);
 }
 
 }  // namespace

@@ -30,229 +30,16 @@
 #include "platform/database.h"
 #include "platform/database_engine.h"
 #include "platform/error.h"
+#include "platform/postgres_values.h"
 #include "platform/statement_shape.h"
 
 namespace ondival::platform {
 namespace {
 
-// The numbers a file database gives for the same faults.
-namespace code {
-constexpr int kError = 1;
-constexpr int kBusy = 5;
-constexpr int kNoMem = 7;
-constexpr int kReadOnly = 8;
-constexpr int kInterrupt = 9;
-constexpr int kIoErr = 10;  // the server went away during the import
-constexpr int kFull = 13;
-constexpr int kCantOpen = 14;  // no server there, or no such database
-constexpr int kConstraint = 19;
-constexpr int kMismatch = 20;
-constexpr int kAuth = 23;  // wrong user or password, or no right on a table
-}  // namespace code
-
-// PostgreSQL type numbers of the columns whose text differs from a file
-// database's.
-constexpr Oid kBoolOid = 16;
-constexpr Oid kInt8Oid = 20;
-constexpr Oid kFloat4Oid = 700;
-constexpr Oid kFloat8Oid = 701;
-constexpr Oid kNumericOid = 1700;
-constexpr Oid kTextOid = 25;
-constexpr Oid kVarcharOid = 1043;
+using namespace pg;  // the server's values and answers
 
 // Every import of every workstation takes this lock for its transactions.
 constexpr const char* kBegin = "BEGIN; SELECT pg_advisory_xact_lock(4207150977)";
-
-int number_for(const char* sqlstate) {
-    if (!sqlstate || std::strlen(sqlstate) != 5) return code::kError;
-    const std::string s(sqlstate);
-    const std::string cls = s.substr(0, 2);
-    if (cls == "08" || s == "57P01" || s == "57P02" || s == "57P03") return code::kIoErr;
-    if (cls == "28" || s == "42501") return code::kAuth;
-    if (s == "3D000") return code::kCantOpen;
-    if (s == "55P03" || cls == "40") return code::kBusy;
-    if (s == "57014") return code::kInterrupt;
-    if (s == "23505") return 2067;  // unique
-    if (s == "23502") return 1299;  // not null
-    if (s == "23503") return 787;   // foreign key
-    if (s == "23514") return 275;   // check
-    if (cls == "23") return code::kConstraint;
-    if (s == "53100") return code::kFull;
-    if (s == "53200") return code::kNoMem;
-    if (s == "25006") return code::kReadOnly;
-    if (cls == "22") return code::kMismatch;
-    return code::kError;
-}
-
-// libpq's messages span several lines ("...failed: Connection refused\n\tIs
-// the server running..."); a trace entry is one line.
-std::string one_line(const char* message) {
-    std::string out;
-    bool blank = false;
-    for (const char* p = message ? message : ""; *p; ++p) {
-        const bool space = *p == '\n' || *p == '\r' || *p == '\t' || *p == ' ';
-        if (space) {
-            blank = !out.empty();
-            continue;
-        }
-        if (blank) out.push_back(' ');
-        blank = false;
-        out.push_back(*p);
-    }
-    return out.empty() ? "database server error" : out;
-}
-
-struct ResultDeleter {
-    void operator()(PGresult* r) const { PQclear(r); }
-};
-using Result = std::unique_ptr<PGresult, ResultDeleter>;
-
-bool succeeded(const PGresult* r) {
-    const ExecStatusType s = PQresultStatus(r);
-    return s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK;
-}
-
-// The shape with its '?' markers numbered as PostgreSQL wants them ($1,
-// $2, ...). Quoted identifiers and comments are copied as they stand; a ';'
-// may only end the text.
-std::string numbered_shape(const std::string& shape, std::size_t& markers) {
-    std::string out;
-    out.reserve(shape.size() + 16);
-    markers = 0;
-    const std::size_t n = shape.size();
-    for (std::size_t i = 0; i < n;) {
-        const char c = shape[i];
-        if (c == '"' || c == '\'') {
-            std::size_t j = shape.find(c, i + 1);
-            j = j == std::string::npos ? n : j + 1;
-            out.append(shape, i, j - i);
-            i = j;
-        } else if (c == '-' && i + 1 < n && shape[i + 1] == '-') {
-            std::size_t j = shape.find('\n', i);
-            j = j == std::string::npos ? n : j;
-            out.append(shape, i, j - i);
-            i = j;
-        } else if (c == '/' && i + 1 < n && shape[i + 1] == '*') {
-            std::size_t j = shape.find("*/", i + 2);
-            j = j == std::string::npos ? n : j + 2;
-            out.append(shape, i, j - i);
-            i = j;
-        } else if (c == '?') {
-            out += '$' + std::to_string(++markers);
-            ++i;
-        } else if (c == ';') {
-            for (std::size_t k = i + 1; k < n; ++k)
-                if (shape[k] != ' ' && shape[k] != '\t' && shape[k] != '\r' && shape[k] != '\n' && shape[k] != ';')
-                    raise(code::kError, "Une seule instruction SQL est admise par appel"_w);
-            break;
-        } else {
-            out.push_back(c);
-            ++i;
-        }
-    }
-    return out;
-}
-
-// A literal as PostgreSQL reads it inline: texts take the type their place
-// asks for, whole numbers are bigint, other numbers numeric.
-struct Bound {
-    Oid type;
-    std::string value;  // UTF-8
-};
-
-Bound bound(const SqlLiteral& lit) {
-    if (lit.kind == SqlLiteral::Kind::Text) {
-        std::string v = cp1252_to_utf8(lit.text);
-        // A server text cannot hold a NUL byte, and libpq would cut the
-        // value there without a word.
-        if (v.find('\0') != std::string::npos)
-            raise(code::kMismatch, "invalid byte sequence for encoding \"UTF8\": 0x00");
-        return {0, std::move(v)};
-    }
-    if (lit.kind == SqlLiteral::Kind::Integer) {
-        errno = 0;
-        char* end = nullptr;
-        std::strtoll(lit.text.c_str(), &end, 10);
-        if (errno == 0 && end && *end == 0) return {kInt8Oid, lit.text};
-    }
-    return {kNumericOid, lit.text};
-}
-
-using SharedResult = std::shared_ptr<PGresult>;
-
-SharedResult shared(Result r) { return SharedResult(r.release(), PQclear); }
-
-class PgCursor : public Cursor {
-public:
-    explicit PgCursor(SharedResult r) : result_(std::move(r)), rows_(PQntuples(result_.get())) {}
-
-    int field_count() const override { return PQnfields(result_.get()); }
-    bool eof() const override { return row_ >= rows_; }
-    void next() override {
-        if (row_ < rows_) ++row_;
-    }
-
-    std::optional<std::string> field(int index) const override { return field_text(result_.get(), row_, index); }
-
-    // A value as the import reads it (Windows-1252 text; nullopt for NULL).
-    static std::optional<std::string> field_text(const PGresult* r, int row, int index) {
-        if (PQgetisnull(r, row, index)) return std::nullopt;
-        const char* v = PQgetvalue(r, row, index);
-        switch (PQftype(r, index)) {
-            case kBoolOid:
-                // A file database keeps booleans as 1 and 0.
-                return std::string(v[0] == 't' ? "1" : "0");
-            case kFloat4Oid:
-            case kFloat8Oid:
-            case kNumericOid: {
-                // Reals read as a file database writes them ("12.5", not
-                // "12.50"); whole numbers keep their digits.
-                if (!std::strpbrk(v, ".eE")) return std::string(v);
-                char buf[32];
-                std::snprintf(buf, sizeof buf, "%.15g", std::strtod(v, nullptr));
-                return std::string(buf);
-            }
-            default:
-                return utf8_to_cp1252(std::string_view(v, static_cast<std::size_t>(PQgetlength(r, row, index))));
-        }
-    }
-
-private:
-    SharedResult result_;
-    int rows_;
-    int row_ = 0;
-};
-
-// Rows known before the server gave them: a key the engine foresaw.
-using Rows = std::vector<std::vector<std::optional<std::string>>>;
-
-class RowsCursor : public Cursor {
-public:
-    RowsCursor(Rows rows, int fields) : rows_(std::move(rows)), fields_(fields) {}
-    int field_count() const override { return fields_; }
-    bool eof() const override { return row_ >= rows_.size(); }
-    void next() override {
-        if (row_ < rows_.size()) ++row_;
-    }
-    std::optional<std::string> field(int index) const override { return rows_[row_][static_cast<std::size_t>(index)]; }
-
-private:
-    Rows rows_;
-    int fields_;
-    std::size_t row_ = 0;
-};
-
-// The rows of a server's answer, as the import would read them.
-Rows rows_of(const SharedResult& result) {
-    Rows rows;
-    PgCursor cursor(result);
-    for (; !cursor.eof(); cursor.next()) {
-        std::vector<std::optional<std::string>> row;
-        for (int i = 0; i < cursor.field_count(); ++i) row.push_back(cursor.field(i));
-        rows.push_back(std::move(row));
-    }
-    return rows;
-}
 
 std::vector<std::string> literal_texts(const Statement& st) {
     std::vector<std::string> texts;
@@ -454,10 +241,12 @@ public:
                 std::string key = answer_key(st);
                 if (spec_.answers.count(key) || !asked.insert(key).second) continue;
                 if (std::optional<Member> m = member_of(st, *shape, key)) {
-                    groups.try_emplace(st.shape, &*shape, std::vector<Member>{}).first->second.second.push_back(std::move(*m));
+                    groups.try_emplace(st.shape, &*shape, std::vector<Member>{})
+                        .first->second.second.push_back(std::move(*m));
                     continue;
                 }
-                Pending p{Pending::kFetch, std::move(key), shape->tables, literal_texts(st), {}, {}, 0, logged(), batch};
+                Pending p{Pending::kFetch, std::move(key), shape->tables, literal_texts(st), {}, {}, 0,
+                          logged(),        batch};
                 reads_sent(p);
                 send_speculative(st, std::move(p));
             }
@@ -512,8 +301,8 @@ private:
     };
     struct Identity {
         std::string column, sequence;
-        long long first = 0;        // the key the transaction's first insert was to be given
-        long long next = 0;         // the key the next insert will be given
+        long long first = 0;  // the key the transaction's first insert was to be given
+        long long next = 0;   // the key the next insert will be given
         long long step = 1;
         bool known = true;  // false once a write may have drawn a key unseen
     };
@@ -810,7 +599,7 @@ private:
         std::unordered_multimap<std::string, std::string> touched_by;
         std::unordered_set<std::string> indexed_tables;  // with an answer in touched_by
         std::vector<Inserted> inserted;
-        std::unordered_map<std::string, Identity> identities;  // by table
+        std::unordered_map<std::string, Identity> identities;          // by table
         std::vector<std::pair<ShapeEntry*, std::string>> unconfirmed;  // prepared in the pipeline, not confirmed
         SharedResult wanted;
         int unflushed = 0;
@@ -942,7 +731,8 @@ private:
         Rows out;
         for (int row : rows) {
             std::vector<std::optional<std::string>> values;
-            for (std::size_t c = 0; c < columns; ++c) values.push_back(PgCursor::field_text(r, row, static_cast<int>(c)));
+            for (std::size_t c = 0; c < columns; ++c)
+                values.push_back(PgCursor::field_text(r, row, static_cast<int>(c)));
             out.push_back(std::move(values));
         }
         return out;
@@ -997,8 +787,8 @@ private:
             }
         }
         if (sent) {
-            sent = p.cached ? PQsendQueryPrepared(c, p.cached->name.c_str(), p.cached->params, pointers.data(),
-                                                  nullptr, nullptr, 0) == 1
+            sent = p.cached ? PQsendQueryPrepared(c, p.cached->name.c_str(), p.cached->params, pointers.data(), nullptr,
+                                                  nullptr, 0) == 1
                             : PQsendQueryParams(c, p.text.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
         }
         if (!sent) {
@@ -1151,7 +941,8 @@ private:
             const ReadShape& shape = *shape_of(st).read;
             if (std::optional<Member> m = member_of(st, shape, key)) {
                 m->expected = *rows;
-                spec_.foreseen.try_emplace(st.shape, Foreseen{&shape, {}}).first->second.members.push_back(std::move(*m));
+                spec_.foreseen.try_emplace(st.shape, Foreseen{&shape, {}})
+                    .first->second.members.push_back(std::move(*m));
             } else {
                 send_speculative(st, Pending{Pending::kVerify, {}, {}, {}, *rows, {}, 0});
             }
@@ -1160,8 +951,15 @@ private:
         // Nothing known: asked now, with everything still waiting.
         const std::optional<ReadShape>& shape = shape_of(st).read;
         // It serves the batch under way: the one before the last sent.
-        send_speculative(st, Pending{Pending::kWanted, key, shape ? shape->tables : std::vector<std::string>(),
-                                     literal_texts(st), {}, {}, 0, 0, spec_.batches ? spec_.batches - 1 : 0});
+        send_speculative(st, Pending{Pending::kWanted,
+                                     key,
+                                     shape ? shape->tables : std::vector<std::string>(),
+                                     literal_texts(st),
+                                     {},
+                                     {},
+                                     0,
+                                     0,
+                                     spec_.batches ? spec_.batches - 1 : 0});
         sync();
         if (spec_.failed || !spec_.wanted) doomed();
         SharedResult answer = std::move(spec_.wanted);
@@ -1201,9 +999,9 @@ private:
                 for (std::size_t m = 0; m < p.members.size(); ++m) {
                     if (rows[m].size() > 1 || touched[m]) continue;
                     Member& member = p.members[m];
-                    keep_answer(member.key, Answer{nullptr, pick(r.get(), rows[m], p.columns),
-                                                   static_cast<int>(p.columns), p.tables, std::move(member.literals),
-                                                   p.batch});
+                    keep_answer(member.key,
+                                Answer{nullptr, pick(r.get(), rows[m], p.columns), static_cast<int>(p.columns),
+                                       p.tables, std::move(member.literals), p.batch});
                 }
                 break;
             }
@@ -1428,7 +1226,6 @@ private:
     bool broken_ = false;
     bool held_ = false;    // a dry run's outer transaction is open
     bool nested_ = false;  // the savepoint standing for the import's transaction
-
 };
 
 }  // namespace

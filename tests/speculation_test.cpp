@@ -77,8 +77,8 @@ void refuse_inserts(const std::string& db, const std::string& table, const std::
     if (on_server()) {
         sql(db, "CREATE FUNCTION refuse_" + table + "() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF " + condition +
                     " THEN RAISE EXCEPTION 'refused by the host'; END IF; RETURN NEW; END $$; "
-                    "CREATE TRIGGER refuse BEFORE INSERT ON " + table + " FOR EACH ROW EXECUTE FUNCTION refuse_" +
-                    table + "()");
+                    "CREATE TRIGGER refuse BEFORE INSERT ON " +
+                    table + " FOR EACH ROW EXECUTE FUNCTION refuse_" + table + "()");
     } else {
         sql(db, "CREATE TRIGGER refuse BEFORE INSERT ON " + table + " WHEN " + condition +
                     " BEGIN SELECT RAISE(ABORT, 'refused by the host'); END");
@@ -115,7 +115,8 @@ std::vector<SpeculationCase> speculation_cases() {
     cases.push_back({"KeyDrawnByAnotherWriter", write_season, [](const std::string& db, const fs::path& source) {
                          if (!on_server()) return;
                          sql(db, "CREATE FUNCTION draw_key() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF "
-                                 "NEW.licence = '" + licence_inside(source, 300) +
+                                 "NEW.licence = '" +
+                                     licence_inside(source, 300) +
                                      "' THEN PERFORM nextval(pg_get_serial_sequence('licence', 'num')); END IF; "
                                      "RETURN NEW; END $$; CREATE TRIGGER draw_key BEFORE INSERT ON Licence FOR EACH "
                                      "ROW EXECUTE FUNCTION draw_key()");
