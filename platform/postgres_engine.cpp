@@ -17,9 +17,7 @@
 #include <poll.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -912,9 +910,8 @@ private:
 
     // The key of a row inserted in this transaction, read back by values
     // the insert carried: the one the sequence gave it.
-    std::optional<Rows> foresee(const Statement& st) {
+    std::optional<Rows> foresee(const Statement& st, const std::optional<ReadShape>& shape) {
         if (st.literals.empty()) return std::nullopt;
-        const std::optional<ReadShape>& shape = shape_of(st).read;
         if (!shape || shape->column.empty() || !shape->single()) return std::nullopt;
         const std::string& table = shape->tables.front();
         const auto id = spec_.identities.find(table);
@@ -935,13 +932,13 @@ private:
             if (a.result) return std::make_unique<PgCursor>(a.result);
             return std::make_unique<RowsCursor>(a.rows, a.fields);
         }
-        if (std::optional<Rows> rows = foresee(st)) {
+        const std::optional<ReadShape>& shape = shape_of(st).read;
+        if (std::optional<Rows> rows = foresee(st, shape)) {
             // Checked later with the other foreseen reads of its shape, in
             // one query, or on its own when it cannot be.
-            const ReadShape& shape = *shape_of(st).read;
-            if (std::optional<Member> m = member_of(st, shape, key)) {
+            if (std::optional<Member> m = member_of(st, *shape, key)) {
                 m->expected = *rows;
-                spec_.foreseen.try_emplace(st.shape, Foreseen{&shape, {}})
+                spec_.foreseen.try_emplace(st.shape, Foreseen{&*shape, {}})
                     .first->second.members.push_back(std::move(*m));
             } else {
                 send_speculative(st, Pending{Pending::kVerify, {}, {}, {}, *rows, {}, 0});
@@ -949,7 +946,6 @@ private:
             return std::make_unique<RowsCursor>(std::move(*rows), 1);
         }
         // Nothing known: asked now, with everything still waiting.
-        const std::optional<ReadShape>& shape = shape_of(st).read;
         // It serves the batch under way: the one before the last sent.
         send_speculative(st, Pending{Pending::kWanted,
                                      key,
