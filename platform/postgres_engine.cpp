@@ -27,6 +27,7 @@
 #include "platform/cp1252.h"
 #include "platform/database.h"
 #include "platform/database_engine.h"
+#include "platform/early_answers.h"
 #include "platform/error.h"
 #include "platform/postgres_values.h"
 #include "platform/statement_shape.h"
@@ -44,13 +45,6 @@ std::vector<std::string> literal_texts(const Statement& st) {
     texts.reserve(st.literals.size());
     for (const SqlLiteral& lit : st.literals) texts.push_back(lit.text);
     return texts;
-}
-
-// True when every value of `needles` is among `haystack`.
-bool all_among(const std::vector<std::string>& needles, const std::vector<std::string>& haystack) {
-    for (const std::string& n : needles)
-        if (std::find(haystack.begin(), haystack.end(), n) == haystack.end()) return false;
-    return true;
 }
 
 // The key an answer is filed under: the shape and every value.
@@ -217,18 +211,8 @@ public:
     void prefetch(const std::vector<Statement>& reads) override {
         if (!spec_.on || spec_.failed) return;
         // The reads sent now serve the batch after the one about to start.
-        // Answers for the lines already handled are of no more use, but
-        // for answers from tables this transaction never wrote (the
-        // strokes, the geography): they still hold, and are asked once.
         const unsigned batch = ++spec_.batches;
-        for (auto it = spec_.answers.begin(); it != spec_.answers.end();) {
-            bool written = spec_.written_unknown;
-            for (const std::string& t : it->second.tables) written = written || spec_.written.count(t) > 0;
-            it = written && it->second.batch + 1 < batch ? spec_.answers.erase(it) : std::next(it);
-        }
-        spec_.touched_by.clear();
-        spec_.indexed_tables.clear();
-        for (const auto& [key, answer] : spec_.answers) index_answer(key, answer);
+        spec_.early.start_batch(batch);
         spec_.inserted.clear();
         std::unordered_set<std::string> asked;
         std::unordered_map<std::string, std::pair<const ReadShape*, std::vector<Member>>> groups;
@@ -237,15 +221,15 @@ public:
                 const std::optional<ReadShape>& shape = shape_of(st).read;
                 if (!shape) continue;
                 std::string key = answer_key(st);
-                if (spec_.answers.count(key) || !asked.insert(key).second) continue;
+                if (spec_.early.find(key) || !asked.insert(key).second) continue;
                 if (std::optional<Member> m = member_of(st, *shape, key)) {
                     groups.try_emplace(st.shape, &*shape, std::vector<Member>{})
                         .first->second.second.push_back(std::move(*m));
                     continue;
                 }
-                Pending p{Pending::kFetch, std::move(key), shape->tables, literal_texts(st), {}, {}, 0,
-                          logged(),        batch};
-                reads_sent(p);
+                Pending p{Pending::kFetch,      std::move(key), shape->tables, literal_texts(st), {}, {}, 0,
+                          spec_.early.logged(), batch};
+                spec_.early.reads_sent(p.tables);
                 send_speculative(st, std::move(p));
             }
             for (auto& [shape_text, group] : groups)
@@ -261,7 +245,7 @@ public:
         drain(spec_.syncs_sent - 1);
         // Only the reads just sent are still on their way, and no write
         // came after them yet: the writes logged so far concern none.
-        clear_log();
+        spec_.early.clear_log();
     }
 
     void abandon() noexcept override {
@@ -554,21 +538,6 @@ private:
         std::size_t log_from = 0;           // kFetch, kGroup: the first write sent after it
         unsigned batch = 0;                 // kFetch, kGroup, kWanted: the batch of lines it serves
     };
-    // A write sent while early reads were on their way: their answers, when
-    // they come, may no longer hold.
-    struct LoggedWrite {
-        char kind;  // as WriteShape's; 0 touches every answer
-        std::string table;
-        std::vector<std::string> values;
-    };
-    struct Answer {
-        SharedResult result;  // the server's own answer, or
-        Rows rows;            // rows picked out of a group's answer
-        int fields = 0;
-        std::vector<std::string> tables;
-        std::vector<std::string> literals;
-        unsigned batch = 0;  // the batch of lines it was read for
-    };
     // Foreseen reads of one shape, waiting to be checked in one query.
     struct Foreseen {
         const ReadShape* shape;
@@ -585,42 +554,17 @@ private:
         std::deque<Pending> pending;  // sent, answers not read yet, in order
         unsigned syncs_sent = 0, syncs_read = 0;
         unsigned batches = 0;  // batches of early reads sent: the last one serves the lines after the current
-        // Early reads on their way, by table read, and the writes sent since
-        // the first of them.
-        std::unordered_map<std::string, int> in_flight;
-        std::vector<LoggedWrite> write_log;
-        std::size_t log_base = 0;  // write_log[0] is the log_base-th write logged
-        std::unordered_map<std::string, Answer> answers;
-        // The answers a write to a table may touch: those of a read of one
-        // table filed under table and first value (an insert touches it only
-        // if it carries that value), the others under the table alone.
-        std::unordered_multimap<std::string, std::string> touched_by;
-        std::unordered_set<std::string> indexed_tables;  // with an answer in touched_by
+        EarlyAnswers early;
         std::vector<Inserted> inserted;
         std::unordered_map<std::string, Identity> identities;          // by table
         std::vector<std::pair<ShapeEntry*, std::string>> unconfirmed;  // prepared in the pipeline, not confirmed
         SharedResult wanted;
         int unflushed = 0;
         std::unordered_map<std::string, Foreseen> foreseen;  // by shape
-        std::unordered_set<std::string> written;             // tables written in this transaction
-        bool written_unknown = false;                        // by a write whose table could not be told
     };
 
     [[noreturn]] static void doomed() {
         raise(code::kError, "Instruction abandonnée : la transaction est reprise pas à pas"_w);
-    }
-
-    void index_answer(const std::string& key, const Answer& a) {
-        spec_.indexed_tables.insert(a.tables.begin(), a.tables.end());
-        if (a.tables.size() == 1 && !a.literals.empty())
-            spec_.touched_by.emplace(a.tables.front() + '\0' + a.literals.front(), key);
-        else
-            for (const std::string& t : a.tables) spec_.touched_by.emplace(t, key);
-    }
-
-    void keep_answer(const std::string& key, Answer a) {
-        index_answer(key, a);
-        spec_.answers[key] = std::move(a);
     }
 
     // A read that can be asked within a group of its shape: every value a
@@ -654,8 +598,8 @@ private:
         constexpr std::size_t kMost = 500;
         for (std::size_t from = 0; from < members.size(); from += kMost) {
             const std::size_t n = std::min(kMost, members.size() - from);
-            Pending p{kind, {}, shape.tables, {}, {}, {}, shape.select_list.size(), logged(), batch};
-            if (kind == Pending::kGroup) reads_sent(p);
+            Pending p{kind, {}, shape.tables, {}, {}, {}, shape.select_list.size(), spec_.early.logged(), batch};
+            if (kind == Pending::kGroup) spec_.early.reads_sent(p.tables);
             p.members.assign(std::make_move_iterator(members.begin() + static_cast<std::ptrdiff_t>(from)),
                              std::make_move_iterator(members.begin() + static_cast<std::ptrdiff_t>(from + n)));
             std::vector<const char*> values;
@@ -843,69 +787,35 @@ private:
         send_speculative(st, Pending{Pending::kWrite, {}, {}, {}, {}, {}, 0}, entry);
         if (w.kind == 0) {
             // A write of unknown reach: nothing read before it can be trusted.
-            spec_.answers.clear();
-            spec_.touched_by.clear();
-            spec_.indexed_tables.clear();
-            spec_.written_unknown = true;
-            if (!spec_.in_flight.empty()) log_write(0, {}, {});
+            spec_.early.unknown_write();
             for (auto& [table, id] : spec_.identities) id.known = false;
             return;
         }
         if (entry->speculation != speculation_) {
             entry->speculation = speculation_;
-            spec_.written.insert(w.table);
+            spec_.early.table_written(w.table);
             const auto id = spec_.identities.find(w.table);
             entry->identity = id == spec_.identities.end() ? nullptr : &id->second;
             entry->read_back = read_back_.count(w.table) > 0;
         }
-        // An answer the write may change is asked again when needed. An
-        // insert only adds rows that carry its values, so only the reads
-        // whose values it all carries can see it. Most writes (the
-        // performances) touch a table no answer reads.
-        // The write's values, read out of it only when some answer, some read
+        // An answer the write may change is asked again when needed; the
+        // write's values are read out of it only when some answer, some read
         // on its way or some foreseen key may depend on them (not for the
-        // performances).
-        const bool answered = !spec_.indexed_tables.empty() && spec_.indexed_tables.count(w.table);
-        const bool travelling = !spec_.in_flight.empty() && spec_.in_flight.count(w.table);
+        // performances, whose table no answer reads).
+        const bool depends = spec_.early.depends_on(w.table);
         Identity* id = entry->identity;
         const bool keyed = w.kind == 'i' && id && id->known &&
                            std::find(w.columns.begin(), w.columns.end(), id->column) == w.columns.end();
         if (w.kind == 'i' && id && !keyed) id->known = false;  // a key given by the statement itself
         std::vector<std::string> values;
-        if (answered || travelling || (keyed && entry->read_back)) values = literal_texts(st);
-        if (answered) touch_answers(w, values);
+        if (depends || (keyed && entry->read_back)) values = literal_texts(st);
         if (keyed) {
             // Only the inserts of a table whose key the import reads back
             // are worth remembering (licences, not performances).
             if (entry->read_back) spec_.inserted.push_back(Inserted{w.table, values, id->next});
             id->next += id->step;
         }
-        if (travelling) log_write(w.kind, w.table, std::move(values));
-    }
-
-    // Drops the answers a write to their table may have changed.
-    void touch_answers(const WriteShape& w, const std::vector<std::string>& values) {
-        const auto touch = [&](const std::string& index_key, bool by_value) {
-            const auto [from, to] = spec_.touched_by.equal_range(index_key);
-            for (auto it = from; it != to; ++it) {
-                const auto answer = spec_.answers.find(it->second);
-                if (answer == spec_.answers.end()) continue;
-                if (!by_value || w.kind != 'i' || all_among(answer->second.literals, values))
-                    spec_.answers.erase(answer);
-            }
-        };
-        touch(w.table, false);
-        if (w.kind != 'i') {
-            // An update or a delete may touch any answer of its table.
-            for (auto it = spec_.answers.begin(); it != spec_.answers.end();) {
-                const std::vector<std::string>& tables = it->second.tables;
-                const bool reads_it = std::find(tables.begin(), tables.end(), w.table) != tables.end();
-                it = reads_it ? spec_.answers.erase(it) : std::next(it);
-            }
-        } else {
-            // A value met twice finds nothing left to touch the second time.
-            for (const std::string& v : values) touch(w.table + '\0' + v, true);
-        }
+        if (depends) spec_.early.write_sent(w.kind, w.table, std::move(values));
     }
 
     // The key of a row inserted in this transaction, read back by values
@@ -927,8 +837,8 @@ private:
     std::unique_ptr<Cursor> speculative_read(const Statement& st) {
         if (spec_.failed) doomed();
         const std::string key = answer_key(st);
-        if (const auto it = spec_.answers.find(key); it != spec_.answers.end()) {
-            const Answer& a = it->second;
+        if (const Answer* found = spec_.early.find(key)) {
+            const Answer& a = *found;
             if (a.result) return std::make_unique<PgCursor>(a.result);
             return std::make_unique<RowsCursor>(a.rows, a.fields);
         }
@@ -991,13 +901,15 @@ private:
                 // own: the order of its rows is the server's to give.
                 std::vector<std::vector<int>> rows;
                 if (!share_out(r.get(), p, rows)) break;
-                const std::vector<char> touched = touched_members(p);
+                std::vector<const std::vector<std::string>*> literals;
+                for (const Member& member : p.members) literals.push_back(&member.literals);
+                const std::vector<char> touched = spec_.early.touched_members(p.tables.front(), literals, p.log_from);
                 for (std::size_t m = 0; m < p.members.size(); ++m) {
                     if (rows[m].size() > 1 || touched[m]) continue;
                     Member& member = p.members[m];
-                    keep_answer(member.key,
-                                Answer{nullptr, pick(r.get(), rows[m], p.columns), static_cast<int>(p.columns),
-                                       p.tables, std::move(member.literals), p.batch});
+                    spec_.early.keep(member.key,
+                                     Answer{nullptr, pick(r.get(), rows[m], p.columns), static_cast<int>(p.columns),
+                                            p.tables, std::move(member.literals), p.batch});
                 }
                 break;
             }
@@ -1016,74 +928,13 @@ private:
                 if (p.kind == Pending::kWanted) spec_.wanted = r;
                 if (p.tables.empty()) break;
                 Answer a{std::move(r), {}, 0, std::move(p.tables), std::move(p.literals), p.batch};
-                if (p.kind == Pending::kWanted || !touched_since(a, p.log_from)) keep_answer(p.key, std::move(a));
+                if (p.kind == Pending::kWanted || !spec_.early.touched_since(a, p.log_from))
+                    spec_.early.keep(p.key, std::move(a));
                 break;
             }
             case Pending::kSync:
                 break;
         }
-    }
-
-    // Whether a write sent after a read, and before its answer came,
-    // may have changed that answer (the same rules as for answers in hand).
-    bool touched_since(const Answer& a, std::size_t log_from) const {
-        for (std::size_t i = log_from < spec_.log_base ? 0 : log_from - spec_.log_base; i < spec_.write_log.size();
-             ++i) {
-            const LoggedWrite& w = spec_.write_log[i];
-            if (w.kind == 0) return true;
-            if (std::find(a.tables.begin(), a.tables.end(), w.table) == a.tables.end()) continue;
-            if (w.kind != 'i' || a.tables.size() > 1 || all_among(a.literals, w.values)) return true;
-        }
-        return false;
-    }
-
-    // The same for each member of a group (reads of one table by their
-    // values), in one pass over the log: an insert can only touch the
-    // members whose first value it carries.
-    std::vector<char> touched_members(const Pending& p) const {
-        std::vector<char> touched(p.members.size(), 0);
-        const std::string& table = p.tables.front();
-        const std::size_t start = p.log_from < spec_.log_base ? 0 : p.log_from - spec_.log_base;
-        for (std::size_t i = start; i < spec_.write_log.size(); ++i) {
-            const LoggedWrite& w = spec_.write_log[i];
-            if (w.kind == 0 || (w.kind != 'i' && w.table == table)) return std::vector<char>(p.members.size(), 1);
-        }
-        std::unordered_multimap<std::string_view, std::size_t> by_first;
-        for (std::size_t m = 0; m < p.members.size(); ++m) by_first.emplace(p.members[m].literals.front(), m);
-        for (std::size_t i = start; i < spec_.write_log.size(); ++i) {
-            const LoggedWrite& w = spec_.write_log[i];
-            if (w.table != table) continue;
-            for (const std::string& v : w.values) {
-                const auto [from, to] = by_first.equal_range(v);
-                for (auto it = from; it != to; ++it)
-                    if (!touched[it->second] && all_among(p.members[it->second].literals, w.values))
-                        touched[it->second] = 1;
-            }
-        }
-        return touched;
-    }
-
-    void clear_log() {
-        spec_.log_base += spec_.write_log.size();
-        spec_.write_log.clear();
-    }
-
-    void log_write(char kind, const std::string& table, std::vector<std::string> values) {
-        spec_.write_log.push_back(LoggedWrite{kind, table, std::move(values)});
-    }
-
-    std::size_t logged() const { return spec_.log_base + spec_.write_log.size(); }
-
-    // Early reads sent now: their tables are watched until they are in.
-    void reads_sent(const Pending& p) {
-        for (const std::string& t : p.tables) ++spec_.in_flight[t];
-    }
-
-    void reads_in(const Pending& p) {
-        for (const std::string& t : p.tables)
-            if (auto it = spec_.in_flight.find(t); it != spec_.in_flight.end() && --it->second <= 0)
-                spec_.in_flight.erase(it);
-        if (spec_.in_flight.empty()) clear_log();
     }
 
     // Closes a batch of statements: the server answers everything sent
@@ -1128,7 +979,7 @@ private:
             if (!raw) {
                 // The end of one statement's answers.
                 if (got) {
-                    if (p.kind == Pending::kFetch || p.kind == Pending::kGroup) reads_in(p);
+                    if (p.kind == Pending::kFetch || p.kind == Pending::kGroup) spec_.early.reads_in(p.tables);
                     spec_.pending.pop_front();
                     got = false;
                     idle = 0;
@@ -1151,7 +1002,7 @@ private:
                     Pending done = std::move(spec_.pending.front());
                     spec_.pending.pop_front();
                     if (done.kind == Pending::kSync) break;
-                    if (done.kind == Pending::kFetch || done.kind == Pending::kGroup) reads_in(done);
+                    if (done.kind == Pending::kFetch || done.kind == Pending::kGroup) spec_.early.reads_in(done.tables);
                     if (!(first && got)) spec_.failed = true;
                 }
                 got = false;
@@ -1200,13 +1051,11 @@ private:
         if (conn_ && PQpipelineStatus(conn_) != PQ_PIPELINE_OFF && !PQexitPipelineMode(conn_)) broken_ = true;
         if (conn_) PQsetnonblocking(conn_, 0);
         spec_.on = false;
-        spec_.answers.clear();
+        spec_.early.clear();
         spec_.inserted.clear();
         spec_.pending.clear();
         spec_.foreseen.clear();
         spec_.wanted.reset();
-        spec_.in_flight.clear();
-        clear_log();
     }
 
     PGconn* conn_;
