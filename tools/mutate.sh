@@ -5,13 +5,15 @@
 # A fault that survives is a promise the suite does not keep; add the test
 # that catches it. Slow (one rebuild per fault): not part of tools/test.sh.
 #
-#   tools/mutate.sh [BUILD_DIR]        (default build-mutate)
+#   tools/mutate.sh [BUILD_DIR] [PATTERN]   (default build-mutate; only the
+#                                            faults whose line holds PATTERN)
 #
 # Each fault is: file @@ text as it stands @@ text that replaces it @@ what
 # it breaks. The text must appear exactly once in the file.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-mutate}
+only=${2:-}
 jobs=$(nproc 2>/dev/null || echo 2)
 
 faults=$(cat <<'EOF'
@@ -36,6 +38,9 @@ perfs/perf_import.cpp @@ if (club != previous_club) { @@ if (club != previous_cl
 licences/licence_import.cpp @@ if (!l.selection.empty() && !rejoint_selection(l.selection, row_num, l.message)) { @@ if (false) { @@ known licence of a selection record never joins it
 licences/licence_record.cpp @@ case kLicNom: field = majuscules_sans_accents(field, colAccents, colMajuscules); break; @@ case kLicNom: break; @@ family names kept in mixed case with accents
 perfs/perf_import.cpp @@ if (key != previous_key) { @@ if (key != previous_key || true) { @@ consecutive lines of one swimmer recompute the age
+platform/early_answers.cpp @@ if (!by_value || kind != 'i' || all_among(answer->second.literals, values)) answers_.erase(answer); @@ if (!by_value || kind != 'i') answers_.erase(answer); @@ server: a swimmer inserted keeps the early answer that said unknown
+platform/early_answers.cpp @@ it->second.batch + 1 < batch @@ it->second.batch + 2 < batch @@ server: an early answer of a written table kept a batch too long
+platform/early_answers.cpp @@ if (w.kind != 'i' || a.tables.size() > 1 || all_among(a.literals, w.values)) return true; @@ if (a.tables.size() > 1 || all_among(a.literals, w.values)) return true; @@ server: an update sent while a read travelled leaves its answer trusted
 EOF
 )
 
@@ -51,6 +56,7 @@ killed=0 total=0
 survivors=()
 while IFS=$'\x1f' read -r file from to what; do
   [ -n "$file" ] || continue
+  [ -z "$only" ] || [[ "$file $from $what" == *"$only"* ]] || continue
   total=$((total + 1))
   cp "$file" "$saved"
   planted=$file
