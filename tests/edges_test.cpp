@@ -83,6 +83,34 @@ TEST_F(ImportEdges, StrokeCodesAtBothEndsOfTheRangeAreImported) {
     EXPECT_EQ(sql(db, "select Code_epreuve from Liffn order by Num"), (std::vector<std::string>{"0", "99"}));
 }
 
+// A host event numbered outside 0-99 could never be named by a line's two
+// characters; the import refuses to start on it rather than write outside
+// its stroke table, and says which code it met.
+struct HostStrokeCase {
+    const char* name;
+    const char* code;
+};
+
+class HostStrokeOutOfRange : public ImportFixture, public ::testing::TestWithParam<HostStrokeCase> {};
+
+TEST_P(HostStrokeOutOfRange, StopsTheCallNamingTheCodeAndLeavesNothingStaged) {
+    sql(db, std::string("insert into Nage (Code_Nage, Sexe, Libelle) values (") + GetParam().code + ", 'M', 'Autre')");
+    write_lines(source() / "liffn.txt", {PerfLine{.club = kClub, .licence = "851234"}.str()});
+    EXPECT_EQ(error_number([&] { run(); }), platform::err::kSubscript);
+    const auto t = trace();
+    ASSERT_GE(t.size(), 2u);
+    EXPECT_EQ(t[t.size() - 2], "Import interrompu.");
+    EXPECT_EQ(t.back(),
+              std::string("Erreur n° 9: Code de nage hors de la plage 0 à 99 dans la table Nage : ") + GetParam().code);
+    EXPECT_EQ(count("Liffn"), "0");
+    EXPECT_EQ(count("Rcomp"), "0");
+    EXPECT_EQ(sql1(db, "select LastClose from Info"), "1");
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, HostStrokeOutOfRange,
+                         ::testing::Values(HostStrokeCase{"OneAbove", "100"}, HostStrokeCase{"Negative", "-1"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // A selection is a club code ending in four zeros, and nothing shorter.
 TEST_F(ImportEdges, OnlyFourFinalZerosMakeASelection) {
     const std::string almost = "FRA5110751000";

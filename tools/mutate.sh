@@ -21,6 +21,7 @@ import/source_files.cpp @@ arrondi_pair(size / length) @@ static_cast<double>(st
 import/source_files.cpp @@ line.size() + 2 @@ line.size() @@ first line measured without its line end
 import/source_files.cpp @@ if (length < required) { @@ if (length < required - 1) { @@ a line one short of a line end not warned
 import/stroke_codes.cpp @@ code < 0 || code > 99 @@ code < 0 || code > 98 @@ stroke code 99 refused in table Nage
+import/stroke_codes.cpp @@ code < 0 || code > 99 @@ code < 0 || code > 100 @@ a Nage code of 100 taken into the stroke table
 perfs/perf_import.cpp @@ n >= 0 && n <= 99 @@ n >= 0 && n < 99 @@ stroke code 99 out of range on a line
 perfs/perf_import.cpp @@ n >= 0 && n <= 99 @@ n > 0 && n <= 99 @@ stroke code 0 out of range on a line
 clubs/club_save.cpp @@ code.compare(code.size() - 4, 4, "0000") @@ code.compare(code.size() - 3, 3, "000") @@ selection recognised by three zeros
@@ -36,7 +37,7 @@ perfs/perf_insert.cpp @@ return "VALUES (" + text_ + ", -1);" @@ return "VALUES 
 licences/licence_import.cpp @@ if (!l.selection.empty() && l.selection != l.club) @@ if (false) @@ resolved selection record cached under one key only
 perfs/perf_import.cpp @@ if (club != previous_club) { @@ if (club != previous_club && !previous_club.empty()) { @@ first club of the file never saved
 licences/licence_import.cpp @@ if (!l.selection.empty() && !rejoint_selection(l.selection, row_num, l.message)) { @@ if (false) { @@ known licence of a selection record never joins it
-licences/licence_record.cpp @@ case kLicNom: field = majuscules_sans_accents(field, colAccents, colMajuscules); break; @@ case kLicNom: break; @@ family names kept in mixed case with accents
+licences/licence_record.cpp @@ field = majuscules_sans_accents(field, colAccents, colMajuscules); @@ (void)colMajuscules; @@ family names kept in mixed case with accents
 perfs/perf_import.cpp @@ if (key != previous_key) { @@ if (key != previous_key || true) { @@ consecutive lines of one swimmer recompute the age
 platform/early_answers.cpp @@ if (!by_value || kind != 'i' || all_among(answer->second.literals, values)) answers_.erase(answer); @@ if (!by_value || kind != 'i') answers_.erase(answer); @@ server: a swimmer inserted keeps the early answer that said unknown
 platform/early_answers.cpp @@ it->second.batch + 1 < batch @@ it->second.batch + 2 < batch @@ server: an early answer of a written table kept a batch too long
