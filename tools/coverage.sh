@@ -19,18 +19,7 @@ if ! command -v gcovr >/dev/null; then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq gcovr
 fi
 
-pg_dir=""
-stop_server() {
-  if [ -n "$pg_dir" ]; then tools/pg_server.sh stop "$pg_dir"; fi
-}
-trap stop_server EXIT
-if [ "${ONDIVAL_SKIP_POSTGRES:-0}" != 1 ]; then
-  pg_dir=$(mktemp -d /tmp/ondival-pg.XXXXXX)
-  tools/pg_server.sh start "$pg_dir"
-  ONDIVAL_TEST_PG_URI=$(cat "$pg_dir/uri")
-  export ONDIVAL_TEST_PG_URI
-  export ONDIVAL_REQUIRE_POSTGRES=1
-fi
+source tools/test_server.sh
 
 # The preset counts with -fprofile-update=atomic: several imports run on
 # threads at once in the tests, and plain counters would come out negative.

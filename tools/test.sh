@@ -11,18 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 
-pg_dir=""
-stop_server() {
-  if [ -n "$pg_dir" ]; then tools/pg_server.sh stop "$pg_dir"; fi
-}
-trap stop_server EXIT
-if [ "${ONDIVAL_SKIP_POSTGRES:-0}" != 1 ]; then
-  pg_dir=$(mktemp -d /tmp/ondival-pg.XXXXXX)
-  tools/pg_server.sh start "$pg_dir"
-  ONDIVAL_TEST_PG_URI=$(cat "$pg_dir/uri")
-  export ONDIVAL_TEST_PG_URI
-  export ONDIVAL_REQUIRE_POSTGRES=1
-fi
+source tools/test_server.sh
 
 tools/check_includes.sh
 
