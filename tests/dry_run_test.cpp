@@ -73,14 +73,12 @@ protected:
 };
 
 TEST_P(DryRun, LeavesEveryTableAsItWasAndWritesTheTraceOfARealImport) {
-    const fs::path source = dir.path() / "export";
-    fs::create_directories(source);
+    const fs::path source = dir.subdir("export");
     GetParam().write(source);
     const std::string db = make_host_database(dir);
     // A database that already holds an import of the same export, so that
     // the check meets known clubs and licences and an existing competition.
-    fs::create_directories(dir.path() / "first");
-    const Outcome first = run_call(db, source, dir.file("first"), dir.file("first.txt"), false);
+    const Outcome first = run_call(db, source, dir.subdir("first").string(), dir.file("first.txt"), false);
     ASSERT_EQ(first.error, 0);
     const std::string twin = copy_host_database(db, dir, "twin.db");
 
@@ -92,8 +90,7 @@ TEST_P(DryRun, LeavesEveryTableAsItWasAndWritesTheTraceOfARealImport) {
         EXPECT_TRUE(read_bytes(db) == file_before) << "the file's bytes changed";
     }
 
-    fs::create_directories(dir.path() / "second");
-    const Outcome import = run_call(twin, source, dir.file("second"), dir.file("import.txt"), false);
+    const Outcome import = run_call(twin, source, dir.subdir("second").string(), dir.file("import.txt"), false);
     EXPECT_EQ(check.result, import.result);
     EXPECT_EQ(check.error, import.error);
     EXPECT_TRUE(check.trace == import.trace) << "the check's trace differs from the import's:\n"
@@ -145,8 +142,7 @@ TEST(DryRunFiles, TemporaryCopiesAreRemovedNamedOnesKept) {
 TEST(DryRunFaults, EveryFailingStatementLeavesTheDatabaseAsItWas) {
     const FixedClock clock;
     const ScratchDir dir;
-    const fs::path source = dir.path() / "export";
-    fs::create_directories(source);
+    const fs::path source = dir.subdir("export");
     write_lines(source / "club.txt", {club_line("FRA5110750001", "CN PARIS")});
     write_lines(source / "licence.txt",
                 {LicenceLine{.club = "FRA5110750001", .licence = "851234", .nom = "MARTIN"}.str(),
@@ -272,9 +268,8 @@ TEST(DryRunKilled, AKilledCheckLeavesTheDatabaseAsItWas) {
     const std::string db = make_host_database(dir);
     // Some rows already there, so that "as it was" is more than empty
     // tables; the time this import takes spreads the kill points.
-    fs::create_directories(dir.path() / "first");
     const auto started = std::chrono::steady_clock::now();
-    ASSERT_EQ(run_call(db, source, dir.file("first"), dir.file("first.txt"), false).result, true);
+    ASSERT_EQ(run_call(db, source, dir.subdir("first").string(), dir.file("first.txt"), false).result, true);
     const auto imported = std::chrono::steady_clock::now() - started;
     const std::vector<std::string> before = dump_database(db);
     const std::string file_before = on_server() ? "" : read_bytes(db);

@@ -131,8 +131,7 @@ protected:
 };
 
 TEST_P(Speculation, ComesToWhatALineByLineImportComesTo) {
-    const fs::path source = dir.path() / "export";
-    fs::create_directories(source);
+    const fs::path source = dir.subdir("export");
     GetParam().write(source);
     const std::string db = make_host_database(dir);
     GetParam().prepare(db, source);
@@ -165,8 +164,7 @@ TEST(SpeculationRoundTrips, ASeasonWaitsForTheServerAFewDozenTimes) {
     if (!on_server()) GTEST_SKIP() << "a file database is never waited for";
     FixedClock clock;
     ScratchDir dir;
-    const fs::path source = dir.path() / "export";
-    fs::create_directories(source);
+    const fs::path source = dir.subdir("export");
     write_season(source);
     const std::string db = make_host_database(dir);
     const Outcome o = import_into(db, source, dir, "season", true);

@@ -121,6 +121,12 @@ ScratchDir::ScratchDir() {
     std::filesystem::create_directories(path_);
 }
 
+std::filesystem::path ScratchDir::subdir(const std::string& name) const {
+    std::filesystem::path p = path_ / name;
+    std::filesystem::create_directories(p);
+    return p;
+}
+
 ScratchDir::~ScratchDir() {
     std::error_code ec;
     if (!std::getenv("ONDIVAL_KEEP_TEST_FILES")) std::filesystem::remove_all(path_, ec);

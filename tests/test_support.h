@@ -25,6 +25,8 @@ public:
     ScratchDir& operator=(const ScratchDir&) = delete;
     const std::filesystem::path& path() const { return path_; }
     std::string file(const std::string& name) const { return (path_ / name).string(); }
+    // A directory inside it (an export, a scratch directory), created.
+    std::filesystem::path subdir(const std::string& name) const;
 
 private:
     std::filesystem::path path_;
