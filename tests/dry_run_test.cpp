@@ -283,26 +283,40 @@ TEST(DryRunKilled, AKilledCheckLeavesTheDatabaseAsItWas) {
                                (scratch / "trace.txt").string(), "--quiet"});
     };
 
-    // One whole check, timed as well: the kill points are fractions of the
-    // shorter of the two times, so that a busy moment during either one
-    // does not put them after the check's end.
+    // One whole check, timed as well, for the last kill point: a fraction of
+    // the shorter of the two times, so that a busy moment during either one
+    // does not put it after the check's end.
     const auto check_started = std::chrono::steady_clock::now();
     const int whole = wait_status(start_check(dir.path() / ("scratch" + std::to_string(++serial))));
     ASSERT_TRUE(WIFEXITED(whole) && WEXITSTATUS(whole) == 0);
     const auto duration = std::min(imported, std::chrono::steady_clock::now() - check_started);
     EXPECT_EQ(dump_database(db), before);
 
+    // The kill points follow the check's own progress, as its trace shows
+    // each step when it starts (the copies are made once its transaction
+    // is open), rather than the clock alone: a machine busier or idler than
+    // during the timed check moves them no further than a step.
+    struct KillPoint {
+        const char* step;  // nullptr: once the copies are there
+        double fraction;   // then this fraction of the check's time
+    };
     int killed = 0;
-    for (double fraction : {0.0, 0.25, 0.5, 0.75}) {
-        SCOPED_TRACE("killed at " + std::to_string(fraction));
+    for (const KillPoint& point :
+         {KillPoint{nullptr, 0.0}, KillPoint{"Traitement des licences", 0.0},
+          KillPoint{"Traitement des performances", 0.0}, KillPoint{"Traitement des performances", 0.25}}) {
+        SCOPED_TRACE(std::string("killed at ") + (point.step ? point.step : "the copies") + " + " +
+                     std::to_string(point.fraction));
         const fs::path scratch = dir.path() / ("scratch" + std::to_string(++serial));
         const pid_t pid = start_check(scratch);
-        // The copies are made once the check's transaction is open.
+        const auto reached = [&] {
+            if (!fs::exists(scratch / "origine.txt")) return false;
+            return !point.step || read_bytes(scratch / "trace.txt").find(point.step) != std::string::npos;
+        };
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (!fs::exists(scratch / "origine.txt") && std::chrono::steady_clock::now() < deadline)
+        while (!reached() && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         std::this_thread::sleep_for(
-            std::chrono::duration_cast<std::chrono::steady_clock::duration>(duration * fraction));
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(duration * point.fraction));
         kill(pid, SIGKILL);
         killed += WIFSIGNALED(wait_status(pid)) ? 1 : 0;
         if (!on_server()) {
