@@ -15,11 +15,14 @@
 #include <sstream>
 #include <string>
 
+#include "cli/interrupt.h"
 #include "cli/options.h"
 #include "cli/password_warning.h"
 #include "cli/terminal_progress.h"
+#include "cli/terminal_text.h"
 #include "host/host_schema.h"
 #include "host/stored_counts.h"
+#include "import/call_paths.h"
 #include "import/cls_ondival.h"
 #include "import/report_json.h"
 #include "platform/cp1252.h"
@@ -31,7 +34,9 @@
 namespace ondival::cli {
 namespace {
 
-void print_error(const std::string& message) { std::fprintf(stderr, "ondival: %s\n", message.c_str()); }
+// Messages may quote the export (a refused code, a club name): shown with
+// their control characters visible and whole, NUL bytes included.
+void print_error(const std::string& message) { write_all(stderr, "ondival: " + visible_controls(message) + "\n"); }
 
 // The text an error reaching the host is shown with, in the words the
 // component's own trace uses for errors.
@@ -63,8 +68,7 @@ bool print_trace(const std::string& path) {
     lines.reserve(bytes.size());
     for (std::size_t i = 0; i < bytes.size(); ++i)
         if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')) lines += bytes[i];
-    const std::string text = platform::cp1252_to_utf8(lines);
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    write_all(stdout, visible_controls(platform::cp1252_to_utf8(lines)));
     return true;
 }
 
@@ -100,6 +104,25 @@ bool write_report(const std::string& path, const Report& report) {
     return true;
 }
 
+// Before anything is opened or emptied, every path the command writes is
+// checked against every path it reads (the report with the rest: the
+// component knows nothing of it). A clash is refused with both roles named.
+bool paths_distinct(const CallPaths& paths) {
+    try {
+        check_call_paths(paths);
+    } catch (...) {
+        print_error(error_text(platform::current_error()));
+        return false;
+    }
+    return true;
+}
+
+// What the user is told when Ctrl-C stopped the call.
+int interrupted(const std::string& what) {
+    print_error(what);
+    return kExitInterrupted;
+}
+
 int run_init(const InitCommand& init) {
     warn_about_password(init.database);
     if (const std::string problem = host::create_host_database(init.database); !problem.empty()) {
@@ -123,6 +146,9 @@ int run_generate(const GenerateCommand& generate) {
 
 int run_import(const ImportCommand& import) {
     warn_about_password(import.database);
+    if (!paths_distinct(
+            {import.database, import.source_dir, import.scratch_dir, import.trace_path, import.report_path}))
+        return kExitError;
     if (!report_writable("import", import.report_path)) return kExitError;
     const std::optional<StoredCounts> before = import.quiet ? std::nullopt : count_stored(import.database);
 
@@ -137,6 +163,7 @@ int run_import(const ImportCommand& import) {
     clsOndival component;
     component.collecte_rapport(!import.report_path.empty());
     try {
+        const InterruptScope ctrl_c(component);
         result = component.bimport_perf(import.database, import.source_dir, import.scratch_dir, import.trace_path,
                                         bar ? &*bar : nullptr);
     } catch (...) {
@@ -145,6 +172,8 @@ int run_import(const ImportCommand& import) {
     const bool reported = write_report(import.report_path, component.rapport());
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     bar.reset();
+    if (error.number == platform::err::kUserInterrupt)
+        return interrupted("import: interrupted; the step under way was rolled back, the trace says where");
 
     if (!result) print_error(error_text(error));
     if (import.show_trace && !print_trace(import.trace_path)) print_error("cannot read the trace " + import.trace_path);
@@ -159,7 +188,7 @@ int run_import(const ImportCommand& import) {
         std::snprintf(took, sizeof took, "%.2f s", seconds);
         summary << "Time:          " << took << '\n' << "Trace:         " << import.trace_path << '\n';
         if (!import.report_path.empty()) summary << "Report:        " << import.report_path << '\n';
-        std::fputs(summary.str().c_str(), stdout);
+        write_all(stdout, visible_controls(summary.str()));
     }
     if (!result || !reported) return kExitError;
     return *result ? kExitSuccess : kExitImportFalse;
@@ -201,6 +230,9 @@ std::string check_summary(const Report& r, double seconds, const CheckCommand& c
 
 int run_check(const CheckCommand& check) {
     warn_about_password(check.database);
+    if (!paths_distinct(
+            {check.database, check.source_dir, check.scratch_dir, check.trace_path, check.report_path, true}))
+        return kExitError;
     if (!report_writable("check", check.report_path)) return kExitError;
     std::optional<TerminalProgress> bar;
     if (!check.quiet && isatty(fileno(stderr))) bar.emplace(stderr);
@@ -218,6 +250,7 @@ int run_check(const CheckCommand& check) {
     platform::Error error;
     clsOndival component;
     try {
+        const InterruptScope ctrl_c(component);
         result = component.bcontrole_perf(check.database, check.source_dir, check.scratch_dir, trace_path,
                                           bar ? &*bar : nullptr);
     } catch (...) {
@@ -226,11 +259,15 @@ int run_check(const CheckCommand& check) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     bar.reset();
     const bool reported = write_report(check.report_path, component.rapport());
+    if (error.number == platform::err::kUserInterrupt) {
+        platform::DeleteFolder(temporary);
+        return interrupted("check: interrupted; nothing was kept");
+    }
 
     if (!result) print_error(error_text(error));
     if (check.show_trace && !print_trace(trace_path)) print_error("cannot read the trace");
     platform::DeleteFolder(temporary);
-    if (!check.quiet) std::fputs(check_summary(component.rapport(), seconds, check).c_str(), stdout);
+    if (!check.quiet) write_all(stdout, visible_controls(check_summary(component.rapport(), seconds, check)));
     if (!result || !reported) return kExitError;
     return *result ? kExitSuccess : kExitImportFalse;
 }

@@ -79,6 +79,7 @@ void import_clubs(std::int16_t trace_file, std::int16_t club_file, double step) 
         trace_pluriel(trace_file, in_error, std::to_string(in_error) + " club<PLURIEL> en erreur.");
     } catch (...) {
         const platform::Error e = platform::current_error();
+        if (e.number == platform::err::kUserInterrupt) throw;  // the host's stop ends the whole call
         trace_ligne(trace_file, read, "Import des clubs interrompu."_w + kCrLf + texte_erreur(e), "Erreur");
     }
     trace(trace_file, "");

@@ -2,6 +2,7 @@
 
 #include "common/trace.h"
 #include "platform/cp1252.h"
+#include "platform/error.h"
 #include "platform/text_file.h"
 
 namespace ondival {
@@ -11,7 +12,19 @@ platform::ProgressForm*& formulaire_progression() {
     return form;
 }
 
+const std::atomic<bool>*& stop_request() {
+    thread_local const std::atomic<bool>* request = nullptr;
+    return request;
+}
+
+void check_stop_request() {
+    const std::atomic<bool>* request = stop_request();
+    if (request && request->load(std::memory_order_relaxed))
+        platform::raise(platform::err::kUserInterrupt, "Interruption par l'utilisateur");
+}
+
 void affiche_etape(std::string_view title, std::string_view message, std::int16_t file) {
+    check_stop_request();
     platform::ProgressForm* form = formulaire_progression();
     if (form) form->SetStepTitle(platform::cp1252_to_utf8(title));
     trace(file, "");
@@ -26,6 +39,7 @@ void affiche_etape(std::string_view title, std::string_view message, std::int16_
 }
 
 void avance_progression(double step) {
+    check_stop_request();
     platform::ProgressForm* form = formulaire_progression();
     if (!form) return;
     const double value = form->Value();

@@ -3,6 +3,7 @@
 // sees nothing move.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string_view>
 
@@ -14,6 +15,16 @@ namespace ondival {
 // the host passed none. The import's shared state knows it as objForm; it
 // lives here so that the progress display needs nothing from the import.
 platform::ProgressForm*& formulaire_progression();
+
+// The host's request to stop the import running on this thread, null when
+// the host can make none. Set from another thread or a signal handler, read
+// at the start of each step and after each line.
+const std::atomic<bool>*& stop_request();
+
+// Raises the user's interruption (error 18) when the host asked the import
+// to stop; the nearest handler lets it through to the entry point, which
+// rolls back the open step as for any error that reaches the host.
+void check_stop_request();
 
 // Shows a new step: title on the form, an empty line and the message in the
 // trace, bar back to 0, form repainted.

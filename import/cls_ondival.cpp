@@ -2,7 +2,9 @@
 
 #include <optional>
 
+#include "common/progress.h"
 #include "common/trace.h"
+#include "import/call_paths.h"
 #include "import/cst.h"
 #include "import/database_access.h"
 #include "import/driver.h"
@@ -80,6 +82,22 @@ private:
     std::string dir_, scratch_, trace_;
 };
 
+// Lets the import on this thread see the host's stop request for the length
+// of one call, and forgets the request when the call ends, however it ends.
+class StopRequestScope {
+public:
+    explicit StopRequestScope(std::atomic<bool>& request) : request_(request) { stop_request() = &request_; }
+    ~StopRequestScope() {
+        stop_request() = nullptr;
+        request_.store(false, std::memory_order_relaxed);
+    }
+    StopRequestScope(const StopRequestScope&) = delete;
+    StopRequestScope& operator=(const StopRequestScope&) = delete;
+
+private:
+    std::atomic<bool>& request_;
+};
+
 // Marks the start and the end of a call in its report, however it ends.
 class ReportedCall {
 public:
@@ -143,13 +161,16 @@ bool clsOndival::run(const std::string& strFileBase_P, const std::string& strRep
     Cst& c = cst();
     platform::TextFiles& f = platform::files();
     bool result = false;
+    const StopRequestScope stop(bStop);
     ReportedCall call(check || bRapport ? &objRapport : nullptr, strFileBase_P, strRepSource, strFileTrace_P, check);
     try {
+        check_call_paths({strFileBase_P, strRepSource, strRepTempo, strFileTrace_P, ""});
         c.strFileTrace = strFileTrace_P;
         f.OpenOutput(kTraceFile, c.strFileTrace);
     } catch (...) {
-        // Without a trace there is nothing to tell the user through: the
-        // error goes straight to the host.
+        // Paths that clash, or a trace that cannot be opened: there is no
+        // trace to tell the user through, and the error goes straight to
+        // the host with nothing touched.
         f.CloseAll();
         call.error(platform::current_error());
         throw;

@@ -2,6 +2,7 @@
 // bimport_perf once per import of a federation export.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "common/report.h"
@@ -11,6 +12,11 @@ namespace ondival {
 
 class clsOndival {
 public:
+    // Before anything is opened, created or emptied, the paths are checked
+    // against each other (see check_call_paths): an empty one, or a trace
+    // that is the database or a file of the export, is an error that reaches
+    // the caller with nothing touched and no trace written.
+    //
     // strFileBase_P: the host database file, or the postgresql:// address of
     // a database on a server; strRepSource: the directory of the export
     // (often a removable drive); strRepTempo: scratch directory that
@@ -39,6 +45,15 @@ public:
                         const std::string& strRepTempo, const std::string& strFileTrace_P,
                         platform::ProgressForm* objFormCible);
 
+    // Asks the call under way to stop at its next line (the user pressed
+    // Ctrl-C or Cancel). It ends as a call that met an error does: the open
+    // step rolled back, no staged performance left, the database marked
+    // closed, "Import interrompu." in the trace, and platform::Failure with
+    // error 18 thrown to the caller. Safe from any thread and from a signal
+    // handler. A request made between two calls stops the next one at its
+    // first step; each call forgets the request as it ends.
+    void request_stop() noexcept { bStop.store(true, std::memory_order_relaxed); }
+
     // Gather a report of each later bimport_perf call (off by default:
     // counting the files' lines and the tables' rows costs a little).
     void collecte_rapport(bool on) { bRapport = on; }
@@ -51,6 +66,7 @@ private:
 
     bool bRapport = false;
     Report objRapport;
+    std::atomic<bool> bStop{false};
 };
 
 }  // namespace ondival

@@ -6,6 +6,7 @@
 #include "common/report.h"
 #include "import/cst.h"
 #include "platform/database.h"
+#include "platform/error.h"
 #include "platform/text_file.h"
 
 namespace ondival {
@@ -60,6 +61,12 @@ void transaction_speculative(const std::function<void()>& transaction) {
         db.SpeculateNextTransaction(false);
         db.SettleSpeculation();
         if (!db.SpeculationFailed()) throw;
+        // A host that asked the import to stop wants it stopped, not run
+        // again line by line until it meets the request once more.
+        if (platform::current_error().number == platform::err::kUserInterrupt) {
+            db.AbandonSpeculation();
+            throw;
+        }
     }
     db.SpeculateNextTransaction(false);
     db.SettleSpeculation();

@@ -262,6 +262,7 @@ void import_licences(std::int16_t trace_file, std::int16_t data_file, double ste
         run.summary();
     } catch (...) {
         const platform::Error e = platform::current_error();
+        if (e.number == platform::err::kUserInterrupt) throw;  // the host's stop ends the whole call
         trace_erreur(trace_file, "Import des licences interrompu.", run.read(), &e);
         trace(trace_file, "");
     }

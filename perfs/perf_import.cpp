@@ -186,6 +186,7 @@ bool import_performances(std::int16_t trace_file, std::int16_t data_file, double
         return result;
     } catch (...) {
         const platform::Error e = platform::current_error();
+        if (e.number == platform::err::kUserInterrupt) throw;  // the host's stop ends the whole call
         trace_erreur(trace_file, "Import des performances annulé."_w, read, &e);
         return false;
     }

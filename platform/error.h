@@ -28,6 +28,9 @@ inline constexpr std::int32_t kInvalidCall = 5;
 inline constexpr std::int32_t kOverflow = 6;
 inline constexpr std::int32_t kSubscript = 9;
 inline constexpr std::int32_t kTypeMismatch = 13;
+// The host asked the import to stop (Ctrl-C, a Cancel button): the import
+// ends at its next line as a failed one does, nothing of its open step kept.
+inline constexpr std::int32_t kUserInterrupt = 18;
 inline constexpr std::int32_t kBadFileNumber = 52;
 inline constexpr std::int32_t kFileNotFound = 53;
 inline constexpr std::int32_t kFileAlreadyOpen = 55;

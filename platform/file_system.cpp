@@ -99,4 +99,21 @@ void DeleteFolder(const std::string& path) noexcept {
     if (!path.empty()) fs::remove_all(path, ec);
 }
 
+std::string ResolvedPath(const std::string& path) {
+    std::error_code ec;
+    fs::path absolute = fs::absolute(path, ec);
+    if (ec) absolute = fs::path(path);
+    fs::path resolved = fs::weakly_canonical(absolute, ec);
+    if (ec) resolved = absolute.lexically_normal();
+    std::string text = resolved.string();
+    while (text.size() > 1 && text.back() == kPathSeparator) text.pop_back();
+    return text;
+}
+
+bool SamePath(const std::string& a, const std::string& b) {
+    std::error_code ec_a, ec_b, ec;
+    if (fs::exists(a, ec_a) && fs::exists(b, ec_b) && fs::equivalent(a, b, ec) && !ec) return true;
+    return ResolvedPath(a) == ResolvedPath(b);
+}
+
 }  // namespace ondival::platform

@@ -30,4 +30,13 @@ std::string MakeTemporaryFolder(const std::string& prefix);
 // Removes a folder and everything in it; silent when it is already gone.
 void DeleteFolder(const std::string& path) noexcept;
 
+// The path as the file system would reach it: absolute, "." and ".."
+// settled, symbolic links followed as far as the path exists, no trailing
+// separator. A path that cannot be resolved is only made absolute.
+std::string ResolvedPath(const std::string& path);
+// True when two paths reach the same file or folder: the same resolved
+// path, or, when both exist, one file under two names (a hard link, a
+// bind mount, a file system that ignores case).
+bool SamePath(const std::string& a, const std::string& b);
+
 }  // namespace ondival::platform

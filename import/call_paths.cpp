@@ -1,0 +1,70 @@
+#include "import/call_paths.h"
+
+#include <array>
+#include <vector>
+
+#include "import/source_files.h"
+#include "platform/cp1252.h"
+#include "platform/database.h"
+#include "platform/error.h"
+#include "platform/file_system.h"
+
+namespace ondival {
+namespace {
+
+struct Role {
+    std::string name;  // as the subject of a sentence, in Windows-1252: "Le fichier de trace"
+    std::string path;
+};
+
+std::string as_attribute(std::string name) {
+    // Every role's name starts with "Le" or "La": lower it after "est".
+    name[0] = static_cast<char>(name[0] - 'A' + 'a');
+    return name;
+}
+
+std::string path_for_message(const std::string& path) {
+    return platform::is_ascii(path) ? path : platform::utf8_to_cp1252(path);
+}
+
+// The four files of an export: a trace or a report written over one of
+// them loses the federation's data, and one written beside them under such
+// a name would be read as the export's own.
+constexpr std::array<const char*, 4> kExportFiles = {"club.txt", "licence.txt", "liffn.txt", "origine.txt"};
+
+}  // namespace
+
+void check_call_paths(const CallPaths& paths) {
+    using platform::err::kInvalidCall;
+    const bool file_database = !platform::is_postgres_uri(paths.database);
+    // An empty directory would send the copies to the root, and an empty
+    // file name names nothing: both are the caller's mistake, not a place.
+    if (paths.database.empty())
+        platform::raise(kInvalidCall, "Argument ou appel de procédure incorrect : la base de données est vide"_w);
+    if (paths.source_dir.empty())
+        platform::raise(kInvalidCall, "Argument ou appel de procédure incorrect : le répertoire source est vide"_w);
+    if (paths.scratch_dir.empty() && !paths.temporary_allowed)
+        platform::raise(kInvalidCall, "Argument ou appel de procédure incorrect : le répertoire de travail est vide"_w);
+    if (paths.trace.empty() && !paths.temporary_allowed)
+        platform::raise(kInvalidCall, "Argument ou appel de procédure incorrect : le fichier de trace est vide"_w);
+
+    // What the call writes comes first, so that the message says what would
+    // have been destroyed in terms of what the caller meant to write.
+    std::vector<Role> roles;
+    if (!paths.trace.empty()) roles.push_back({"Le fichier de trace", paths.trace});
+    if (!paths.report.empty()) roles.push_back({"Le rapport", paths.report});
+    if (file_database) roles.push_back({"La base de données"_w, paths.database});
+    if (!paths.scratch_dir.empty()) roles.push_back({"Le répertoire de travail"_w, paths.scratch_dir});
+    roles.push_back({"Le répertoire source"_w, paths.source_dir});
+    for (const char* name : kExportFiles)
+        roles.push_back({"Le fichier "_w + name + " de l'export", chemin_fichier(paths.source_dir, name)});
+
+    for (std::size_t i = 0; i < roles.size(); ++i)
+        for (std::size_t j = i + 1; j < roles.size(); ++j)
+            if (platform::SamePath(roles[i].path, roles[j].path))
+                platform::raise(platform::err::kPathFileAccess,
+                                roles[i].name + " est " + as_attribute(roles[j].name) + " : " +
+                                    path_for_message(platform::ResolvedPath(roles[i].path)));
+}
+
+}  // namespace ondival
