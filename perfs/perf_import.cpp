@@ -167,6 +167,9 @@ bool import_performances(std::int16_t trace_file, std::int16_t data_file, double
             avance_progression(step);
         }
 
+        // A stop asked for at the last line still comes before the
+        // competition: the user pressed Ctrl-C to keep these performances out.
+        check_stop_request();
         bool result = false;
         if (stopped) {
             trace_ligne(trace_file, read, message + kCrLf + "Importation des performances annulées."_w, "Erreur");

@@ -104,6 +104,7 @@ class CliUnwritableReport : public ::testing::TestWithParam<UnwritableCase> {};
 
 TEST_P(CliUnwritableReport, TheImportDoesNotRun) {
     const CliSetup s;
+    fs::create_directories(s.dir.file("elsewhere"));  // a directory that is none of the call's own
     const std::string before = read_bytes(s.db);
     const std::string report = s.dir.file(GetParam().report);
     const std::string trace = s.dir.file("trace.txt");
@@ -124,8 +125,8 @@ INSTANTIATE_TEST_SUITE_P(Paths, CliUnwritableReport,
                          ::testing::Values(UnwritableCase{"ImportIntoAMissingDirectory", "import",
                                                           "no/such/report.json"},
                                            UnwritableCase{"CheckIntoAMissingDirectory", "check", "no/such/report.json"},
-                                           UnwritableCase{"ImportOntoADirectory", "import", "scratch"},
-                                           UnwritableCase{"CheckOntoADirectory", "check", "scratch"}),
+                                           UnwritableCase{"ImportOntoADirectory", "import", "elsewhere"},
+                                           UnwritableCase{"CheckOntoADirectory", "check", "elsewhere"}),
                          [](const ::testing::TestParamInfo<UnwritableCase>& info) { return info.param.name; });
 
 TEST(CliReport, HelpDescribesCheckAndReport) {
