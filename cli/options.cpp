@@ -334,8 +334,17 @@ std::string help_text(const std::string& command) {
                "liffn.txt missing) or when its performances were withdrawn; the trace\n"
                "says why.\n"
                "\n"
+               "SCRATCH, TRACE and the report must each be a place of its own: a trace\n"
+               "or report at the database's path or at an export file's, or a SCRATCH\n"
+               "that is SOURCE, is refused before anything is touched.\n"
+               "\n"
+               "Ctrl-C stops the import at its next line: the step under way is rolled\n"
+               "back, no performance is kept, the trace ends \"Import interrompu.\". A\n"
+               "second Ctrl-C ends the program at once.\n"
+               "\n"
                "Exit codes: 0 the import was true, 1 it was false, 2 an error stopped it\n"
-               "(\"Erreur n° N: ...\" on stderr) or the command line was wrong.\n";
+               "(\"Erreur n° N: ...\" on stderr) or the command line was wrong, 130 Ctrl-C\n"
+               "stopped it.\n";
     }
     if (command == "check") {
         return "Usage: ondival check DB SOURCE [--scratch DIR] [--trace FILE] [--report FILE]\n"
@@ -363,7 +372,8 @@ std::string help_text(const std::string& command) {
                "  --show-trace   print the trace (in UTF-8) afterwards\n"
                "\n"
                "Exit codes: 0 the import would be true, 1 it would be false, 2 an error\n"
-               "stopped it (\"Erreur n° N: ...\" on stderr) or the command line was wrong.\n";
+               "stopped it (\"Erreur n° N: ...\" on stderr) or the command line was wrong,\n"
+               "130 Ctrl-C stopped it (nothing kept, temporary files removed).\n";
     }
     if (command == "generate") {
         const samples::SampleExportOptions d;
@@ -408,7 +418,8 @@ std::string help_text(const std::string& command) {
            "  --version       the version of ondival\n"
            "\n"
            "Exit codes: 0 success (for import: the import was true), 1 the import was\n"
-           "false, 2 an error stopped the command or the command line was wrong.\n";
+           "false, 2 an error stopped the command or the command line was wrong, 130\n"
+           "Ctrl-C stopped an import or a check.\n";
 }
 
 }  // namespace ondival::cli
