@@ -117,7 +117,8 @@ bool paths_distinct(const CallPaths& paths) {
     return true;
 }
 
-// What the user is told when Ctrl-C stopped the call.
+// What the user is told when Ctrl-C stopped the call. Only Ctrl-C makes
+// error 18 an interruption: the file database's own 18 means a value too big.
 int interrupted(const std::string& what) {
     print_error(what);
     return kExitInterrupted;
@@ -162,8 +163,8 @@ int run_import(const ImportCommand& import) {
     platform::Error error;
     clsOndival component;
     component.collecte_rapport(!import.report_path.empty());
+    const InterruptScope ctrl_c(component);
     try {
-        const InterruptScope ctrl_c(component);
         result = component.bimport_perf(import.database, import.source_dir, import.scratch_dir, import.trace_path,
                                         bar ? &*bar : nullptr);
     } catch (...) {
@@ -172,7 +173,7 @@ int run_import(const ImportCommand& import) {
     const bool reported = write_report(import.report_path, component.rapport());
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     bar.reset();
-    if (error.number == platform::err::kUserInterrupt)
+    if (ctrl_c.interrupted() && error.number == platform::err::kUserInterrupt)
         return interrupted("import: interrupted; the step under way was rolled back, the trace says where");
 
     if (!result) print_error(error_text(error));
@@ -249,8 +250,8 @@ int run_check(const CheckCommand& check) {
     std::optional<bool> result;
     platform::Error error;
     clsOndival component;
+    const InterruptScope ctrl_c(component);
     try {
-        const InterruptScope ctrl_c(component);
         result = component.bcontrole_perf(check.database, check.source_dir, check.scratch_dir, trace_path,
                                           bar ? &*bar : nullptr);
     } catch (...) {
@@ -259,7 +260,7 @@ int run_check(const CheckCommand& check) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     bar.reset();
     const bool reported = write_report(check.report_path, component.rapport());
-    if (error.number == platform::err::kUserInterrupt) {
+    if (ctrl_c.interrupted() && error.number == platform::err::kUserInterrupt) {
         platform::DeleteFolder(temporary);
         return interrupted("check: interrupted; nothing was kept");
     }
