@@ -284,7 +284,8 @@ class Importer:
         does (rolled back, nothing staged left, the trace saying so) and
         raises Error with number 18. Returns True when a call was running;
         False otherwise, and then the request is dropped: the next call runs
-        to its end. Never waits."""
+        to its end (in the first instants of a call, before the library has
+        set it up, the answer may still be False: ask again). Never waits."""
         if not self._releasing.acquire(blocking=False):
             return False  # being closed: no call runs
         try:
