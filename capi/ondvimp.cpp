@@ -4,9 +4,13 @@
 // UTF-8 text, since a C host has no way to receive a C++ exception.
 #include "ondvimp.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <new>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "import/cls_ondival.h"
 #include "import/report_json.h"
@@ -22,7 +26,23 @@ struct ondvimp_importer {
     int error_number = 0;
     std::string error_text;  // UTF-8
     std::string report;      // JSON, UTF-8
+
+    // Claimed by the one call running on this importer. A second caller (a
+    // thread sharing the importer, a progress callback calling back) is
+    // turned away without touching the error and the report above, which
+    // belong to the call under way.
+    std::atomic<bool> busy{false};
+    // The component of the call under way, null between calls, for
+    // ondvimp_cancel; `cancelling` counts the cancels that may still be using
+    // it, so that the call does not end (and its component go) under them.
+    std::atomic<ondival::clsOndival*> running{nullptr};
+    std::atomic<int> cancelling{0};
 };
+
+// A signal handler may call ondvimp_cancel: what it touches must not take a
+// lock.
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free &&
+              std::atomic<ondival::clsOndival*>::is_always_lock_free);
 
 namespace {
 
@@ -35,16 +55,24 @@ public:
     void SetStepTitle(const std::string& title_utf8) override {
         if (table_.step_title) table_.step_title(table_.user, title_utf8.c_str());
     }
-    double Value() const override { return table_.get_value ? table_.get_value(table_.user) : value_; }
+    // The host's bar may say anything (a widget not yet drawn gives NaN, a
+    // slider of another scale gives 250); the import moves it on from what
+    // it reads, so what it reads is brought back within the bar first: the
+    // host is promised values from 0 to 100.
+    double Value() const override { return table_.get_value ? within_bar(table_.get_value(table_.user)) : value_; }
     void SetValue(double value) override {
-        value_ = value;
-        if (table_.set_value) table_.set_value(table_.user, value);
+        value_ = within_bar(value);
+        if (table_.set_value) table_.set_value(table_.user, value_);
     }
     void Refresh() override {
         if (table_.repaint) table_.repaint(table_.user);
     }
 
 private:
+    // Clamped to 0..100; a value that is no number at all stands for the
+    // last one set.
+    double within_bar(double value) const { return std::isfinite(value) ? std::clamp(value, 0.0, 100.0) : value_; }
+
     const ondvimp_progress table_;  // copied, so the host's table need only be valid as the call starts
     double value_ = 0;              // the bar as last set, for hosts without get_value
 };
@@ -60,6 +88,44 @@ public:
     ~RunningImport() { t_import_running = false; }
     RunningImport(const RunningImport&) = delete;
     RunningImport& operator=(const RunningImport&) = delete;
+};
+
+// The importer claimed for one call, and given back when it ends.
+class ClaimedImporter {
+public:
+    explicit ClaimedImporter(ondvimp_importer& importer)
+        : importer_(importer), claimed_(!importer.busy.exchange(true, std::memory_order_acquire)) {}
+    ~ClaimedImporter() {
+        if (claimed_) importer_.busy.store(false, std::memory_order_release);
+    }
+    ClaimedImporter(const ClaimedImporter&) = delete;
+    ClaimedImporter& operator=(const ClaimedImporter&) = delete;
+    bool claimed() const { return claimed_; }
+
+private:
+    ondvimp_importer& importer_;
+    const bool claimed_;
+};
+
+// Makes the call's component reachable by ondvimp_cancel for the length of
+// the call. As it ends it waits for the cancels that found the component
+// (a few instructions each, on other threads: one made by a signal handler
+// on this thread has ended before this code runs again), so none of them
+// outlives the component.
+class CancellableCall {
+public:
+    CancellableCall(ondvimp_importer& importer, ondival::clsOndival& component) : importer_(importer) {
+        importer_.running.store(&component);
+    }
+    ~CancellableCall() {
+        importer_.running.store(nullptr);
+        while (importer_.cancelling.load() != 0) std::this_thread::yield();
+    }
+    CancellableCall(const CancellableCall&) = delete;
+    CancellableCall& operator=(const CancellableCall&) = delete;
+
+private:
+    ondvimp_importer& importer_;
 };
 
 void record(ondvimp_importer& importer, const Error& error) noexcept {
@@ -103,10 +169,15 @@ namespace {
 int run_call(ondvimp_importer* importer, const char* db, const char* source_dir, const char* scratch_dir,
              const char* trace_path, const ondvimp_progress* progress, bool check) {
     if (!importer) return -1;
+    // Each call has a component of its own, so a cancel that reaches one as
+    // it ends can never stop the next.
+    ondival::clsOndival component;
+    const ClaimedImporter claim(*importer);
+    if (!claim.claimed()) return -1;
+    const CancellableCall cancellable(*importer, component);
     importer->error_number = 0;
     importer->error_text.clear();
     importer->report.clear();
-    ondival::clsOndival component;
     component.collecte_rapport(true);
     bool started = false;
     int result = -1;
@@ -133,6 +204,10 @@ int run_call(ondvimp_importer* importer, const char* db, const char* source_dir,
                                                        trace_path ? trace_path : "", form ? &*form : nullptr)
                             : component.bimport_perf(db, source_dir, scratch_dir, trace_path, form ? &*form : nullptr);
         result = ok ? 1 : 0;
+        // Whatever a callback met on the way (a nested call refused), a
+        // call that returns 1 or 0 leaves no error behind.
+        importer->error_number = 0;
+        importer->error_text.clear();
     } catch (...) {
         record(*importer, ondival::platform::current_error());
         result = -1;
@@ -160,6 +235,15 @@ int ondvimp_import(ondvimp_importer* importer, const char* db, const char* sourc
 int ondvimp_check(ondvimp_importer* importer, const char* db, const char* source_dir, const char* scratch_dir,
                   const char* trace_path, const ondvimp_progress* progress) {
     return run_call(importer, db, source_dir, scratch_dir, trace_path, progress, true);
+}
+
+int ondvimp_cancel(ondvimp_importer* importer) {
+    if (!importer) return 0;
+    importer->cancelling.fetch_add(1);
+    ondival::clsOndival* component = importer->running.load();
+    if (component) component->request_stop();
+    importer->cancelling.fetch_sub(1);
+    return component ? 1 : 0;
 }
 
 const char* ondvimp_last_report(const ondvimp_importer* importer) { return importer ? importer->report.c_str() : ""; }

@@ -13,11 +13,19 @@
  * Text conventions: every path and every text crossing this interface is
  * UTF-8 and ends with a NUL byte.
  *
- * Threads: an importer serves one thread at a time, and the component keeps
+ * Threads: an importer serves one call at a time, and the component keeps
  * the state of an import per thread, so imports may run on several threads
  * at once, each through its own importer. An importer may be handed to
- * another thread between calls. A progress callback must not start another
- * import on its own thread: that call is refused (result -1).
+ * another thread between calls. A second call on an importer that is
+ * already running one (from another thread, or from one of its own progress
+ * callbacks) is refused at once with -1 and changes nothing: the importer's
+ * last error and last report stay those of the call under way, and are read
+ * by its caller once it returns. A progress callback must not start another
+ * import on its own thread through another importer either: that call is
+ * refused with -1 and error 5, recorded on that other importer. Only
+ * ondvimp_cancel() may be called on an importer from another thread (or a
+ * signal handler) while it runs a call; ondvimp_release() must wait until
+ * the call has returned.
  *
  * No C++ exception ever leaves a function of this interface.
  */
@@ -39,8 +47,13 @@ extern "C" {
  *      ondvimp_last_error_text, ondvimp_release, ondvimp_version,
  *      ondvimp_abi_version
  *   2  ondvimp_check (a dry run) and ondvimp_last_report (a JSON report)
+ *   3  ondvimp_cancel (stops the call under way, from any thread or a
+ *      signal handler). With it, in the library's behaviour: a second
+ *      caller on a busy importer is refused with -1 instead of corrupting
+ *      it, a call that returns 1 or 0 leaves no last error, and the value
+ *      get_value gives is brought within 0 to 100 before the bar moves on.
  */
-#define ONDVIMP_ABI_VERSION 2
+#define ONDVIMP_ABI_VERSION 3
 
 /* An importer: created by ondvimp_create(), released by ondvimp_release(). */
 typedef struct ondvimp_importer ondvimp_importer;
@@ -53,6 +66,9 @@ typedef struct ondvimp_importer ondvimp_importer;
  *
  * Every member may be NULL. Without get_value the import reads back the last
  * value it set, so a host that only draws the bar needs set_value alone.
+ * What get_value returns is clamped to 0..100, and a value that is not a
+ * number (NaN, an infinity) counts as the last value set, so set_value
+ * always receives a value from 0 to 100 whatever the host's bar holds.
  * The table is read during the call only; it may live on the caller's stack.
  * The callbacks run on the calling thread, in the middle of the import: they
  * should return quickly (a host that draws should redraw on a timer, not on
@@ -75,7 +91,10 @@ ONDVIMP_EXPORT int ondvimp_abi_version(void);
 /* A new importer, or NULL when memory is short. */
 ONDVIMP_EXPORT ondvimp_importer* ondvimp_create(void);
 
-/* Releases an importer and its last error text. NULL is accepted. */
+/*
+ * Releases an importer and its last error text. NULL is accepted. Not while
+ * the importer runs a call (nor from its progress callbacks).
+ */
 ONDVIMP_EXPORT void ondvimp_release(ondvimp_importer* importer);
 
 /*
@@ -99,12 +118,15 @@ ONDVIMP_EXPORT void ondvimp_release(ondvimp_importer* importer);
  *       the trace says why;
  *   -1  an error stopped the import and reached the host (for instance a
  *       source directory that does not exist, a trace path that cannot be
- *       written, a NULL argument); ondvimp_last_error_number() and
- *       ondvimp_last_error_text() tell which. The database is left closed
- *       and holds no half-imported performance. With a NULL importer the
- *       result is -1 and no error is recorded.
+ *       written, a NULL argument, a call stopped by ondvimp_cancel(), error
+ *       18); ondvimp_last_error_number() and ondvimp_last_error_text() tell
+ *       which. The database is left closed and holds no half-imported
+ *       performance. With a NULL importer, or an importer already running a
+ *       call, the result is -1 and nothing is recorded.
  *
- * Each call clears the importer's last error and its last report first.
+ * Each call clears the importer's last error and its last report first; a
+ * call that returns 1 or 0 leaves no last error (0, ""), whatever its
+ * progress callbacks met on the way.
  */
 ONDVIMP_EXPORT int ondvimp_import(ondvimp_importer* importer, const char* db, const char* source_dir,
                                   const char* scratch_dir, const char* trace_path, const ondvimp_progress* progress);
@@ -131,6 +153,31 @@ ONDVIMP_EXPORT int ondvimp_check(ondvimp_importer* importer, const char* db, con
                                  const char* scratch_dir, const char* trace_path, const ondvimp_progress* progress);
 
 /*
+ * Since ABI version 3. Asks the importer's call under way (ondvimp_import()
+ * or ondvimp_check()) to stop at its next line, as a user's Cancel button or
+ * Ctrl-C would. That call then ends as a call that met an error does: the
+ * step under way rolled back, no staged performance left, the database
+ * marked closed (Info.LastClose; a check leaves the database exactly as it
+ * was, as always), "Import interrompu." and "Erreur n° 18: Interruption
+ * par l'utilisateur" at the end of the trace, and the result -1 with error
+ * 18. A call that was already past its last line when asked returns as it
+ * would have.
+ *
+ * May be called from any thread, from a progress callback of the call
+ * itself, and from a signal handler (it is async-signal-safe: it only
+ * touches lock-free atomic variables and waits for nothing). The importer
+ * must stay alive meanwhile.
+ *
+ * Returns 1 when the importer was running a call, which was asked to stop;
+ * 0 when it was not (between calls, or importer NULL): that request is
+ * dropped, and the next call runs to its end. In the first instructions of
+ * a call, before it has set itself up, the answer may still be 0: a host
+ * that must not miss a stop (a thread watching for Ctrl-C) asks again until
+ * the answer is 1 or its call has returned.
+ */
+ONDVIMP_EXPORT int ondvimp_cancel(ondvimp_importer* importer);
+
+/*
  * Since ABI version 2. What the importer's last ondvimp_import() or
  * ondvimp_check() did, as a JSON object in UTF-8 (the README describes it,
  * doc/report.schema.json is its schema): the result and the error that
@@ -139,8 +186,9 @@ ONDVIMP_EXPORT int ondvimp_check(ondvimp_importer* importer, const char* db, con
  * the rows added (or that would be), where the import stopped, and every
  * located entry of the trace. "" before the first call, for a call refused
  * before it started (NULL argument, import already running on the thread),
- * and for a NULL importer. The text belongs to the importer and stays valid
- * until its next call or its release.
+ * and for a NULL importer. A call refused because the importer was busy
+ * leaves the report where it was. The text belongs to the importer and
+ * stays valid until its next call or its release.
  */
 ONDVIMP_EXPORT const char* ondvimp_last_report(const ondvimp_importer* importer);
 

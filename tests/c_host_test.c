@@ -2,7 +2,8 @@
  * A host written in C, as a club application on Linux would be: it loads
  * libondvimp.so at run time, runs a real import with a progress table that
  * counts what the import shows, then checks that an import that cannot
- * start comes back as -1 with an error instead of taking the host down.
+ * start comes back as -1 with an error instead of taking the host down,
+ * and that a Cancel pressed during an import stops it with error 18.
  *
  * Usage: c_host_test LIBRARY DB SOURCE SCRATCH TRACE
  * Exit 0 when the import returned 1 and the progress and error promises
@@ -22,6 +23,7 @@ typedef int (*import_fn)(ondvimp_importer*, const char*, const char*, const char
                          const ondvimp_progress*);
 typedef int (*error_number_fn)(const ondvimp_importer*);
 typedef const char* (*error_text_fn)(const ondvimp_importer*);
+typedef int (*cancel_fn)(ondvimp_importer*);
 
 struct api {
     version_fn version;
@@ -31,6 +33,7 @@ struct api {
     import_fn import;
     error_number_fn error_number;
     error_text_fn error_text;
+    cancel_fn cancel;
 };
 
 /* What the import showed; out_of_range counts values outside the bar. */
@@ -38,6 +41,11 @@ struct display {
     double value;
     long titles, gets, sets, repaints, out_of_range;
     char last_title[128];
+    /* When set: the user presses Cancel on this many-th move of the bar. */
+    const struct api* api;
+    ondvimp_importer* importer;
+    long cancel_at;
+    int cancel_answer;
 };
 
 static void on_step_title(void* user, const char* title) {
@@ -57,6 +65,7 @@ static void on_set_value(void* user, double value) {
     d->sets++;
     if (value < 0 || value > 100) d->out_of_range++;
     d->value = value;
+    if (d->cancel_at && d->sets == d->cancel_at) d->cancel_answer = d->api->cancel(d->importer);
 }
 
 static void on_repaint(void* user) {
@@ -83,7 +92,8 @@ static int load(const char* path, struct api* api) {
            resolve(library, "ondvimp_release", (void**)&api->release) &&
            resolve(library, "ondvimp_import", (void**)&api->import) &&
            resolve(library, "ondvimp_last_error_number", (void**)&api->error_number) &&
-           resolve(library, "ondvimp_last_error_text", (void**)&api->error_text);
+           resolve(library, "ondvimp_last_error_text", (void**)&api->error_text) &&
+           resolve(library, "ondvimp_cancel", (void**)&api->cancel);
 }
 
 int main(int argc, char** argv) {
@@ -133,6 +143,23 @@ int main(int argc, char** argv) {
            api.error_text(importer));
     if (failed != -1 || api.error_number(importer) == 0 || api.error_text(importer)[0] == '\0') {
         fprintf(stderr, "c_host_test: the failed import did not report an error\n");
+        ok = 0;
+    }
+
+    /* Cancel between calls does nothing; pressed during a call, it stops it. */
+    if (api.cancel(importer) != 0) {
+        fprintf(stderr, "c_host_test: a cancel between calls said a call was running\n");
+        ok = 0;
+    }
+    memset(&shown, 0, sizeof shown);
+    shown.api = &api;
+    shown.importer = importer;
+    shown.cancel_at = 50;
+    failed = api.import(importer, argv[2], argv[3], argv[4], argv[5], &progress);
+    printf("import cancelled at bar move %ld returned %d: error %d: %s\n", shown.cancel_at, failed,
+           api.error_number(importer), api.error_text(importer));
+    if (shown.cancel_answer != 1 || failed != -1 || api.error_number(importer) != 18 || shown.sets != shown.cancel_at) {
+        fprintf(stderr, "c_host_test: the cancelled import did not stop at its next line with error 18\n");
         ok = 0;
     }
 

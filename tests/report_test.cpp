@@ -139,7 +139,7 @@ TEST(CapiReport, CheckAndImportThroughTheSharedLibrary) {
     const auto last_error = reinterpret_cast<Text>(dlsym(lib, "ondvimp_last_error_text"));
     const auto abi = reinterpret_cast<Version>(dlsym(lib, "ondvimp_abi_version"));
     ASSERT_TRUE(create && release && import && check && last_report && last_error && abi);
-    EXPECT_EQ(abi(), 2);
+    EXPECT_GE(abi(), 2);  // a host written for version 2 runs on any later one
 
     const ScratchDir dir;
     const fs::path source = dir.path() / "export";

@@ -13,6 +13,12 @@ database on a PostgreSQL server, postgresql://user@host:port/dbname, whose
 password libpq finds in PGPASSWORD, ~/.pgpass (or PGPASSFILE) or a service
 file.
 
+Ctrl-C during a call made on the main thread stops the import at its next
+line: it is rolled back as a failed import is, and KeyboardInterrupt is
+raised once it has been. Python delivers signals to the main thread only: a
+call made on another thread is not stopped by Ctrl-C, but by
+Importer.cancel() from any thread.
+
 The library is the one named by the environment variable ONDVIMP_LIBRARY,
 else the one installed with this module, else libondvimp.so.1 wherever the
 dynamic loader finds it.
@@ -21,8 +27,11 @@ import codecs
 import contextlib
 import json
 import os
+import signal
+import socket
 import tempfile
 import threading
+import time
 from dataclasses import dataclass
 from typing import Callable, Optional, Union
 
@@ -87,17 +96,121 @@ def _read_trace(path: str) -> str:
 def _argument(value, name: str) -> bytes:
     if value is None:
         raise TypeError(f"{name} must be a path, not None")
-    return os.fsencode(value)
+    path = os.fsencode(value)
+    # The library reads a path up to its first NUL: "db\0.archive" would be
+    # the database "db". Refused, as os.stat refuses it.
+    if b"\0" in path:
+        raise ValueError(f"{name}: embedded null byte")
+    return path
+
+
+class _Interruptions:
+    """Ctrl-C while a call of the library runs on the main thread.
+
+    While the main thread is inside the library, Python cannot run its
+    SIGINT handler: it only notes the signal, and writes its number to the
+    wakeup file descriptor. For the length of the call, that descriptor is a
+    socket that a watcher thread reads, asking the library to stop the call
+    when SIGINT comes; SIGINT's Python handler becomes one that only notes
+    it (so that no KeyboardInterrupt is raised half-way through this module,
+    or inside the host's progress callable, whatever it is doing). Once the
+    call has returned, both are restored and a SIGINT that came meanwhile is
+    raised again, so that the host's own handler (Python's raises
+    KeyboardInterrupt) sees it once, after the rollback.
+
+    Off the main thread, or when SIGINT is not handled by Python (ignored,
+    or left to its default action), nothing is changed."""
+
+    def __init__(self, cancel: Callable[[], bool]):
+        self._cancel = cancel  # asks the library once; True when a call was running
+        self.interrupted = False
+        self._active = False
+        self._calling = False
+
+    def __enter__(self):
+        if threading.current_thread() is not threading.main_thread():
+            return self
+        if not callable(signal.getsignal(signal.SIGINT)):
+            return self
+        self._reader, self._writer = socket.socketpair()
+        self._writer.setblocking(False)
+        self._previous_fd = signal.set_wakeup_fd(self._writer.fileno(), warn_on_full_buffer=False)
+        try:
+            self._previous_handler = signal.signal(signal.SIGINT, self._on_sigint)
+            # The library's own reads and writes go on when the signal
+            # comes; it stops at its next line.
+            signal.siginterrupt(signal.SIGINT, False)
+        except BaseException:
+            signal.set_wakeup_fd(self._previous_fd)
+            self._reader.close()
+            self._writer.close()
+            raise
+        self._calling = True
+        self._active = True
+        self._watcher = threading.Thread(target=self._watch, name="ondvimp-ctrl-c", daemon=True)
+        self._watcher.start()
+        return self
+
+    def __exit__(self, *_):
+        if not self._active:
+            return False
+        self._active = False
+        self._calling = False
+        signal.set_wakeup_fd(self._previous_fd)
+        signal.signal(signal.SIGINT, self._previous_handler)
+        self._writer.shutdown(socket.SHUT_WR)  # the watcher reads the end and leaves
+        self._watcher.join()
+        self._reader.close()
+        self._writer.close()
+        if self.interrupted:
+            signal.raise_signal(signal.SIGINT)  # Python's handler raises KeyboardInterrupt here
+        return False
+
+    def _on_sigint(self, _signum, _frame):
+        # Runs on the main thread when it is in Python code: in the host's
+        # progress callable (the library is waiting for it), or before or
+        # after the call.
+        self.interrupted = True
+        self._cancel()
+
+    def _watch(self):
+        while True:
+            try:
+                data = self._reader.recv(512)
+            except InterruptedError:
+                continue
+            except OSError:
+                return
+            if not data:
+                return
+            if signal.SIGINT in data:
+                self.interrupted = True
+                # In its first instructions a call may not take the request
+                # yet: asked again until it does or it has returned.
+                while self._calling and not self._cancel():
+                    time.sleep(0.001)
+            others = bytes(b for b in data if b != signal.SIGINT)
+            if others and self._previous_fd >= 0:
+                with contextlib.suppress(OSError):  # the other signals, to whoever was watching for them
+                    os.write(self._previous_fd, others)
 
 
 class _Display:
     """The library's progress table, driving a Python callable. The library
     moves the bar once per line; the callable is called only when the step
     changes or the bar passes a whole percent, so that a Python host is not
-    called a hundred thousand times for a national export."""
+    called a hundred thousand times for a national export.
 
-    def __init__(self, progress: Progress):
+    An exception the callable raises cannot cross the library: it is kept
+    and raised once the call has returned. KeyboardInterrupt and SystemExit
+    (a user or a program that wants to stop) also ask the library to stop
+    the call at its next line; any other exception (a fault of the host's
+    display) only stops the calls to the callable, and the import goes on
+    to its end."""
+
+    def __init__(self, progress: Progress, cancel: Callable[[], bool]):
         self._progress = progress
+        self._cancel = cancel
         self._step = ""
         self._shown = None
         self.raised = None  # the first exception the callable raised
@@ -119,6 +232,8 @@ class _Display:
             self._progress(self._step, value)
         except BaseException as e:  # an exception cannot cross the C library: kept, raised on return
             self.raised = e
+            if not isinstance(e, Exception):
+                self._cancel()
 
 
 class Importer:
@@ -128,7 +243,9 @@ class Importer:
 
     def __init__(self):
         self._lib = _library.load()
-        self._busy = threading.Lock()
+        self._busy = threading.Lock()  # held for the length of a call, and by close()
+        self._releasing = threading.Lock()  # held by close() while it releases the handle
+        self._caller = None  # the thread running a call, while one runs
         self._handle = self._lib.ondvimp_create()
         if not self._handle:
             raise MemoryError("ondvimp_create")
@@ -148,11 +265,33 @@ class Importer:
         return self._handle is None
 
     def close(self):
-        """Releases the importer; closing twice is harmless."""
-        with self._busy:
+        """Releases the importer; closing twice is harmless. From another
+        thread, it waits for the call under way to end. From the progress
+        callable of this importer's own call it raises RuntimeError (it
+        would wait for itself)."""
+        if self._caller == threading.get_ident():
+            raise RuntimeError("close() called from the progress callable of this importer's own call; "
+                               "close the importer once the call has returned")
+        with self._busy, self._releasing:
             if self._handle is not None:
                 self._lib.ondvimp_release(self._handle)
                 self._handle = None
+
+    def cancel(self) -> bool:
+        """Asks this importer's call under way to stop at its next line, from
+        any thread (a Cancel button's, one that watches a deadline) or from
+        the call's progress callable. The call then ends as a failed import
+        does (rolled back, nothing staged left, the trace saying so) and
+        raises Error with number 18. Returns True when a call was running;
+        False otherwise, and then the request is dropped: the next call runs
+        to its end (in the first instants of a call, before the library has
+        set it up, the answer may still be False: ask again). Never waits."""
+        if not self._releasing.acquire(blocking=False):
+            return False  # being closed: no call runs
+        try:
+            return self._handle is not None and self._lib.ondvimp_cancel(self._handle) == 1
+        finally:
+            self._releasing.release()
 
     def import_export(self, db: PathArgument, source: PathArgument, scratch: Optional[PathArgument] = None,
                       trace: Optional[PathArgument] = None, progress: Optional[Progress] = None) -> Result:
@@ -163,11 +302,17 @@ class Importer:
         emptied (temporary when None: its text is in the result either way).
         progress, when given, is called as progress(step_title, percent), with
         percent from 0 to 100, at the start of each step and each time the bar
-        passes a whole percent. An exception it raises cannot stop the import
-        under way: it stops the calls to progress and is raised when the
-        import has ended.
+        passes a whole percent. An exception it raises is raised once the
+        call has returned: KeyboardInterrupt or SystemExit stops the import
+        at its next line first (rolled back, as by Ctrl-C), any other
+        exception only stops the calls to progress, and the import goes on
+        to its end. progress must not close this importer (RuntimeError).
 
-        Returns a Result; raises Error when an error reached the host.
+        Ctrl-C on the main thread stops the import at its next line and
+        raises KeyboardInterrupt once it is rolled back.
+
+        Returns a Result; raises Error when an error reached the host (number
+        18 when the call was stopped by cancel()).
         """
         return self._run(self._lib.ondvimp_import, db, source, scratch, trace, progress)
 
@@ -175,8 +320,10 @@ class Importer:
                      trace: Optional[PathArgument] = None, progress: Optional[Progress] = None) -> Result:
         """Runs the whole import of the export as import_export would (the
         same trace, the same result) and leaves the database as it found it:
-        a dry run, whose report says what the import would add. Returns a
-        Result; raises Error when an error reached the host."""
+        a dry run, whose report says what the import would add. Ctrl-C,
+        cancel() and the exceptions of progress stop it as they stop
+        import_export. Returns a Result; raises Error when an error reached
+        the host."""
         return self._run(self._lib.ondvimp_check, db, source, scratch, trace, progress)
 
     def last_report(self) -> dict:
@@ -191,25 +338,37 @@ class Importer:
         # The five arguments every call of the library takes; a new call
         # with the same arguments is one method calling this.
         arguments = [_argument(db, "db"), _argument(source, "source")]
+        if scratch is not None:
+            scratch = _argument(scratch, "scratch")
+        if trace is not None:
+            trace = os.fsdecode(_argument(trace, "trace"))
         if not self._busy.acquire(blocking=False):
             raise RuntimeError("this importer is already running an import; give each thread its own Importer")
         try:
             if self._handle is None:
                 raise ValueError("the importer is closed")
+            self._caller = threading.get_ident()
+            handle = self._handle
+
+            def cancel():
+                return self._lib.ondvimp_cancel(handle) == 1
+
             with contextlib.ExitStack() as cleanup:
                 if scratch is None or trace is None:
                     temporary = cleanup.enter_context(tempfile.TemporaryDirectory(prefix="ondvimp-"))
                 if scratch is None:
                     scratch = os.path.join(temporary, "scratch")
                     os.mkdir(scratch)
-                trace_path = os.path.join(temporary, "trace.txt") if trace is None else os.fsdecode(trace)
-                display = _Display(progress) if progress is not None else None
-                code = function(self._handle, *arguments, _argument(scratch, "scratch"), os.fsencode(trace_path),
-                                None if display is None else display.table)
+                trace_path = os.path.join(temporary, "trace.txt") if trace is None else trace
+                display = _Display(progress, cancel) if progress is not None else None
+                with _Interruptions(cancel):
+                    code = function(handle, *arguments, os.fsencode(scratch), os.fsencode(trace_path),
+                                    None if display is None else display.table)
                 text = _read_trace(trace_path)
-                number = self._lib.ondvimp_last_error_number(self._handle)
-                message = self._lib.ondvimp_last_error_text(self._handle).decode("utf-8", "replace")
+                number = self._lib.ondvimp_last_error_number(handle)
+                message = self._lib.ondvimp_last_error_text(handle).decode("utf-8", "replace")
         finally:
+            self._caller = None
             self._busy.release()
         if display is not None and display.raised is not None:
             raise display.raised

@@ -27,6 +27,15 @@ def export(tmp_path_factory):
     return path
 
 
+@pytest.fixture(scope="session")
+def big_export(tmp_path_factory):
+    """An export whose import takes a second or more, long enough to be
+    interrupted in the middle of its performances."""
+    path = tmp_path_factory.mktemp("big") / "export"
+    ondival("generate", path, "--clubs", 20, "--licences", 5000, "--performances", 100000, "--relays", 100)
+    return path
+
+
 @pytest.fixture
 def db(tmp_path):
     path = tmp_path / "club.db"
@@ -39,3 +48,16 @@ def attached(db):
     with contextlib.closing(sqlite3.connect(db)) as c:
         return sum(c.execute(f"SELECT COUNT(*) FROM {t} WHERE Num_compet <> -1").fetchone()[0]
                    for t in ("Liffn", "Liffn_relais"))
+
+
+def staged(db):
+    """Performances this database holds staged, attached to no competition yet."""
+    with contextlib.closing(sqlite3.connect(db)) as c:
+        return sum(c.execute(f"SELECT COUNT(*) FROM {t} WHERE Num_compet = -1").fetchone()[0]
+                   for t in ("Liffn", "Liffn_relais"))
+
+
+def last_close(db):
+    """Whether the database is marked as closed properly (Info.LastClose)."""
+    with contextlib.closing(sqlite3.connect(db)) as c:
+        return bool(c.execute("SELECT LastClose FROM Info").fetchone()[0])

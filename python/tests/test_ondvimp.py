@@ -12,7 +12,7 @@ import uuid
 import pytest
 
 import ondvimp
-from conftest import PERFORMANCES, RELAYS, attached, ondival
+from conftest import PERFORMANCES, RELAYS, attached, last_close, ondival, staged
 
 
 @pytest.mark.parametrize("scratch_given", [True, False], ids=["scratch", "temporary-scratch"])
@@ -111,9 +111,10 @@ def test_progress_is_told_each_step_from_zero_and_each_whole_percent(export, db)
         assert len({int(p) for p in percents}) == len(percents)
 
 
-@pytest.mark.parametrize("raised", [ValueError("the host's display broke"), KeyboardInterrupt()],
-                         ids=["error", "interrupt"])
-def test_an_exception_in_progress_is_raised_once_the_import_has_ended(export, db, raised):
+@pytest.mark.parametrize("raised, stops", [(ValueError("the host's display broke"), False),
+                                           (KeyboardInterrupt(), True), (SystemExit(3), True)],
+                         ids=["error", "interrupt", "exit"])
+def test_an_exception_in_progress_is_raised_once_the_call_has_returned(tmp_path, export, db, raised, stops):
     calls = []
 
     def progress(step, percent):
@@ -121,13 +122,23 @@ def test_an_exception_in_progress_is_raised_once_the_import_has_ended(export, db
         if len(calls) == 3:
             raise raised
 
+    trace = tmp_path / "trace.txt"
     with pytest.raises(type(raised)) as caught:
-        ondvimp.import_export(db, export, progress=progress)
+        ondvimp.import_export(db, export, trace=trace, progress=progress)
 
     assert caught.value is raised
     assert len(calls) == 3, "progress was called again after it raised"
-    # Nothing can stop the library half-way: the import went in whole.
-    assert attached(db) == PERFORMANCES + RELAYS
+    lines = trace.read_bytes().decode("cp1252").splitlines()
+    assert staged(db) == 0
+    if stops:
+        # A user or a program that wants to stop: rolled back at the next line.
+        assert attached(db) == 0
+        assert lines[-2:] == ["Import interrompu.", "Erreur n° 18: Interruption par l'utilisateur"]
+        assert last_close(db)
+    else:
+        # A fault of the host's display does not throw the import away.
+        assert attached(db) == PERFORMANCES + RELAYS
+        assert "Import interrompu." not in lines
 
 
 @pytest.mark.parametrize("second", ["same importer", "other importer"])
