@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <string_view>
 
 #include "platform/cp1252.h"
 
@@ -29,19 +30,75 @@ std::string iso_time(const platform::LocalTime& t) {
 
 json count_or_null(std::int64_t n) { return n < 0 ? json(nullptr) : json(n); }
 
+// Linux file names are bytes, and need not be UTF-8: a club's export
+// unpacked from an old Windows share keeps its Latin-1 folder names
+// ("r\xe9sultats"). A JSON string must be UTF-8, so such a path is written
+// for display with U+FFFD in place of the bytes that are not (see the end of
+// rapport_json), and whole, byte for byte, as lowercase hexadecimal in a
+// sibling field "<name>_bytes", so that a program can still open the very
+// file. A path that is valid UTF-8 has no such field.
+bool is_utf8(std::string_view text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t length;
+        unsigned char low = 0x80, high = 0xBF;  // what the second byte may be
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            if (c == 0xE0) low = 0xA0;   // no overlong form
+            if (c == 0xED) high = 0x9F;  // no surrogate
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            if (c == 0xF0) low = 0x90;   // no overlong form
+            if (c == 0xF4) high = 0x8F;  // nothing past U+10FFFF
+        } else {
+            return false;
+        }
+        if (n - i < length || p[i + 1] < low || p[i + 1] > high) return false;
+        for (std::size_t k = 2; k < length; ++k)
+            if (p[i + k] < 0x80 || p[i + k] > 0xBF) return false;
+        i += length;
+    }
+    return true;
+}
+
+std::string hex(std::string_view bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (const char b : bytes) {
+        out += kDigits[static_cast<unsigned char>(b) >> 4];
+        out += kDigits[static_cast<unsigned char>(b) & 0x0F];
+    }
+    return out;
+}
+
+void put_path(json& out, const std::string& name, const std::string& path) {
+    out[name] = path;
+    if (!is_utf8(path)) out[name + "_bytes"] = hex(path);
+}
+
 json source_file(const ReportSourceFile& f) {
-    json out = {{"name", f.name},          {"found", f.found},       {"lines", nullptr},
-                {"copy", nullptr},         {"short_lines", nullptr}, {"first_line_length", nullptr},
-                {"record_length", nullptr}};
+    json out;
+    out["name"] = f.name;
+    out["found"] = f.found;
+    out["lines"] = f.found ? json(f.lines) : json(nullptr);
     if (f.found) {
-        out["lines"] = f.lines;
-        out["copy"] = f.copy;
+        put_path(out, "copy", f.copy);
+    } else {
+        out["copy"] = nullptr;
     }
-    if (f.record_length > 0) {
-        out["short_lines"] = f.short_lines;
-        out["first_line_length"] = f.first_line_length;
-        out["record_length"] = f.record_length;
-    }
+    const bool measured = f.record_length > 0;
+    out["short_lines"] = measured ? json(f.short_lines) : json(nullptr);
+    out["first_line_length"] = measured ? json(f.first_line_length) : json(nullptr);
+    out["record_length"] = measured ? json(f.record_length) : json(nullptr);
     return out;
 }
 
@@ -54,9 +111,9 @@ std::string rapport_json(const Report& report) {
     out["format"] = "ondival-report";
     out["version"] = kReportFormatVersion;
     out["mode"] = report.check ? "check" : "import";
-    out["database"] = report.database;
-    out["source_dir"] = report.source_dir;
-    out["trace"] = report.trace_path;
+    put_path(out, "database", report.database);
+    put_path(out, "source_dir", report.source_dir);
+    put_path(out, "trace", report.trace_path);
     out["started"] = iso_time(report.started);
     out["ended"] = iso_time(report.ended);
     out["result"] = report.result ? json(*report.result) : json(nullptr);
@@ -103,8 +160,9 @@ std::string rapport_json(const Report& report) {
         messages.push_back({{"file", file_or_null(m.file)}, {"lines", lines(m.lines)}});
     out["messages"] = std::move(messages);
 
-    // Paths are bytes that need not be UTF-8: such a byte becomes U+FFFD
-    // rather than making the whole report unreadable.
+    // A path that is not UTF-8 is shown with U+FFFD for the bytes that are
+    // not (its "_bytes" field keeps it whole) rather than making the whole
+    // report unreadable.
     return out.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
