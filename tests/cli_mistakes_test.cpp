@@ -180,7 +180,9 @@ TEST_P(CliCtrlC, StopsCleanlyAtTheNextLine) {
     EXPECT_EQ(sql1(s.db, "select count(*) from Rcomp"), "0");
     EXPECT_EQ(sql1(s.db, "select count(*) from Info where LastClose"), "1");
     EXPECT_EQ(sql1(s.db, "pragma integrity_check"), "ok");
-    if (GetParam().check) EXPECT_EQ(sql1(s.db, "select count(*) from Club"), clubs) << "a check keeps nothing";
+    if (GetParam().check) {
+        EXPECT_EQ(sql1(s.db, "select count(*) from Club"), clubs) << "a check keeps nothing";
+    }
     EXPECT_TRUE(fs::is_empty(tmp)) << "the temporary copies stay behind";
 }
 
