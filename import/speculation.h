@@ -10,8 +10,11 @@
 // back, the import's state goes back to where it stood before it (the
 // caches of clubs and swimmers, the trace, the report, the progress bar,
 // the statement count), and the same transaction is run again one statement
-// at a time, exactly as on a file database. The trace, the rows and the
-// result are therefore those of a run that never speculated.
+// at a time, exactly as on a file database. The keys the abandoned run drew
+// from the server's sequences are not given back, so the rows of the run
+// again have other keys than a first run would have given them: the trace,
+// the result and the rows compared without their surrogate keys are those
+// of a run that never speculated.
 #pragma once
 
 #include <cstdint>

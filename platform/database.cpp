@@ -11,6 +11,7 @@ namespace {
 thread_local long t_fail_at = 0;
 thread_local long t_statements = 0;
 thread_local long t_round_trips = 0;
+thread_local long t_speculations = 0, t_abandoned = 0;
 thread_local bool t_speculation_allowed = true;
 
 // Counts a statement and fails it when the test switch says so. The error
@@ -61,6 +62,12 @@ void restore_statements_run(long count) { t_statements = count; }
 long round_trips() { return t_round_trips; }
 
 void count_round_trip() { ++t_round_trips; }
+
+long speculations_begun() { return t_speculations; }
+
+long speculations_abandoned() { return t_abandoned; }
+
+void count_abandoned_speculation() { ++t_abandoned; }
 
 void allow_speculation(bool allowed) { t_speculation_allowed = allowed; }
 
@@ -127,7 +134,7 @@ void Connection::BeginTrans() {
     speculate_next_ = false;
     count_statement();
     e.begin();
-    if (speculate) e.speculate();
+    if (speculate && e.speculate()) ++t_speculations;
 }
 
 bool Connection::Speculating() const { return engine_ && engine_->speculating(); }

@@ -117,6 +117,11 @@ void restore_statements_run(long count);
 // Times this thread has waited for a database server's answers (each one
 // at least a network round trip); a file database never waits for one.
 long round_trips();
+// Transactions this thread began speculatively, and those it abandoned to
+// run again one statement at a time (a row the server refused, a key or an
+// answer foreseen wrong).
+long speculations_begun();
+long speculations_abandoned();
 // Test-only switch: off, a server import runs every statement on its own,
 // as with a database that cannot speculate (the reference the speculative
 // import must match).

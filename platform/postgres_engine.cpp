@@ -10,6 +10,14 @@
 // - one import writes at a time: a transaction takes an advisory lock first,
 //   and a second import waits for it no longer than a file database would
 //   wait for its lock.
+// The lock keeps other imports out, not other writers: workstations and
+// the results site write to the same tables while an import runs. A file
+// import's transaction sent ahead (see speculate()) that meets what they
+// did is abandoned and run again one statement at a time; the keys it drew
+// from the sequences are never given back, so what a speculative and a
+// line-by-line import leave is the same trace, the same result and the same
+// rows compared without their surrogate keys (the keys of a run again are
+// higher, as after any rolled-back transaction).
 // Error numbers are those a file database gives for the same kind of fault,
 // so the host and the trace read the same numbers whatever the engine.
 #include <libpq-fe.h>
@@ -59,11 +67,22 @@ std::string answer_key(const Statement& st) {
 }
 
 // Each table whose key the server draws from a sequence (an identity
-// column), with the sequence as it stands.
+// column), with the key its next row will be given. The catalogue shows
+// no last value for a sequence not called since it was created or set
+// (pg_sequences.last_value is null); its next key is then read from the
+// sequence itself, when the session may read it. A key that cannot be
+// told (no right to read the sequence, or keys cached by each session)
+// comes back null: nothing is foreseen for that table.
 constexpr const char* kIdentities =
     "SAVEPOINT ondival_identities; "
-    "select lower(c.table_name), lower(c.column_name), s.last_value, s.start_value, s.increment_by, "
-    "format('%I.%I', s.schemaname, s.sequencename) "
+    "select lower(c.table_name), lower(c.column_name), "
+    "case when s.cache_size <> 1 then null "
+    "when s.last_value is not null then s.last_value + s.increment_by "
+    "when has_sequence_privilege(format('%I.%I', s.schemaname, s.sequencename), 'SELECT') then "
+    "(xpath('/row/n/text()', query_to_xml(format("
+    "'select case when is_called then last_value + %s else last_value end as n from %I.%I', "
+    "s.increment_by, s.schemaname, s.sequencename), false, true, '')))[1]::text::bigint end, "
+    "s.increment_by "
     "from information_schema.columns c join pg_sequences s "
     "on format('%I.%I', s.schemaname, s.sequencename) = "
     "pg_get_serial_sequence(format('%I.%I', c.table_schema, c.table_name), c.column_name) "
@@ -248,32 +267,16 @@ public:
         spec_.early.clear_log();
     }
 
+    // Keys the abandoned transaction drew stay drawn: another session may
+    // have drawn the next ones meanwhile, and rows of the host or files
+    // exported earlier may still name a key once given. The run again
+    // draws fresh keys, as any rolled-back transaction leaves a gap.
     void abandon() noexcept override {
         if (spec_.on) leave_speculation();
         for (const auto& [entry, types] : spec_.unconfirmed) entry->prepared.erase(types);
-        std::unordered_map<std::string, Identity> identities = std::move(spec_.identities);
         spec_ = Speculation{};
+        count_abandoned_speculation();
         rollback();
-        if (!conn_ || PQstatus(conn_) != CONNECTION_OK || broken_) return;
-        // Sequences do not roll back: each is set back to where it stood,
-        // so the rows of the second run get the keys of a first run; never
-        // below a key the table holds (another session's row).
-        const auto quoted = [](const std::string& text, char quote) {
-            std::string out(1, quote);
-            for (char ch : text) (out += ch) += ch == quote ? std::string(1, quote) : std::string();
-            return out + quote;
-        };
-        std::string reset;
-        for (const auto& [table, id] : identities) {
-            reset += reset.empty() ? "select " : ", ";
-            reset += "setval(" + quoted(id.sequence, '\'') + ", greatest(" + std::to_string(id.first) +
-                     ", (select coalesce(max(" + quoted(id.column, '"') + "), 0) + 1 from " + quoted(table, '"') +
-                     ")), false)";
-        }
-        if (!reset.empty()) {
-            count_round_trip();
-            PQclear(PQexec(conn_, reset.c_str()));
-        }
     }
 
 private:
@@ -282,11 +285,10 @@ private:
         int params = 0;
     };
     struct Identity {
-        std::string column, sequence;
-        long long first = 0;  // the key the transaction's first insert was to be given
-        long long next = 0;   // the key the next insert will be given
+        std::string column;
+        long long next = 0;  // the key the next insert will be given
         long long step = 1;
-        bool known = true;  // false once a write may have drawn a key unseen
+        bool known = true;  // false when the next key cannot be told, or a write may have drawn one unseen
     };
     struct ShapeEntry {
         ShapeInfo info;
@@ -697,11 +699,9 @@ private:
             for (int i = 0; i < PQntuples(raw); ++i) {
                 Identity id;
                 id.column = PQgetvalue(raw, i, 1);
-                id.sequence = PQgetvalue(raw, i, 5);
-                const long long start = std::atoll(PQgetvalue(raw, i, 3));
-                id.step = std::atoll(PQgetvalue(raw, i, 4));
-                id.next = PQgetisnull(raw, i, 2) ? start : std::atoll(PQgetvalue(raw, i, 2)) + id.step;
-                id.first = id.next;
+                id.step = std::atoll(PQgetvalue(raw, i, 3));
+                id.known = !PQgetisnull(raw, i, 2);
+                id.next = id.known ? std::atoll(PQgetvalue(raw, i, 2)) : 0;
                 out.emplace(PQgetvalue(raw, i, 0), std::move(id));
             }
         }

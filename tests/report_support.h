@@ -31,6 +31,13 @@ std::string case_name(const ::testing::TestParamInfo<ExportCase>& info);
 // a file the schema too), so two states of a database compare line by line.
 std::vector<std::string> dump_database(const std::string& db);
 
+// Every row of every table without its surrogate key (the numbers the
+// database drew for clubs, licences, performances, pools, competitions),
+// a column naming such a row showing that row's natural key instead
+// (a licence's club and number, a competition's or a pool's name), sorted:
+// what two imports that drew different keys for the same rows leave alike.
+std::vector<std::string> rows_without_keys(const std::string& db);
+
 // Checks reports against doc/report.schema.json, all in one run of the
 // validator; adds a test failure naming each problem.
 void expect_valid_reports(const std::vector<std::string>& json_texts);

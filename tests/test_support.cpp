@@ -43,7 +43,8 @@ public:
             std::fprintf(stderr, "ONDIVAL_TEST_ENGINE=postgresql but ONDIVAL_TEST_PG_URI names no server\n");
             std::exit(1);
         }
-        GTEST_SKIP() << "no PostgreSQL server: set ONDIVAL_TEST_PG_URI (tools/pg_server.sh starts one)";
+        // CTest lists the test as skipped on this line (tests/CMakeLists.txt).
+        GTEST_SKIP() << "no PostgreSQL server named: set ONDIVAL_TEST_PG_URI (tools/pg_server.sh starts one)";
     }
 };
 [[maybe_unused]] ::testing::Environment* const kEngineEnvironment =
