@@ -29,6 +29,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -100,11 +101,13 @@ public:
         // Once a speculation failed, nothing more may reach the server
         // before the transaction is abandoned: not even outside it.
         if (spec_.failed) doomed();
+        ordinal_ = statements_run();
         if (spec_.on) return speculative_write(st);
         run(st);
     }
     std::unique_ptr<Cursor> query(const Statement& st) override {
         if (spec_.failed) doomed();
+        ordinal_ = statements_run();
         if (spec_.on) return speculative_read(st);
         return std::make_unique<PgCursor>(shared(run(st)));
     }
@@ -121,6 +124,7 @@ public:
     }
 
     void commit() override {
+        replay_.reset();
         if (spec_.on) {
             if (!spec_.failed) sync();
             leave_speculation();
@@ -149,6 +153,7 @@ public:
             leave_speculation();
             if (spec_.failed) return;
         }
+        replay_.reset();
         const bool was_nested = nested_;
         nested_ = false;
         if (!conn_ || PQstatus(conn_) != CONNECTION_OK) return;
@@ -232,6 +237,8 @@ public:
         // The reads sent now serve the batch after the one about to start.
         const unsigned batch = ++spec_.batches;
         spec_.early.start_batch(batch);
+        // They stand for statements the import has not made yet.
+        ordinal_ = statements_run() + 1;
         spec_.inserted.clear();
         std::unordered_set<std::string> asked;
         std::unordered_map<std::string, std::pair<const ReadShape*, std::vector<Member>>> groups;
@@ -274,9 +281,11 @@ public:
     void abandon() noexcept override {
         if (spec_.on) leave_speculation();
         for (const auto& [entry, types] : spec_.unconfirmed) entry->prepared.erase(types);
+        std::optional<Replay> replay = std::move(spec_.replay);
         spec_ = Speculation{};
         count_abandoned_speculation();
         rollback();
+        replay_ = std::move(replay);
     }
 
 private:
@@ -370,6 +379,7 @@ private:
     Result run(const Statement& st) {
         PGconn* c = live();
         if (PQstatus(c) != CONNECTION_OK) throw failure(nullptr);
+        replay_if_due(st);
         const Plan plan = plan_for(st, PQtransactionStatus(c) == PQTRANS_INTRANS);
         count_round_trip();
         const bool sent = send(c, plan);
@@ -539,6 +549,21 @@ private:
         std::size_t columns = 0;            // kGroup, kGroupVerify: the read's own columns
         std::size_t log_from = 0;           // kFetch, kGroup: the first write sent after it
         unsigned batch = 0;                 // kFetch, kGroup, kWanted: the batch of lines it serves
+        // The import's statement it was sent for or ahead of (its number
+        // in statements_run()); a write's table too.
+        long ordinal = 0;
+    };
+    // A statement of another session's making refused in a speculative
+    // run: a lock it held past the lock timeout, a deadlock with it, or the
+    // host's statement timeout on a statement of the import's own. The
+    // transaction run again line by line meets the same refusal where a
+    // line-by-line import would have met it (the first statement from
+    // `ordinal` on that touches one of `tables`; any statement when none is
+    // named) without waiting for the lock a second time: the wait was had.
+    struct Replay {
+        long ordinal = 0;
+        std::vector<std::string> tables;
+        Failure failure;
     };
     // Foreseen reads of one shape, waiting to be checked in one query.
     struct Foreseen {
@@ -563,10 +588,51 @@ private:
         SharedResult wanted;
         int unflushed = 0;
         std::unordered_map<std::string, Foreseen> foreseen;  // by shape
+        std::optional<Replay> replay;                        // the first refusal, when it was another session's doing
     };
 
     [[noreturn]] static void doomed() {
         raise(code::kError, "Instruction abandonnée : la transaction est reprise pas à pas"_w);
+    }
+
+    // A statement sent ahead that the server refused. When it is the first
+    // refusal and another session's doing, the run again replays it.
+    // Whether the keys foreseen before it were right does not matter here:
+    // which statements an import makes never depends on a key's value, only
+    // the values it writes do, and the run again reads them.
+    void refused(const Pending& p, const PGresult* r) {
+        if (!spec_.failed && r && others_doing(p, r)) spec_.replay = Replay{p.ordinal, p.tables, failure(r)};
+        spec_.failed = true;
+    }
+
+    static bool others_doing(const Pending& p, const PGresult* r) {
+        const char* state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
+        if (!state || PQresultStatus(r) != PGRES_FATAL_ERROR) return false;
+        const std::string s(state);
+        // A lock not granted in time, a deadlock, a serialisation failure.
+        if (s == "55P03" || s.rfind("40", 0) == 0) return true;
+        // A statement timeout, on a statement the import made as it would
+        // have line by line; a read sent ahead for many lines at once is
+        // not one of them, and is asked again line by line.
+        return s == "57014" && (p.kind == Pending::kWrite || p.kind == Pending::kWanted || p.kind == Pending::kAck);
+    }
+
+    // In a transaction run again after a refusal of another session's
+    // making: the refusal, when this is the statement that meets it.
+    void replay_if_due(const Statement& st) {
+        if (!replay_ || statements_run() < replay_->ordinal) return;
+        if (!replay_->tables.empty() && st.split) {
+            const ShapeInfo& info = shape_of(st);
+            std::vector<std::string> touched = info.read ? info.read->tables : std::vector<std::string>();
+            if (info.write.kind) touched.push_back(info.write.table);
+            const auto named = [&](const std::string& t) {
+                return std::find(replay_->tables.begin(), replay_->tables.end(), t) != replay_->tables.end();
+            };
+            if ((info.read || info.write.kind) && std::none_of(touched.begin(), touched.end(), named)) return;
+        }
+        const Failure f = std::move(replay_->failure);
+        replay_.reset();
+        throw f;
     }
 
     // A read that can be asked within a group of its shape: every value a
@@ -601,6 +667,7 @@ private:
         for (std::size_t from = 0; from < members.size(); from += kMost) {
             const std::size_t n = std::min(kMost, members.size() - from);
             Pending p{kind, {}, shape.tables, {}, {}, {}, shape.select_list.size(), spec_.early.logged(), batch};
+            p.ordinal = ordinal_;
             if (kind == Pending::kGroup) spec_.early.reads_sent(p.tables);
             p.members.assign(std::make_move_iterator(members.begin() + static_cast<std::ptrdiff_t>(from)),
                              std::make_move_iterator(members.begin() + static_cast<std::ptrdiff_t>(from + n)));
@@ -720,10 +787,13 @@ private:
         std::vector<const char*> pointers;
         for (const Bound& b : p.values) pointers.push_back(b.value.c_str());
         bool sent = true;
+        pending.ordinal = ordinal_;
         if (!p.cached && st.split) {
             sent = PQsendPrepare(c, p.fresh.name.c_str(), p.text.c_str(), p.fresh.params, p.types.data()) == 1;
             if (sent) {
-                spec_.pending.push_back(Pending{Pending::kAck, {}, {}, {}, {}, {}, 0});
+                // Preparing takes the locks of the statement's tables.
+                spec_.pending.push_back(Pending{Pending::kAck, {}, pending.tables, {}, {}, {}, 0});
+                spec_.pending.back().ordinal = ordinal_;
                 p.cached = &p.entry->prepared.emplace(p.types_key, p.fresh).first->second;
                 spec_.unconfirmed.emplace_back(p.entry, p.types_key);
             }
@@ -784,7 +854,9 @@ private:
         // A foreseen read is checked before anything that could take a row
         // away from what it would have seen.
         if (w.kind != 'i' && !spec_.foreseen.empty()) check_foreseen(w.kind == 0 ? std::string() : w.table);
-        send_speculative(st, Pending{Pending::kWrite, {}, {}, {}, {}, {}, 0}, entry);
+        Pending write{Pending::kWrite, {}, {}, {}, {}, {}, 0};
+        if (w.kind) write.tables.push_back(w.table);
+        send_speculative(st, std::move(write), entry);
         if (w.kind == 0) {
             // A write of unknown reach: nothing read before it can be trusted.
             spec_.early.unknown_write();
@@ -851,7 +923,7 @@ private:
                 spec_.foreseen.try_emplace(st.shape, Foreseen{&*shape, {}})
                     .first->second.members.push_back(std::move(*m));
             } else {
-                send_speculative(st, Pending{Pending::kVerify, {}, {}, {}, *rows, {}, 0});
+                send_speculative(st, Pending{Pending::kVerify, {}, shape->tables, {}, *rows, {}, 0});
             }
             return std::make_unique<RowsCursor>(std::move(*rows), 1);
         }
@@ -886,7 +958,7 @@ private:
 
     void take(Pending& p, SharedResult r) {
         if (!succeeded(r.get())) {
-            spec_.failed = true;
+            refused(p, r.get());
             return;
         }
         switch (p.kind) {
@@ -1018,7 +1090,7 @@ private:
             }
             if (p.kind == Pending::kWrite || p.kind == Pending::kAck) {
                 // Most answers say only that a write went through.
-                if (!succeeded(raw)) spec_.failed = true;
+                if (!succeeded(raw)) refused(p, raw);
                 PQclear(raw);
             } else {
                 take(p, SharedResult(raw, PQclear));
@@ -1067,7 +1139,9 @@ private:
     std::unordered_set<std::string> read_back_;
     std::vector<std::pair<std::string, std::string>> read_columns_;
     long prepared_serial_ = 0;
-    unsigned speculation_ = 0;  // counts the speculations, for the shapes' cache
+    unsigned speculation_ = 0;      // counts the speculations, for the shapes' cache
+    long ordinal_ = 0;              // the import's statement being sent (see statements_run())
+    std::optional<Replay> replay_;  // armed for the transaction run again
     bool broken_ = false;
     bool held_ = false;    // a dry run's outer transaction is open
     bool nested_ = false;  // the savepoint standing for the import's transaction

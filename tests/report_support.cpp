@@ -10,7 +10,9 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "import/cls_ondival.h"
 #include "platform/database.h"
+#include "platform/error.h"
 #include "samples/sample_export.h"
 
 namespace ondival::test {
@@ -197,6 +199,29 @@ std::vector<std::string> rows_without_keys(const std::string& db) {
     }
     std::sort(rows.begin(), rows.end());
     return rows;
+}
+
+ImportOutcome import_once(const std::string& db, const fs::path& source, const ScratchDir& dir, const std::string& tag,
+                          bool speculate, platform::ProgressForm* form) {
+    ImportOutcome out;
+    const fs::path scratch = dir.subdir("scratch-" + tag);
+    platform::allow_speculation(speculate);
+    const long round_trips = platform::round_trips();
+    const long speculations = platform::speculations_begun();
+    const long abandoned = platform::speculations_abandoned();
+    try {
+        out.result = clsOndival().bimport_perf(db, source.string(), scratch.string(), dir.file(tag + ".txt"), form);
+    } catch (const platform::Failure& f) {
+        out.error = f.error().number;
+    }
+    out.round_trips = platform::round_trips() - round_trips;
+    out.speculations = platform::speculations_begun() - speculations;
+    out.abandoned = platform::speculations_abandoned() - abandoned;
+    platform::allow_speculation(true);
+    out.trace = read_bytes(dir.file(tag + ".txt"));
+    out.rows = dump_database(db);
+    out.rows_without_keys = rows_without_keys(db);
+    return out;
 }
 
 void expect_valid_reports(const std::vector<std::string>& json_texts) {

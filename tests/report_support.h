@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,23 @@ std::vector<std::string> dump_database(const std::string& db);
 // (a licence's club and number, a competition's or a pool's name), sorted:
 // what two imports that drew different keys for the same rows leave alike.
 std::vector<std::string> rows_without_keys(const std::string& db);
+
+// What one import came to, for comparing a speculative import with a
+// line-by-line one.
+struct ImportOutcome {
+    std::optional<bool> result;
+    int error = 0;      // the number of an error that reached the host
+    std::string trace;  // bytes
+    std::vector<std::string> rows, rows_without_keys;
+    long round_trips = 0;
+    long speculations = 0;  // file imports begun speculatively
+    long abandoned = 0;     // of them, run again line by line
+};
+
+// Imports `source` into `db` (scratch directory and trace named after
+// `tag` in dir), speculatively when the engine can or line by line.
+ImportOutcome import_once(const std::string& db, const std::filesystem::path& source, const ScratchDir& dir,
+                          const std::string& tag, bool speculate, platform::ProgressForm* form = nullptr);
 
 // Checks reports against doc/report.schema.json, all in one run of the
 // validator; adds a test failure naming each problem.

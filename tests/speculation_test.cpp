@@ -23,37 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-    std::optional<bool> result;
-    int error = 0;
-    std::string trace;
-    std::vector<std::string> rows, rows_without_keys;
-    long round_trips = 0;
-    long abandoned = 0;  // speculative transactions run again line by line
-};
-
-Outcome import_into(const std::string& db, const fs::path& source, const ScratchDir& dir, const std::string& tag,
-                    bool speculate) {
-    Outcome out;
-    const fs::path scratch = dir.path() / ("scratch-" + tag);
-    fs::create_directories(scratch);
-    platform::allow_speculation(speculate);
-    const long before = platform::round_trips();
-    const long abandoned = platform::speculations_abandoned();
-    try {
-        out.result = clsOndival().bimport_perf(db, source.string(), scratch.string(), dir.file(tag + ".txt"), nullptr);
-    } catch (const platform::Failure& f) {
-        out.error = f.error().number;
-    }
-    out.round_trips = platform::round_trips() - before;
-    out.abandoned = platform::speculations_abandoned() - abandoned;
-    platform::allow_speculation(true);
-    out.trace = read_bytes(dir.file(tag + ".txt"));
-    out.rows = dump_database(db);
-    out.rows_without_keys = rows_without_keys(db);
-    return out;
-}
-
 // A season of a few clubs, long enough for several batches of lines.
 void write_season(const fs::path& source) {
     samples::SampleExportOptions o;
@@ -164,8 +133,8 @@ TEST_P(Speculation, ComesToWhatALineByLineImportComesTo) {
     GetParam().prepare(db, source);
     const std::string twin = copy_host_database(db, dir, "twin.db");
 
-    const Outcome speculative = import_into(db, source, dir, "speculative", true);
-    const Outcome line_by_line = import_into(twin, source, dir, "line-by-line", false);
+    const ImportOutcome speculative = import_once(db, source, dir, "speculative", true);
+    const ImportOutcome line_by_line = import_once(twin, source, dir, "line-by-line", false);
 
     EXPECT_EQ(speculative.result, line_by_line.result);
     EXPECT_EQ(speculative.error, line_by_line.error);
@@ -197,7 +166,7 @@ TEST(SpeculationRoundTrips, ASeasonWaitsForTheServerAFewDozenTimes) {
     const fs::path source = dir.subdir("export");
     write_season(source);
     const std::string db = make_host_database(dir);
-    const Outcome o = import_into(db, source, dir, "season", true);
+    const ImportOutcome o = import_once(db, source, dir, "season", true);
     ASSERT_EQ(o.result, true);
     EXPECT_LE(o.round_trips, 60) << "round trips: " << o.round_trips;
 }

@@ -271,6 +271,25 @@ void OtherSession::exec(const std::string& statements) {
         throw std::runtime_error(sqlite3_errmsg(handle_->file) + std::string(": ") + statements);
 }
 
+std::vector<std::string> OtherSession::rows(const std::string& query) {
+    std::vector<std::string> out;
+    if (handle_->server) {
+        const host::ServerResult result = handle_->server->exec(query);
+        for (int i = 0; i < PQntuples(result.get()); ++i)
+            out.push_back(PQgetisnull(result.get(), i, 0) ? "<null>" : PQgetvalue(result.get(), i, 0));
+        return out;
+    }
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(handle_->file, query.c_str(), -1, &s, nullptr) != SQLITE_OK)
+        throw std::runtime_error(sqlite3_errmsg(handle_->file) + std::string(": ") + query);
+    while (sqlite3_step(s) == SQLITE_ROW) {
+        const unsigned char* t = sqlite3_column_text(s, 0);
+        out.push_back(t ? reinterpret_cast<const char*>(t) : "<null>");
+    }
+    sqlite3_finalize(s);
+    return out;
+}
+
 std::string sql1(const std::string& db, const std::string& statement) {
     const auto rows = sql(db, statement);
     return rows.empty() ? std::string() : rows.front();
