@@ -92,6 +92,10 @@ struct Report {
     std::optional<ReportCompetition> competition;
     bool purged = false;  // the staged performances were deleted
     ReportAdded added = kNothingAdded;
+    // On a server: the host's objects (triggers, rules, views, row-level
+    // security) on the tables the import writes, for which it ran every
+    // statement on its own; empty when it did not have to.
+    std::vector<std::string> line_by_line;
 };
 
 // The report being collected on this thread, or null.

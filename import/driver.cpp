@@ -136,6 +136,12 @@ bool import_fichiers() {
     bool result = false;
     // From here on rows may be added: unknown until counted at the end.
     if (Report* r = current_report()) r->added = ReportAdded{};
+    // A trigger or a rule of the host's on a table the import writes may
+    // write where the import reads (a club created when a licence goes in):
+    // statements sent ahead would not see it. Each file import then runs
+    // one statement at a time, as on a file.
+    const std::vector<std::string> objects = db().KeepLineByLineFor(tables_ecrites());
+    if (Report* r = current_report()) r->line_by_line = objects;
     const RowCounts at_start = compte_lignes_base();
     lit_origine(kTraceFile, kDataFile);
 

@@ -19,12 +19,22 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace ondival {
 
 // `transaction` opens the connection's transaction (BeginTrans), does its
 // work and ends it, as it would without speculation; it may be run twice.
 void transaction_speculative(const std::function<void()>& transaction);
+
+// The tables the file imports write in their transactions (lower case):
+// the host's triggers or rules on any of them keep the import line by line.
+inline const std::vector<std::string>& tables_ecrites() {
+    static const std::vector<std::string> tables{"club",         "licence", "selection", "liffn",
+                                                 "liffn_relais", "piscine", "rcomp"};
+    return tables;
+}
 
 // Number of a data file opened a second time to read its lines ahead.
 inline constexpr std::int16_t kReadAheadFile = 3;

@@ -111,6 +111,7 @@ void Connection::Open(const std::string& connection_string) {
 }
 
 void Connection::Close() {
+    line_by_line_ = false;
     if (!engine_) return;
     engine_->close();
     engine_.reset();
@@ -130,11 +131,17 @@ void Connection::Execute(const std::string& sql) {
 
 void Connection::BeginTrans() {
     Engine& e = engine();
-    const bool speculate = speculate_next_ && t_speculation_allowed;
+    const bool speculate = speculate_next_ && t_speculation_allowed && !line_by_line_;
     speculate_next_ = false;
     count_statement();
     e.begin();
     if (speculate && e.speculate()) ++t_speculations;
+}
+
+std::vector<std::string> Connection::KeepLineByLineFor(const std::vector<std::string>& tables) {
+    std::vector<std::string> objects = engine().host_objects_on(tables);
+    if (!objects.empty()) line_by_line_ = true;
+    return objects;
 }
 
 bool Connection::Speculating() const { return engine_ && engine_->speculating(); }

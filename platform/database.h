@@ -55,6 +55,13 @@ public:
     // same transaction again: it then runs one statement at a time, as it
     // always did.
     void SpeculateNextTransaction(bool speculate = true) { speculate_next_ = speculate; }
+    // Tables (lower case) the caller's transactions write: the host's
+    // objects on them that would make answers read early or foreseen wrong
+    // without the server saying so (a trigger or rule writing elsewhere, a
+    // table that is a view, row-level security). When there is any, every
+    // transaction of this connection runs one statement at a time from then
+    // on. Each object as "trigger NAME on TABLE".
+    std::vector<std::string> KeepLineByLineFor(const std::vector<std::string>& tables);
     bool Speculating() const;
     bool SpeculationFailed() const;
     void AbandonSpeculation();
@@ -74,6 +81,7 @@ private:
     std::shared_ptr<Engine> engine_;
     bool dry_run_ = false;
     bool speculate_next_ = false;
+    bool line_by_line_ = false;
 };
 
 class Recordset {

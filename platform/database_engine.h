@@ -68,6 +68,15 @@ public:
     // transaction and runs it again as before. False when the engine does
     // not speculate (a file database answers at once anyway).
     virtual bool speculate() { return false; }
+    // The host's objects on any of `tables` whose effects an engine that
+    // speculates cannot foresee nor see coming: triggers, rules, a table
+    // that is a view, row-level security. Each as "trigger NAME on TABLE"
+    // (Windows-1252); empty when there is none (always, for an engine that
+    // does not speculate).
+    virtual std::vector<std::string> host_objects_on(const std::vector<std::string>& tables) const {
+        (void)tables;
+        return {};
+    }
     virtual bool speculating() const { return false; }
     // Reads sent now, in one round trip with the writes still waiting,
     // whose answers later reads of the same text take instead of asking.

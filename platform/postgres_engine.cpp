@@ -92,9 +92,32 @@ constexpr const char* kIdentities =
     "where table_schema = current_schema() and data_type in ('text', 'character varying'); "
     "RELEASE SAVEPOINT ondival_identities";
 
+// The host's own objects on the tables the import's statements name (the
+// ones visible by their bare name): triggers other than the server's own
+// (those of foreign keys), rules, a table that is a view (or a foreign or
+// materialised one) and row-level security. Each writes, or answers, in a
+// way an engine that sends statements ahead and keeps early answers cannot
+// see: a trigger on one table inserting into another, a policy whose rows
+// depend on other tables.
+constexpr const char* kHostObjects =
+    "select lower(c.relname), 'trigger ' || t.tgname || ' on ' || c.relname "
+    "from pg_trigger t join pg_class c on c.oid = t.tgrelid "
+    "where not t.tgisinternal and pg_table_is_visible(c.oid) "
+    "union all select lower(c.relname), 'rule ' || r.rulename || ' on ' || c.relname "
+    "from pg_rewrite r join pg_class c on c.oid = r.ev_class "
+    "where r.rulename <> '_RETURN' and pg_table_is_visible(c.oid) "
+    "union all select lower(c.relname), case c.relkind when 'v' then 'view ' when 'm' then 'materialized view ' "
+    "when 'f' then 'foreign table ' else 'row level security on ' end || c.relname "
+    "from pg_class c where (c.relkind in ('v', 'm', 'f') or c.relrowsecurity) and pg_table_is_visible(c.oid) "
+    "order by 1, 2";
+
+// By table (lower case), each object as "trigger NAME on TABLE"
+// (Windows-1252); nullopt when the catalogue could not be read.
+using HostObjects = std::optional<std::unordered_map<std::string, std::vector<std::string>>>;
+
 class PgEngine : public Engine {
 public:
-    explicit PgEngine(PGconn* conn) : conn_(conn) {}
+    PgEngine(PGconn* conn, HostObjects host_objects) : conn_(conn), host_objects_(std::move(host_objects)) {}
     ~PgEngine() override { close(); }
 
     void execute(const Statement& st) override {
@@ -200,8 +223,18 @@ public:
         spec_ = Speculation{};
     }
 
+    std::vector<std::string> host_objects_on(const std::vector<std::string>& tables) const override {
+        if (!host_objects_) return {"the host's triggers and rules could not be read"};
+        std::vector<std::string> found;
+        for (const std::string& table : tables)
+            if (const auto it = host_objects_->find(table); it != host_objects_->end())
+                found.insert(found.end(), it->second.begin(), it->second.end());
+        return found;
+    }
+
     bool speculate() override {
         if (spec_.on) return true;
+        if (!host_objects_) return false;
         PGconn* c = live();
         if (PQtransactionStatus(c) != PQTRANS_INTRANS) return false;
         std::unordered_map<std::string, Identity> identities;
@@ -865,6 +898,10 @@ private:
         }
         if (entry->speculation != speculation_) {
             entry->speculation = speculation_;
+            // A write the host's trigger or rule may carry further than its
+            // table: nothing read early can be trusted after it. Whoever
+            // opened the transaction should have run it line by line.
+            if (host_objects_->count(w.table)) spec_.failed = true;
             spec_.early.table_written(w.table);
             const auto id = spec_.identities.find(w.table);
             entry->identity = id == spec_.identities.end() ? nullptr : &id->second;
@@ -1131,6 +1168,7 @@ private:
     }
 
     PGconn* conn_;
+    HostObjects host_objects_;
     Speculation spec_;
     std::unordered_map<std::string, ShapeEntry> shapes_;
     std::unordered_set<std::string> text_columns_;  // "table.column" of every text column
@@ -1173,17 +1211,28 @@ std::shared_ptr<Engine> open_postgres(const std::string& uri) {
         raise(denied && !no_database ? code::kAuth : code::kCantOpen, utf8_to_cp1252(message));
     }
     // A lock held by another workstation is waited for as long as a file
-    // database waits for its lock, then reported.
+    // database waits for its lock, then reported. The host's objects are
+    // read in the same round trip.
     const std::string settings = "SET lock_timeout = " + std::to_string(kBusyTimeoutMs);
-    PGresult* r = PQexec(conn, settings.c_str());
-    const bool ok = r && PQresultStatus(r) == PGRES_COMMAND_OK;
+    HostObjects objects;
+    PGresult* r = PQexec(conn, (settings + "; " + kHostObjects).c_str());
+    if (r && PQresultStatus(r) == PGRES_TUPLES_OK) {
+        objects.emplace();
+        for (int i = 0; i < PQntuples(r); ++i)
+            (*objects)[PQgetvalue(r, i, 0)].push_back(utf8_to_cp1252(PQgetvalue(r, i, 1)));
+    } else {
+        // The setting, which failed with the catalogue's read, on its own.
+        PQclear(r);
+        r = PQexec(conn, settings.c_str());
+    }
+    const bool ok = r && (PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK);
     const std::string message = ok ? "" : one_line(PQerrorMessage(conn));
     PQclear(r);
     if (!ok) {
         PQfinish(conn);
         raise(code::kCantOpen, utf8_to_cp1252(message));
     }
-    return std::make_shared<PgEngine>(conn);
+    return std::make_shared<PgEngine>(conn, std::move(objects));
 }
 
 }  // namespace ondival::platform

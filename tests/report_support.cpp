@@ -202,18 +202,21 @@ std::vector<std::string> rows_without_keys(const std::string& db) {
 }
 
 ImportOutcome import_once(const std::string& db, const fs::path& source, const ScratchDir& dir, const std::string& tag,
-                          bool speculate, platform::ProgressForm* form) {
+                          bool speculate, platform::ProgressForm* form, Report* report) {
     ImportOutcome out;
     const fs::path scratch = dir.subdir("scratch-" + tag);
     platform::allow_speculation(speculate);
     const long round_trips = platform::round_trips();
     const long speculations = platform::speculations_begun();
     const long abandoned = platform::speculations_abandoned();
+    clsOndival importer;
+    importer.collecte_rapport(report != nullptr);
     try {
-        out.result = clsOndival().bimport_perf(db, source.string(), scratch.string(), dir.file(tag + ".txt"), form);
+        out.result = importer.bimport_perf(db, source.string(), scratch.string(), dir.file(tag + ".txt"), form);
     } catch (const platform::Failure& f) {
         out.error = f.error().number;
     }
+    if (report) *report = importer.rapport();
     out.round_trips = platform::round_trips() - round_trips;
     out.speculations = platform::speculations_begun() - speculations;
     out.abandoned = platform::speculations_abandoned() - abandoned;

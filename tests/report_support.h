@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/report.h"
 #include "tests/test_support.h"
 
 namespace ondival::test {
@@ -53,8 +54,10 @@ struct ImportOutcome {
 
 // Imports `source` into `db` (scratch directory and trace named after
 // `tag` in dir), speculatively when the engine can or line by line.
+// With `report`, the import's report goes there.
 ImportOutcome import_once(const std::string& db, const std::filesystem::path& source, const ScratchDir& dir,
-                          const std::string& tag, bool speculate, platform::ProgressForm* form = nullptr);
+                          const std::string& tag, bool speculate, platform::ProgressForm* form = nullptr,
+                          Report* report = nullptr);
 
 // Checks reports against doc/report.schema.json, all in one run of the
 // validator; adds a test failure naming each problem.
