@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -61,6 +62,203 @@ void expect_same_outcome(const ImportOutcome& speculative, const ImportOutcome& 
 
 bool has(const std::string& trace, const std::string& utf8) {
     return platform::cp1252_to_utf8(trace).find(utf8) != std::string::npos;
+}
+
+// The keyed tables the import inserts into, each with its key column.
+const std::vector<std::pair<std::string, std::string>> kKeyedTables = {{"club", "num"},    {"licence", "num"},
+                                                                       {"liffn", "num"},   {"liffn_relais", "num"},
+                                                                       {"piscine", "num"}, {"rcomp", "autonum"}};
+
+// The last key drawn from each keyed table's sequence (0 before the first),
+// as "table=key".
+std::string last_keys_query() {
+    std::string values;
+    for (const auto& [table, column] : kKeyedTables)
+        values += (values.empty() ? "('" : ", ('") + table + "', '" + column + "')";
+    return "SELECT v.t || '=' || COALESCE((SELECT CASE WHEN s.last_value IS NULL THEN 0 ELSE s.last_value END FROM "
+           "pg_sequences s WHERE format('%I.%I', s.schemaname, s.sequencename) = pg_get_serial_sequence(v.t, v.c)), 0)"
+           " FROM (VALUES " +
+           values + ") v(t, c) ORDER BY 1";
+}
+
+std::map<std::string, long long> last_keys(const std::vector<std::string>& rows) {
+    std::map<std::string, long long> out;
+    for (const std::string& row : rows) out[row.substr(0, row.find('='))] = std::stoll(row.substr(row.find('=') + 1));
+    return out;
+}
+
+// Another session that reads the sequences every few milliseconds while
+// imports run, and notes every time one went down.
+class SequenceWatch {
+public:
+    explicit SequenceWatch(const std::string& db) : db_(db), thread_([this] { watch(); }) {}
+    ~SequenceWatch() {
+        stop_ = true;
+        thread_.join();
+    }
+    // "table: from -> to" for each step back seen; the samples taken.
+    std::vector<std::string> steps_back() {
+        std::lock_guard<std::mutex> held(mutex_);
+        return steps_back_;
+    }
+    long samples() {
+        std::lock_guard<std::mutex> held(mutex_);
+        return samples_;
+    }
+
+private:
+    void watch() {
+        try {
+            OtherSession session(db_);
+            const std::string query = last_keys_query();
+            std::map<std::string, long long> seen;
+            do {
+                const std::map<std::string, long long> now = last_keys(session.rows(query));
+                std::lock_guard<std::mutex> held(mutex_);
+                for (const auto& [table, key] : now)
+                    if (seen.count(table) && key < seen[table])
+                        steps_back_.push_back(table + ": " + std::to_string(seen[table]) + " -> " +
+                                              std::to_string(key));
+                seen = now;
+                ++samples_;
+                std::this_thread::sleep_for(2ms);
+            } while (!stop_);
+        } catch (const std::exception& e) {
+            std::lock_guard<std::mutex> held(mutex_);
+            steps_back_.push_back(std::string("the watch failed: ") + e.what());
+        }
+    }
+
+    std::string db_;
+    std::mutex mutex_;
+    std::vector<std::string> steps_back_;
+    long samples_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// The licence number of an ordinary line of licence.txt from `from_line`
+// on (not a relay team, not a selection record).
+std::string licence_inside(const fs::path& source, std::size_t from_line) {
+    const std::vector<std::string> lines = trace_lines(source / "licence.txt");
+    for (std::size_t i = from_line; i < lines.size(); ++i) {
+        const std::string club = lines[i].substr(0, 13), licence = lines[i].substr(13, 6);
+        if (licence[0] != 'R' && club.compare(9, 4, "0000") != 0) return licence;
+    }
+    return "";
+}
+
+// A workstation enters a licence while the import goes through its
+// licences, and commits it only once the import has moved on to its
+// performances. Its key falls among the import's: the keys the import
+// foresaw are wrong, and its licence file is run again. A line-by-line
+// import loses nothing; neither may the import sent ahead (it used to set
+// the sequence back below the other's key, draw that key again and fail
+// on it: one licence fewer, "Erreur n° 2067" or a lock timeout).
+class LicenceCommittedLate : public RecordingForm {
+public:
+    LicenceCommittedLate(const std::string& db, int at_line) : other_(db), at_line_(at_line) {}
+    void SetStepTitle(const std::string& title) override {
+        RecordingForm::SetStepTitle(title);
+        in_licences_ = title == "Fichier licence.txt";
+        if (title == "Fichier Liffn.txt" && begun_ && !committed_) {
+            other_.exec("COMMIT");
+            committed_ = true;
+        }
+    }
+    void SetValue(double v) override {
+        RecordingForm::SetValue(v);
+        if (in_licences_ && !begun_ && ++lines_ == at_line_) {
+            other_.exec("BEGIN; INSERT INTO Licence (Code_club, licence, Nom, Prenom) "
+                        "VALUES ('FRA5110759901', '990001', 'AUTRE', 'Poste')");
+            begun_ = true;
+        }
+    }
+    bool committed() const { return committed_; }
+
+private:
+    OtherSession other_;
+    int at_line_, lines_ = 0;
+    bool in_licences_ = false, begun_ = false, committed_ = false;
+};
+
+TEST_F(ServerBesideOtherWriters, ALicenceCommittedLateCostsNoLicence) {
+    const fs::path source = dir.subdir("export");
+    write_export(source, 1200, 600);
+    const std::string db = make_host_database(dir);
+    const std::string twin = copy_host_database(db, dir, "twin");
+    LicenceCommittedLate beside_speculative(db, 300), beside_line_by_line(twin, 300);
+    const ImportOutcome speculative = import_once(db, source, dir, "speculative", true, &beside_speculative);
+    const ImportOutcome line_by_line = import_once(twin, source, dir, "line-by-line", false, &beside_line_by_line);
+    ASSERT_TRUE(beside_speculative.committed() && beside_line_by_line.committed());
+
+    expect_same_outcome(speculative, line_by_line);
+    EXPECT_EQ(line_by_line.result, true);
+    EXPECT_FALSE(has(speculative.trace, "Erreur n°"));
+    EXPECT_EQ(sql1(db, "SELECT count(*) FROM Licence WHERE licence = '990001'"), "1");
+    EXPECT_EQ(sql1(db, "SELECT count(*) FROM Licence"), sql1(twin, "SELECT count(*) FROM Licence"));
+    // The licence file's transaction was run again, once.
+    EXPECT_EQ(speculative.abandoned, 1);
+}
+
+// One licence refused by the host's check constraint, so that both
+// imports of the day run their files again; then the constraint dropped
+// and a third import. Meanwhile another session reads the sequences: none
+// may ever go down, and every key the third import gives is above every
+// key drawn before it, by the first two imports' abandoned runs too (rows
+// purged or rolled back may still be named by the host or an exported
+// file).
+TEST_F(ServerBesideOtherWriters, KeysAreNeverGivenBackNorDrawnTwice) {
+    const fs::path source = dir.subdir("export");
+    write_export(source, 300, 600);
+    const std::string refused = licence_inside(source, 150);
+    ASSERT_FALSE(refused.empty());
+    const std::string db = make_host_database(dir);
+    sql(db, "ALTER TABLE Licence ADD CONSTRAINT refused_by_the_host CHECK (licence <> '" + refused + "')");
+    const std::string twin = copy_host_database(db, dir, "twin");
+
+    struct Run {
+        std::vector<ImportOutcome> imports;
+        std::vector<std::string> steps_back;
+    };
+    const auto three_imports = [&](const std::string& into, bool speculate) {
+        Run run;
+        SequenceWatch watch(into);
+        const std::string tag = speculate ? "speculative" : "line-by-line";
+        run.imports.push_back(import_once(into, source, dir, tag + "1", speculate));
+        run.imports.push_back(import_once(into, source, dir, tag + "2", speculate));
+        sql(into, "ALTER TABLE Licence DROP CONSTRAINT refused_by_the_host");
+        const std::map<std::string, long long> drawn = last_keys(sql(into, last_keys_query()));
+        std::map<std::string, std::set<std::string>> kept;
+        for (const auto& [table, column] : kKeyedTables)
+            for (const std::string& key : sql(into, "SELECT " + column + " FROM " + table)) kept[table].insert(key);
+        run.imports.push_back(import_once(into, source, dir, tag + "3", speculate));
+        for (const auto& [table, column] : kKeyedTables) {
+            for (const std::string& key : sql(into, "SELECT " + column + " FROM " + table)) {
+                if (kept[table].count(key)) continue;
+                EXPECT_GT(std::stoll(key), drawn.at(table)) << table << ": a key of the third import was drawn before";
+            }
+        }
+        EXPECT_GT(watch.samples(), 10);
+        run.steps_back = watch.steps_back();
+        return run;
+    };
+    const Run speculative = three_imports(db, true);
+    const Run line_by_line = three_imports(twin, false);
+
+    for (std::size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE("import " + std::to_string(i + 1));
+        expect_same_outcome(speculative.imports[i], line_by_line.imports[i]);
+        EXPECT_TRUE(has(line_by_line.imports[i].trace, refused) == (i < 2));
+    }
+    EXPECT_EQ(speculative.steps_back, std::vector<std::string>{});
+    EXPECT_EQ(line_by_line.steps_back, std::vector<std::string>{});
+    // The licence file and the performance file (which creates the refused
+    // licence's swimmer) run again in each of the first two imports; the
+    // third has nothing to run again.
+    EXPECT_EQ(speculative.imports[0].abandoned, 2);
+    EXPECT_EQ(speculative.imports[1].abandoned, 2);
+    EXPECT_EQ(speculative.imports[2].abandoned, 0);
 }
 
 // Another workstation holds a lock on a table from before the import, and
