@@ -43,6 +43,8 @@ void reprend_a(ImportPoint p) {
 
 void transaction_speculative(const std::function<void()>& transaction) {
     platform::Connection& db = *cst().objConnexion;
+    // A transaction that cannot be run again needs no point to go back to.
+    if (!db.MaySpeculate()) return transaction();
     ImportPoint start = point_de_reprise();
     db.SpeculateNextTransaction();
     try {

@@ -144,6 +144,10 @@ std::vector<std::string> Connection::KeepLineByLineFor(const std::vector<std::st
     return objects;
 }
 
+bool Connection::MaySpeculate() const {
+    return engine_ && t_speculation_allowed && !line_by_line_ && engine_->can_speculate();
+}
+
 bool Connection::Speculating() const { return engine_ && engine_->speculating(); }
 
 bool Connection::SpeculationFailed() const { return engine_ && engine_->speculation_failed(); }

@@ -55,6 +55,9 @@ public:
     // same transaction again: it then runs one statement at a time, as it
     // always did.
     void SpeculateNextTransaction(bool speculate = true) { speculate_next_ = speculate; }
+    // False when no transaction of this connection will speculate (a file,
+    // the host's objects, the test switch): nothing will be run again.
+    bool MaySpeculate() const;
     // Tables (lower case) the caller's transactions write: the host's
     // objects on them that would make answers read early or foreseen wrong
     // without the server saying so (a trigger or rule writing elsewhere, a

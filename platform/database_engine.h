@@ -68,6 +68,8 @@ public:
     // transaction and runs it again as before. False when the engine does
     // not speculate (a file database answers at once anyway).
     virtual bool speculate() { return false; }
+    // Whether speculate() may ever say yes on this engine.
+    virtual bool can_speculate() const { return false; }
     // The host's objects on any of `tables` whose effects an engine that
     // speculates cannot foresee nor see coming: triggers, rules, a table
     // that is a view, row-level security. Each as "trigger NAME on TABLE"

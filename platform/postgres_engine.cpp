@@ -232,6 +232,8 @@ public:
         return found;
     }
 
+    bool can_speculate() const override { return host_objects_.has_value(); }
+
     bool speculate() override {
         if (spec_.on) return true;
         if (!host_objects_) return false;
