@@ -38,6 +38,7 @@
 #include "platform/database_engine.h"
 #include "platform/early_answers.h"
 #include "platform/error.h"
+#include "platform/pending_answers.h"
 #include "platform/postgres_values.h"
 #include "platform/statement_shape.h"
 
@@ -115,7 +116,7 @@ constexpr const char* kHostObjects =
 // (Windows-1252); nullopt when the catalogue could not be read.
 using HostObjects = std::optional<std::unordered_map<std::string, std::vector<std::string>>>;
 
-class PgEngine : public Engine {
+class PgEngine : public Engine, private PendingAnswers::Handler {
 public:
     PgEngine(PGconn* conn, HostObjects host_objects) : conn_(conn), host_objects_(std::move(host_objects)) {}
     ~PgEngine() override { close(); }
@@ -303,7 +304,7 @@ public:
         // those of the batch sent last time, whose answers are.
         send_sync();
         PQflush(conn_);
-        drain(spec_.syncs_sent - 1);
+        drain(spec_.pending.syncs_sent() - 1);
         // Only the reads just sent are still on their way, and no write
         // came after them yet: the writes logged so far concern none.
         spec_.early.clear_log();
@@ -561,33 +562,6 @@ private:
     }
 
     // Speculation state.
-    // One read of a group asked in one query: its answer's key, its values
-    // as sent (UTF-8), and for a foreseen read the rows foreseen.
-    struct Member {
-        std::string key;
-        std::vector<std::string> values;
-        std::vector<std::string> literals;
-        Rows expected;
-    };
-    // A statement sent down the pipeline whose answer is still due, and
-    // what to do with it: an acknowledgement (a preparation, a setting) or
-    // a write only has to succeed; a foreseen read is checked; an early
-    // read is kept; a read the import waits for is handed over; a sync
-    // closes a batch.
-    struct Pending {
-        enum Kind { kAck, kWrite, kVerify, kFetch, kWanted, kGroup, kGroupVerify, kSync } kind;
-        std::string key;                    // kFetch, kWanted: the answer's key
-        std::vector<std::string> tables;    // kFetch, kWanted, kGroup: the tables read
-        std::vector<std::string> literals;  // kFetch, kWanted: the read's values
-        Rows expected;                      // kVerify
-        std::vector<Member> members;        // kGroup, kGroupVerify
-        std::size_t columns = 0;            // kGroup, kGroupVerify: the read's own columns
-        std::size_t log_from = 0;           // kFetch, kGroup: the first write sent after it
-        unsigned batch = 0;                 // kFetch, kGroup, kWanted: the batch of lines it serves
-        // The import's statement it was sent for or ahead of (its number
-        // in statements_run()); a write's table too.
-        long ordinal = 0;
-    };
     // A statement of another session's making refused in a speculative
     // run: a lock it held past the lock timeout, a deadlock with it, or the
     // host's statement timeout on a statement of the import's own. The
@@ -613,9 +587,8 @@ private:
     struct Speculation {
         bool on = false;
         bool failed = false;
-        std::deque<Pending> pending;  // sent, answers not read yet, in order
-        unsigned syncs_sent = 0, syncs_read = 0;
-        unsigned batches = 0;  // batches of early reads sent: the last one serves the lines after the current
+        PendingAnswers pending;  // sent, answers not read yet, in order
+        unsigned batches = 0;    // batches of early reads sent: the last one serves the lines after the current
         EarlyAnswers early;
         std::vector<Inserted> inserted;
         std::unordered_map<std::string, Identity> identities;          // by table
@@ -693,7 +666,7 @@ private:
             spec_.failed = true;
             doomed();
         }
-        spec_.pending.push_back(Pending{Pending::kAck, {}, {}, {}, {}, {}, 0});
+        spec_.pending.sent(Pending{Pending::kAck, {}, {}, {}, {}, {}, 0});
     }
 
     // Sends reads of one shape as one query per few hundred of them.
@@ -720,7 +693,7 @@ private:
                 spec_.failed = true;
                 doomed();
             }
-            spec_.pending.push_back(std::move(p));
+            spec_.pending.sent(std::move(p));
             send_setting("RESET enable_hashjoin");
             send_setting("RESET enable_mergejoin");
         }
@@ -827,8 +800,9 @@ private:
             sent = PQsendPrepare(c, p.fresh.name.c_str(), p.text.c_str(), p.fresh.params, p.types.data()) == 1;
             if (sent) {
                 // Preparing takes the locks of the statement's tables.
-                spec_.pending.push_back(Pending{Pending::kAck, {}, pending.tables, {}, {}, {}, 0});
-                spec_.pending.back().ordinal = ordinal_;
+                Pending preparation{Pending::kAck, {}, pending.tables, {}, {}, {}, 0};
+                preparation.ordinal = ordinal_;
+                spec_.pending.sent(std::move(preparation));
                 p.cached = &p.entry->prepared.emplace(p.types_key, p.fresh).first->second;
                 spec_.unconfirmed.emplace_back(p.entry, p.types_key);
             }
@@ -842,7 +816,7 @@ private:
             spec_.failed = true;
             doomed();
         }
-        spec_.pending.push_back(std::move(pending));
+        spec_.pending.sent(std::move(pending));
         // Keeps both directions moving on a long batch: what is queued goes
         // out, and answers already back are taken in, so that neither side
         // ever waits on a full buffer.
@@ -1066,84 +1040,48 @@ private:
             broken_ = true;
             return;
         }
-        ++spec_.syncs_sent;
-        spec_.pending.push_back(Pending{Pending::kSync, {}, {}, {}, {}, {}, 0, 0});
+        spec_.pending.sync_sent();
     }
 
     // Reads answers, each checked or kept, until `syncs` batches are
     // answered in all.
     void drain(unsigned syncs) {
         PGconn* c = conn_;
-        bool got = false;
-        int idle = 0;
-        while (spec_.syncs_read < syncs && !spec_.pending.empty() && !broken_) {
+        while (spec_.pending.syncs_read() < syncs && !spec_.pending.empty() && !broken_) {
             // Answers already in hand are read without a system call.
-            if (PQisBusy(c) && !await_answer(c)) {
+            if ((PQisBusy(c) && !await_answer(c)) ||
+                spec_.pending.take(PQgetResult(c), *this) == PendingAnswers::Step::kOutOfStep) {
                 // The session is gone, or its answers can no longer be
                 // matched to their questions: nothing more goes through it.
                 spec_.failed = true;
                 broken_ = true;
                 return;
             }
-            Pending& p = spec_.pending.front();
-            PGresult* raw = PQgetResult(c);
-            if (!raw) {
-                // The end of one statement's answers.
-                if (got) {
-                    if (p.kind == Pending::kFetch || p.kind == Pending::kGroup) spec_.early.reads_in(p.tables);
-                    spec_.pending.pop_front();
-                    got = false;
-                    idle = 0;
-                } else if (++idle > 1000) {
-                    spec_.failed = true;
-                    broken_ = true;
-                }
-                continue;
-            }
-            if (PQresultStatus(raw) == PGRES_PIPELINE_SYNC) {
-                PQclear(raw);
-                // Everything sent before this sync is over, answered or not
-                // (after a failure the server skips what follows).
-                for (bool first = true;; first = false) {
-                    if (spec_.pending.empty()) {  // a sync nobody asked for
-                        spec_.failed = true;
-                        broken_ = true;
-                        return;
-                    }
-                    Pending done = std::move(spec_.pending.front());
-                    spec_.pending.pop_front();
-                    if (done.kind == Pending::kSync) break;
-                    if (done.kind == Pending::kFetch || done.kind == Pending::kGroup) spec_.early.reads_in(done.tables);
-                    if (!(first && got)) spec_.failed = true;
-                }
-                got = false;
-                ++spec_.syncs_read;
-                continue;
-            }
-            if (p.kind == Pending::kSync || got) {
-                // More answers than questions: none can be trusted.
-                PQclear(raw);
-                spec_.failed = true;
-                broken_ = true;
-                return;
-            }
-            if (p.kind == Pending::kWrite || p.kind == Pending::kAck) {
-                // Most answers say only that a write went through.
-                if (!succeeded(raw)) refused(p, raw);
-                PQclear(raw);
-            } else {
-                take(p, SharedResult(raw, PQclear));
-            }
-            got = true;
         }
-        if (spec_.syncs_read == spec_.syncs_sent && !spec_.failed) spec_.unconfirmed.clear();
+        if (spec_.pending.syncs_read() == spec_.pending.syncs_sent() && !spec_.failed) spec_.unconfirmed.clear();
+    }
+
+    // The answers, as the book of pending answers places them.
+    void answered(Pending& p, PGresult* raw) override {
+        if (p.kind == Pending::kWrite || p.kind == Pending::kAck) {
+            // Most answers say only that a write went through.
+            if (!succeeded(raw)) refused(p, raw);
+            PQclear(raw);
+        } else {
+            take(p, SharedResult(raw, PQclear));
+        }
+    }
+
+    void over(const Pending& p, bool answered) override {
+        if (p.kind == Pending::kFetch || p.kind == Pending::kGroup) spec_.early.reads_in(p.tables);
+        if (!answered) spec_.failed = true;
     }
 
     // Every statement sent so far answered.
     void sync() {
         spec_.wanted.reset();
         send_sync();
-        drain(spec_.syncs_sent);
+        drain(spec_.pending.syncs_sent());
     }
 
     void leave_speculation() noexcept {
@@ -1151,8 +1089,8 @@ private:
         // failure) are read and dropped, so that the pipeline can be left.
         if (conn_ && !broken_ && !spec_.pending.empty()) {
             try {
-                if (spec_.pending.back().kind != Pending::kSync) send_sync();
-                drain(spec_.syncs_sent);
+                if (!spec_.pending.closed()) send_sync();
+                drain(spec_.pending.syncs_sent());
             } catch (...) {
                 broken_ = true;
             }
