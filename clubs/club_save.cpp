@@ -2,6 +2,7 @@
 
 #include "clubs/club_code.h"
 #include "common/numeric.h"
+#include "common/report.h"
 #include "common/trace.h"
 #include "import/cst.h"
 #include "import/database_access.h"
@@ -69,6 +70,7 @@ bool insere_club(const std::string& code, const std::string& label, std::string&
                                    (est_selection(code) ? ", true" : ", false");
         cst().objConnexion->Execute("INSERT INTO Club (Code_federal, Intitule, Selection) " + std::string("VALUES (") +
                                     values + ");");
+        report_row_inserted(AddedRow::kClub);
         return true;
     } catch (...) {
         message = texte_erreur(platform::current_error());

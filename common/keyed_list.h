@@ -60,15 +60,6 @@ public:
 
     bool Contains(std::string_view key) const { return Find(key) != nullptr; }
 
-    // Back to its first `count` items, as it stood when it held that many:
-    // an import run again from an earlier line forgets what it cached since.
-    void Truncate(std::size_t count) {
-        while (items_.size() > count) {
-            if (items_.back().keyed) index_.erase(items_.back().key);
-            items_.pop_back();
-        }
-    }
-
     void Clear() {
         items_.clear();
         index_.clear();

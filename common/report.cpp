@@ -75,6 +75,43 @@ ReportSourceFile* report_source_file(std::string_view name) {
     return &r->source_files.back();
 }
 
+void report_row_inserted(AddedRow row) {
+    Report* r = t_report;
+    if (!r) return;
+    switch (row) {
+        case AddedRow::kClub:
+            ++r->inserting.clubs;
+            break;
+        case AddedRow::kLicence:
+            ++r->inserting.licences;
+            break;
+        case AddedRow::kSwimmer:
+            ++r->inserting.swimmers;
+            break;
+        case AddedRow::kPerformance:
+            ++r->inserting.performances;
+            break;
+    }
+}
+
+void report_rows_committed() {
+    Report* r = t_report;
+    if (!r) return;
+    r->inserted.clubs += r->inserting.clubs;
+    r->inserted.licences += r->inserting.licences;
+    r->inserted.swimmers += r->inserting.swimmers;
+    r->inserted.performances += r->inserting.performances;
+    r->inserting = kNothingAdded;
+}
+
+void report_rows_rolled_back() {
+    if (Report* r = t_report) r->inserting = kNothingAdded;
+}
+
+void report_staged_performances_deleted() {
+    if (Report* r = t_report) r->inserting.performances = 0;
+}
+
 std::optional<ReportStop> first_stop(const Report& report) {
     for (const ReportImport& import : report.imports) {
         if (!import.counts.empty()) continue;

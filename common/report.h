@@ -69,8 +69,10 @@ struct ReportCompetition {
 
 // Rows the import left in the database that were not there before it:
 // clubs, licences from licence.txt, swimmers created for unknown
-// performance lines, performances attached to the new competition. -1 when
-// the database could not be counted.
+// performance lines, performances attached to the new competition. Counted
+// from the import's own inserts as their transactions commit, never from
+// the tables (another workstation's rows are not the import's). -1 when the
+// import did not get to the end of its files.
 struct ReportAdded {
     std::int64_t clubs = -1, licences = -1, swimmers = -1, performances = -1;
 };
@@ -92,6 +94,13 @@ struct Report {
     std::optional<ReportCompetition> competition;
     bool purged = false;  // the staged performances were deleted
     ReportAdded added = kNothingAdded;
+    // The import's inserts so far: those of its committed transactions, and
+    // those of the transaction under way.
+    ReportAdded inserted = kNothingAdded, inserting = kNothingAdded;
+    // On a server: the host's objects (triggers, rules, views, row-level
+    // security) on the tables the import writes, for which it ran every
+    // statement on its own; empty when it did not have to.
+    std::vector<std::string> line_by_line;
 };
 
 // The report being collected on this thread, or null.
@@ -116,6 +125,15 @@ void report_count(std::int32_t count, std::string_view text);
 void report_import_started(std::string_view file);
 void report_import_ended();
 ReportSourceFile* report_source_file(std::string_view name);  // added when new; null without a report
+
+// A row the import inserted, in the transaction under way; the rows of the
+// transaction count once it commits, and not if it is rolled back. Staged
+// performances the import deletes again no longer count.
+enum class AddedRow { kClub, kLicence, kSwimmer, kPerformance };
+void report_row_inserted(AddedRow row);
+void report_rows_committed();
+void report_rows_rolled_back();
+void report_staged_performances_deleted();
 
 // The trace text cut at its CRLFs, blank lines at either end dropped.
 std::vector<std::string> report_lines(std::string_view text);

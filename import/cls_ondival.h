@@ -55,7 +55,7 @@ public:
     void request_stop() noexcept { bStop.store(true, std::memory_order_relaxed); }
 
     // Gather a report of each later bimport_perf call (off by default:
-    // counting the files' lines and the tables' rows costs a little).
+    // counting the files' lines costs a little).
     void collecte_rapport(bool on) { bRapport = on; }
     // What the last call did, when a report was gathered; empty before.
     const Report& rapport() const { return objRapport; }

@@ -21,6 +21,20 @@
 
 namespace ondival {
 
+// What an import's calls change as they go, outside the database and the
+// files: the last query's table and the caches of clubs and swimmers. A
+// file import run again (see transaction_speculative) must find all of it
+// as it stood before the first run; kept in one value, it is taken and put
+// back whole, so that nothing added here can be forgotten there.
+struct EtatAppel {
+    // One list per column of the last requete_tableau, values as text.
+    std::vector<TextList> tabResultat;
+
+    TextList colClubsTraites;  // club codes settled in this import
+    TextList colNumLicences;   // licence Num, keyed by club code + licence number
+    TextList colNaissances;    // birth date yyyymmdd, same key
+};
+
 struct Cst {
     std::unique_ptr<platform::Connection> objConnexion;
     std::unique_ptr<platform::Recordset> objRecordset;
@@ -37,12 +51,12 @@ struct Cst {
 
     platform::ProgressForm*& objForm = formulaire_progression();  // the progress display's own
 
-    // One list per column of the last requete_tableau, values as text.
-    std::vector<TextList> tabResultat;
-
-    TextList colClubsTraites;  // club codes settled in this import
-    TextList colNumLicences;   // licence Num, keyed by club code + licence number
-    TextList colNaissances;    // birth date yyyymmdd, same key
+    EtatAppel etat;
+    // Its parts, under the names the import's code gives them.
+    std::vector<TextList>& tabResultat = etat.tabResultat;
+    TextList& colClubsTraites = etat.colClubsTraites;
+    TextList& colNumLicences = etat.colNumLicences;
+    TextList& colNaissances = etat.colNaissances;
 };
 
 Cst& cst();

@@ -35,6 +35,7 @@ void in_transaction(Import&& run) {
         db().BeginTrans();
         run();
         db().CommitTrans();
+        report_rows_committed();
     });
 }
 
@@ -45,30 +46,6 @@ void file_import(const char* file, Import&& run) {
     report_import_started(file);
     run();
     report_import_ended();
-}
-
-// Rows of the tables an import adds to, counted for a report only (-1 when
-// the database cannot be counted: the import itself goes on regardless).
-struct RowCounts {
-    std::int64_t clubs = -1, licences = -1, performances = -1;
-};
-
-RowCounts compte_lignes_base() {
-    RowCounts n;
-    if (!current_report()) return n;
-    try {
-        n.clubs = requete_valeur("select count(*) from Club");
-        n.licences = requete_valeur("select count(*) from Licence");
-        n.performances = static_cast<std::int64_t>(requete_valeur("select count(*) from Liffn")) +
-                         requete_valeur("select count(*) from Liffn_relais");
-    } catch (const platform::Failure&) {
-        return RowCounts{};
-    }
-    return n;
-}
-
-std::int64_t difference(std::int64_t after, std::int64_t before) {
-    return after < 0 || before < 0 ? -1 : after - before;
 }
 
 // The performance import and what follows it in the same transaction: the
@@ -109,14 +86,17 @@ bool performance_transaction(std::int32_t lines) {
         trace(kTraceFile, "Efface toutes les données déjà importées."_w);
         try {
             efface_performances_en_attente();
+            report_staged_performances_deleted();
         } catch (const platform::Failure&) {
             // A delete that fails must not leave staged rows behind:
             // undo the whole performance import instead (the swimmers
             // and clubs it created go with it).
             db().RollbackTrans();
+            report_rows_rolled_back();
         }
     }
     if (db().InTransaction()) db().CommitTrans();
+    report_rows_committed();
     if (Report* r = current_report()) {
         r->purged = purge;
         if (result) r->competition = ReportCompetition{compet, compet_name};
@@ -134,9 +114,14 @@ void efface_performances_en_attente() {
 bool import_fichiers() {
     Cst& c = cst();
     bool result = false;
-    // From here on rows may be added: unknown until counted at the end.
+    // From here on rows may be added: unknown until the files are done.
     if (Report* r = current_report()) r->added = ReportAdded{};
-    const RowCounts at_start = compte_lignes_base();
+    // A trigger or a rule of the host's on a table the import writes may
+    // write where the import reads (a club created when a licence goes in):
+    // statements sent ahead would not see it. Each file import then runs
+    // one statement at a time, as on a file.
+    const std::vector<std::string> objects = db().KeepLineByLineFor(tables_ecrites());
+    if (Report* r = current_report()) r->line_by_line = objects;
     lit_origine(kTraceFile, kDataFile);
 
     if (!c.strFileClub.empty()) {
@@ -156,7 +141,6 @@ bool import_fichiers() {
                         [&] { in_transaction([&] { import_licences(kTraceFile, kDataFile, 100.0 / n); }); });
     }
 
-    const RowCounts before_performances = compte_lignes_base();
     affiche_etape("Fichier Liffn.txt", "Traitement des performances depuis fichier Liffn.txt", kTraceFile);
     const std::int32_t n = controle_longueur(kTraceFile, kDataFile, c.strFileLiffn,
                                              static_cast<std::int16_t>(kLiffnLineLength));
@@ -169,13 +153,7 @@ bool import_fichiers() {
         transaction_speculative([&] { result = performance_transaction(n); });
     }
 
-    if (Report* r = current_report()) {
-        const RowCounts at_end = compte_lignes_base();
-        r->added.clubs = difference(at_end.clubs, at_start.clubs);
-        r->added.licences = difference(before_performances.licences, at_start.licences);
-        r->added.swimmers = difference(at_end.licences, before_performances.licences);
-        r->added.performances = difference(at_end.performances, at_start.performances);
-    }
+    if (Report* r = current_report()) r->added = r->inserted;
 
     trace(kTraceFile, "");
     trace(kTraceFile, "");

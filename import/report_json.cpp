@@ -141,6 +141,8 @@ std::string rapport_json(const Report& report) {
                     {"swimmers", count_or_null(report.added.swimmers)},
                     {"performances", count_or_null(report.added.performances)}};
 
+    if (!report.line_by_line.empty()) out["line_by_line"] = lines(report.line_by_line);
+
     if (const std::optional<ReportStop> stop = first_stop(report)) {
         out["stop"] = {{"file", stop->file},
                        {"line", stop->line ? json(*stop->line) : json(nullptr)},

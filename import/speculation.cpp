@@ -13,9 +13,11 @@ namespace ondival {
 namespace {
 
 // Everything an import changes outside the database while it runs a file,
-// as it stood before the file's transaction.
+// as it stood before the file's transaction: the call's own state whole,
+// and where the trace, the statement count, the report and the progress bar
+// stood.
 struct ImportPoint {
-    std::size_t clubs = 0, licences = 0, births = 0;
+    EtatAppel etat;
     std::uint64_t trace = 0;
     long statements = 0;
     std::optional<Report> report;
@@ -23,27 +25,18 @@ struct ImportPoint {
 };
 
 ImportPoint point_de_reprise() {
-    const Cst& c = cst();
-    ImportPoint p;
-    p.clubs = c.colClubsTraites.Count();
-    p.licences = c.colNumLicences.Count();
-    p.births = c.colNaissances.Count();
-    p.trace = platform::files().Tell(kTraceFile);
-    p.statements = platform::statements_run();
+    ImportPoint p{cst().etat, platform::files().Tell(kTraceFile), platform::statements_run(), std::nullopt,
+                  std::nullopt};
     if (const Report* r = current_report()) p.report = *r;
     if (const platform::ProgressForm* form = formulaire_progression()) p.progress = form->Value();
     return p;
 }
 
-void reprend_a(const ImportPoint& p) {
-    Cst& c = cst();
-    c.colClubsTraites.Truncate(p.clubs);
-    c.colNumLicences.Truncate(p.licences);
-    c.colNaissances.Truncate(p.births);
-    c.tabResultat.clear();
+void reprend_a(ImportPoint p) {
+    cst().etat = std::move(p.etat);
     platform::files().Rewind(kTraceFile, p.trace);
     platform::restore_statements_run(p.statements);
-    if (Report* r = current_report(); r && p.report) *r = *p.report;
+    if (Report* r = current_report(); r && p.report) *r = std::move(*p.report);
     if (platform::ProgressForm* form = formulaire_progression(); form && p.progress) form->SetValue(*p.progress);
 }
 
@@ -51,7 +44,9 @@ void reprend_a(const ImportPoint& p) {
 
 void transaction_speculative(const std::function<void()>& transaction) {
     platform::Connection& db = *cst().objConnexion;
-    const ImportPoint start = point_de_reprise();
+    // A transaction that cannot be run again needs no point to go back to.
+    if (!db.MaySpeculate()) return transaction();
+    ImportPoint start = point_de_reprise();
     db.SpeculateNextTransaction();
     try {
         transaction();
@@ -72,7 +67,7 @@ void transaction_speculative(const std::function<void()>& transaction) {
     db.SettleSpeculation();
     if (!db.SpeculationFailed()) return;
     db.AbandonSpeculation();
-    reprend_a(start);
+    reprend_a(std::move(start));
     transaction();
 }
 

@@ -10,18 +10,31 @@
 // back, the import's state goes back to where it stood before it (the
 // caches of clubs and swimmers, the trace, the report, the progress bar,
 // the statement count), and the same transaction is run again one statement
-// at a time, exactly as on a file database. The trace, the rows and the
-// result are therefore those of a run that never speculated.
+// at a time, exactly as on a file database. The keys the abandoned run drew
+// from the server's sequences are not given back, so the rows of the run
+// again have other keys than a first run would have given them: the trace,
+// the result and the rows compared without their surrogate keys are those
+// of a run that never speculated.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace ondival {
 
 // `transaction` opens the connection's transaction (BeginTrans), does its
 // work and ends it, as it would without speculation; it may be run twice.
 void transaction_speculative(const std::function<void()>& transaction);
+
+// The tables the file imports write in their transactions (lower case):
+// the host's triggers or rules on any of them keep the import line by line.
+inline const std::vector<std::string>& tables_ecrites() {
+    static const std::vector<std::string> tables{"club",         "licence", "selection", "liffn",
+                                                 "liffn_relais", "piscine", "rcomp"};
+    return tables;
+}
 
 // Number of a data file opened a second time to read its lines ahead.
 inline constexpr std::int16_t kReadAheadFile = 3;

@@ -3,6 +3,7 @@
 #include "clubs/club_save.h"
 #include "common/columns.h"
 #include "common/numeric.h"
+#include "common/report.h"
 #include "common/trace.h"
 #include "import/cst.h"
 #include "import/database_access.h"
@@ -26,8 +27,8 @@ bool ajoute_selection(const std::string& selection_code, const std::string& num,
 }
 
 std::string requete_dans_selection(const std::string& selection_code, const std::string& num) {
-    return "select count(*) from Selection where Code_Sel = '" + double_quotes(selection_code) + "' and Num_Lic = " +
-           num;
+    return "select count(*) from Selection where Code_Sel = '" + double_quotes(selection_code) +
+           "' and Num_Lic = " + num;
 }
 
 bool dans_selection(const std::string& selection_code, const std::string& num) {
@@ -84,6 +85,7 @@ bool ajoute_licence(LicenceRecord& tabChamps, std::int16_t trace_file, std::int3
             ", Date_Naissance, Nationalite, Adresse, Suite_adresse, Code_Postal, Localite, Telephone" +
             ", Sportive, Synchro, Water_Polo, Plongeon, Dirigeant, Maitre, Date_Depot" +
             ", Date_obliteration, Type_licence, Nature, Code_unique, Date_suppr" + ") VALUES (" + values + ");");
+        report_row_inserted(AddedRow::kLicence);
         num.clear();
         requete_tableau("SELECT Num from Licence where Code_Club = '" + double_quotes(tabChamps[kLicCodeClub]) +
                         "' AND Licence = '" + double_quotes(tabChamps[kLicLicence]) + "'");

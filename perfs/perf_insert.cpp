@@ -1,6 +1,7 @@
 #include "perfs/perf_insert.h"
 
 #include "common/numeric.h"
+#include "common/report.h"
 #include "common/trace.h"
 #include "import/cst.h"
 #include "platform/cp1252.h"
@@ -60,6 +61,7 @@ bool ajoute_perf_individuelle(const PerfRecord& r, const std::string& num, const
         cst().objConnexion->Execute(std::string("INSERT INTO Liffn (Code_epreuve, Code_club, Num_Lic, ") +
                                     "Type_bassin, Date_perf, Tps, Lieu, Codif_Fede, Codif_Inter, Codif_Reg, " +
                                     "Codif_Depart, Passage_relais, Age, Num_compet) " + v.end());
+        report_row_inserted(AddedRow::kPerformance);
         return true;
     } catch (...) {
         message = failure_message("Une erreur s'est produite lors de l'ajout de la performance individuelle.");
@@ -84,6 +86,7 @@ bool ajoute_perf_relais(const PerfRecord& r, std::string& message) {
                                     "Licence1, Licence2, Licence3, Licence4, Licence5, " +
                                     "Licence6, Licence7, Licence8, Licence9, Licence10, " +
                                     "Codif_Fede, Codif_Inter, Codif_Reg, Codif_Depart, Num_compet) " + v.end());
+        report_row_inserted(AddedRow::kPerformance);
         return true;
     } catch (...) {
         message = failure_message("Une erreur s'est produite lors de l'ajout de la performance relais.");

@@ -11,6 +11,7 @@ namespace {
 thread_local long t_fail_at = 0;
 thread_local long t_statements = 0;
 thread_local long t_round_trips = 0;
+thread_local long t_speculations = 0, t_abandoned = 0;
 thread_local bool t_speculation_allowed = true;
 
 // Counts a statement and fails it when the test switch says so. The error
@@ -62,6 +63,12 @@ long round_trips() { return t_round_trips; }
 
 void count_round_trip() { ++t_round_trips; }
 
+long speculations_begun() { return t_speculations; }
+
+long speculations_abandoned() { return t_abandoned; }
+
+void count_abandoned_speculation() { ++t_abandoned; }
+
 void allow_speculation(bool allowed) { t_speculation_allowed = allowed; }
 
 bool is_postgres_uri(const std::string& database) {
@@ -104,6 +111,7 @@ void Connection::Open(const std::string& connection_string) {
 }
 
 void Connection::Close() {
+    line_by_line_ = false;
     if (!engine_) return;
     engine_->close();
     engine_.reset();
@@ -123,11 +131,21 @@ void Connection::Execute(const std::string& sql) {
 
 void Connection::BeginTrans() {
     Engine& e = engine();
-    const bool speculate = speculate_next_ && t_speculation_allowed;
+    const bool speculate = speculate_next_ && t_speculation_allowed && !line_by_line_;
     speculate_next_ = false;
     count_statement();
     e.begin();
-    if (speculate) e.speculate();
+    if (speculate && e.speculate()) ++t_speculations;
+}
+
+std::vector<std::string> Connection::KeepLineByLineFor(const std::vector<std::string>& tables) {
+    std::vector<std::string> objects = engine().host_objects_on(tables);
+    if (!objects.empty()) line_by_line_ = true;
+    return objects;
+}
+
+bool Connection::MaySpeculate() const {
+    return engine_ && t_speculation_allowed && !line_by_line_ && engine_->can_speculate();
 }
 
 bool Connection::Speculating() const { return engine_ && engine_->speculating(); }

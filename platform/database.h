@@ -55,6 +55,16 @@ public:
     // same transaction again: it then runs one statement at a time, as it
     // always did.
     void SpeculateNextTransaction(bool speculate = true) { speculate_next_ = speculate; }
+    // False when no transaction of this connection will speculate (a file,
+    // the host's objects, the test switch): nothing will be run again.
+    bool MaySpeculate() const;
+    // Tables (lower case) the caller's transactions write: the host's
+    // objects on them that would make answers read early or foreseen wrong
+    // without the server saying so (a trigger or rule writing elsewhere, a
+    // table that is a view, row-level security). When there is any, every
+    // transaction of this connection runs one statement at a time from then
+    // on. Each object as "trigger NAME on TABLE".
+    std::vector<std::string> KeepLineByLineFor(const std::vector<std::string>& tables);
     bool Speculating() const;
     bool SpeculationFailed() const;
     void AbandonSpeculation();
@@ -74,6 +84,7 @@ private:
     std::shared_ptr<Engine> engine_;
     bool dry_run_ = false;
     bool speculate_next_ = false;
+    bool line_by_line_ = false;
 };
 
 class Recordset {
@@ -117,6 +128,11 @@ void restore_statements_run(long count);
 // Times this thread has waited for a database server's answers (each one
 // at least a network round trip); a file database never waits for one.
 long round_trips();
+// Transactions this thread began speculatively, and those it abandoned to
+// run again one statement at a time (a row the server refused, a key or an
+// answer foreseen wrong).
+long speculations_begun();
+long speculations_abandoned();
 // Test-only switch: off, a server import runs every statement on its own,
 // as with a database that cannot speculate (the reference the speculative
 // import must match).

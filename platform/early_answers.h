@@ -4,12 +4,14 @@
 //
 // An import on a server sends its writes without waiting and reads the
 // look-ups of the coming lines in batches. An answer read early may only
-// be handed to the import while it is the answer a line-by-line run would
-// get at that very moment. The import is the only writer of its tables
-// while it runs (the import lock), so only its own writes can change an
-// answer; this book keeps the answers, drops those a write may have
-// changed, and remembers the writes sent while early reads were still on
-// their way, so that their answers are checked against them when they come.
+// be handed to the import while its own writes since cannot have changed
+// it: this book keeps the answers, drops those a write may have changed,
+// and remembers the writes sent while early reads were still on their way,
+// so that their answers are checked against them when they come. What
+// other sessions commit meanwhile it cannot know: an answer is no older
+// than a batch of lines, as a line-by-line import's is no older than its
+// statement. Writes it cannot see at all (the host's triggers and rules
+// on the import's tables) keep the import line by line instead.
 //
 // It knows nothing of the server: the engine files and asks; the rules of
 // what a write may change live here, where a test can try them alone.

@@ -10,6 +10,14 @@
 // - one import writes at a time: a transaction takes an advisory lock first,
 //   and a second import waits for it no longer than a file database would
 //   wait for its lock.
+// The lock keeps other imports out, not other writers: workstations and
+// the results site write to the same tables while an import runs. A file
+// import's transaction sent ahead (see speculate()) that meets what they
+// did is abandoned and run again one statement at a time; the keys it drew
+// from the sequences are never given back, so what a speculative and a
+// line-by-line import leave is the same trace, the same result and the same
+// rows compared without their surrogate keys (the keys of a run again are
+// higher, as after any rolled-back transaction).
 // Error numbers are those a file database gives for the same kind of fault,
 // so the host and the trace read the same numbers whatever the engine.
 #include <libpq-fe.h>
@@ -21,6 +29,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -29,6 +38,7 @@
 #include "platform/database_engine.h"
 #include "platform/early_answers.h"
 #include "platform/error.h"
+#include "platform/pending_answers.h"
 #include "platform/postgres_values.h"
 #include "platform/statement_shape.h"
 
@@ -59,11 +69,22 @@ std::string answer_key(const Statement& st) {
 }
 
 // Each table whose key the server draws from a sequence (an identity
-// column), with the sequence as it stands.
+// column), with the key its next row will be given. The catalogue shows
+// no last value for a sequence not called since it was created or set
+// (pg_sequences.last_value is null); its next key is then read from the
+// sequence itself, when the session may read it. A key that cannot be
+// told (no right to read the sequence, or keys cached by each session)
+// comes back null: nothing is foreseen for that table.
 constexpr const char* kIdentities =
     "SAVEPOINT ondival_identities; "
-    "select lower(c.table_name), lower(c.column_name), s.last_value, s.start_value, s.increment_by, "
-    "format('%I.%I', s.schemaname, s.sequencename) "
+    "select lower(c.table_name), lower(c.column_name), "
+    "case when s.cache_size <> 1 then null "
+    "when s.last_value is not null then s.last_value + s.increment_by "
+    "when has_sequence_privilege(format('%I.%I', s.schemaname, s.sequencename), 'SELECT') then "
+    "(xpath('/row/n/text()', query_to_xml(format("
+    "'select case when is_called then last_value + %s else last_value end as n from %I.%I', "
+    "s.increment_by, s.schemaname, s.sequencename), false, true, '')))[1]::text::bigint end, "
+    "s.increment_by "
     "from information_schema.columns c join pg_sequences s "
     "on format('%I.%I', s.schemaname, s.sequencename) = "
     "pg_get_serial_sequence(format('%I.%I', c.table_schema, c.table_name), c.column_name) "
@@ -72,20 +93,45 @@ constexpr const char* kIdentities =
     "where table_schema = current_schema() and data_type in ('text', 'character varying'); "
     "RELEASE SAVEPOINT ondival_identities";
 
-class PgEngine : public Engine {
+// The host's own objects on the tables the import's statements name (the
+// ones visible by their bare name): triggers other than the server's own
+// (those of foreign keys), rules, a table that is a view (or a foreign or
+// materialised one) and row-level security. Each writes, or answers, in a
+// way an engine that sends statements ahead and keeps early answers cannot
+// see: a trigger on one table inserting into another, a policy whose rows
+// depend on other tables.
+constexpr const char* kHostObjects =
+    "select lower(c.relname), 'trigger ' || t.tgname || ' on ' || c.relname "
+    "from pg_trigger t join pg_class c on c.oid = t.tgrelid "
+    "where not t.tgisinternal and pg_table_is_visible(c.oid) "
+    "union all select lower(c.relname), 'rule ' || r.rulename || ' on ' || c.relname "
+    "from pg_rewrite r join pg_class c on c.oid = r.ev_class "
+    "where r.rulename <> '_RETURN' and pg_table_is_visible(c.oid) "
+    "union all select lower(c.relname), case c.relkind when 'v' then 'view ' when 'm' then 'materialized view ' "
+    "when 'f' then 'foreign table ' else 'row level security on ' end || c.relname "
+    "from pg_class c where (c.relkind in ('v', 'm', 'f') or c.relrowsecurity) and pg_table_is_visible(c.oid) "
+    "order by 1, 2";
+
+// By table (lower case), each object as "trigger NAME on TABLE"
+// (Windows-1252); nullopt when the catalogue could not be read.
+using HostObjects = std::optional<std::unordered_map<std::string, std::vector<std::string>>>;
+
+class PgEngine : public Engine, private PendingAnswers::Handler {
 public:
-    explicit PgEngine(PGconn* conn) : conn_(conn) {}
+    PgEngine(PGconn* conn, HostObjects host_objects) : conn_(conn), host_objects_(std::move(host_objects)) {}
     ~PgEngine() override { close(); }
 
     void execute(const Statement& st) override {
         // Once a speculation failed, nothing more may reach the server
         // before the transaction is abandoned: not even outside it.
         if (spec_.failed) doomed();
+        ordinal_ = statements_run();
         if (spec_.on) return speculative_write(st);
         run(st);
     }
     std::unique_ptr<Cursor> query(const Statement& st) override {
         if (spec_.failed) doomed();
+        ordinal_ = statements_run();
         if (spec_.on) return speculative_read(st);
         return std::make_unique<PgCursor>(shared(run(st)));
     }
@@ -102,6 +148,7 @@ public:
     }
 
     void commit() override {
+        replay_.reset();
         if (spec_.on) {
             if (!spec_.failed) sync();
             leave_speculation();
@@ -130,6 +177,7 @@ public:
             leave_speculation();
             if (spec_.failed) return;
         }
+        replay_.reset();
         const bool was_nested = nested_;
         nested_ = false;
         if (!conn_ || PQstatus(conn_) != CONNECTION_OK) return;
@@ -176,8 +224,20 @@ public:
         spec_ = Speculation{};
     }
 
+    std::vector<std::string> host_objects_on(const std::vector<std::string>& tables) const override {
+        if (!host_objects_) return {"the host's triggers and rules could not be read"};
+        std::vector<std::string> found;
+        for (const std::string& table : tables)
+            if (const auto it = host_objects_->find(table); it != host_objects_->end())
+                found.insert(found.end(), it->second.begin(), it->second.end());
+        return found;
+    }
+
+    bool can_speculate() const override { return host_objects_.has_value(); }
+
     bool speculate() override {
         if (spec_.on) return true;
+        if (!host_objects_) return false;
         PGconn* c = live();
         if (PQtransactionStatus(c) != PQTRANS_INTRANS) return false;
         std::unordered_map<std::string, Identity> identities;
@@ -213,6 +273,8 @@ public:
         // The reads sent now serve the batch after the one about to start.
         const unsigned batch = ++spec_.batches;
         spec_.early.start_batch(batch);
+        // They stand for statements the import has not made yet.
+        ordinal_ = statements_run() + 1;
         spec_.inserted.clear();
         std::unordered_set<std::string> asked;
         std::unordered_map<std::string, std::pair<const ReadShape*, std::vector<Member>>> groups;
@@ -242,38 +304,24 @@ public:
         // those of the batch sent last time, whose answers are.
         send_sync();
         PQflush(conn_);
-        drain(spec_.syncs_sent - 1);
+        drain(spec_.pending.syncs_sent() - 1);
         // Only the reads just sent are still on their way, and no write
         // came after them yet: the writes logged so far concern none.
         spec_.early.clear_log();
     }
 
+    // Keys the abandoned transaction drew stay drawn: another session may
+    // have drawn the next ones meanwhile, and rows of the host or files
+    // exported earlier may still name a key once given. The run again
+    // draws fresh keys, as any rolled-back transaction leaves a gap.
     void abandon() noexcept override {
         if (spec_.on) leave_speculation();
         for (const auto& [entry, types] : spec_.unconfirmed) entry->prepared.erase(types);
-        std::unordered_map<std::string, Identity> identities = std::move(spec_.identities);
+        std::optional<Replay> replay = std::move(spec_.replay);
         spec_ = Speculation{};
+        count_abandoned_speculation();
         rollback();
-        if (!conn_ || PQstatus(conn_) != CONNECTION_OK || broken_) return;
-        // Sequences do not roll back: each is set back to where it stood,
-        // so the rows of the second run get the keys of a first run; never
-        // below a key the table holds (another session's row).
-        const auto quoted = [](const std::string& text, char quote) {
-            std::string out(1, quote);
-            for (char ch : text) (out += ch) += ch == quote ? std::string(1, quote) : std::string();
-            return out + quote;
-        };
-        std::string reset;
-        for (const auto& [table, id] : identities) {
-            reset += reset.empty() ? "select " : ", ";
-            reset += "setval(" + quoted(id.sequence, '\'') + ", greatest(" + std::to_string(id.first) +
-                     ", (select coalesce(max(" + quoted(id.column, '"') + "), 0) + 1 from " + quoted(table, '"') +
-                     ")), false)";
-        }
-        if (!reset.empty()) {
-            count_round_trip();
-            PQclear(PQexec(conn_, reset.c_str()));
-        }
+        replay_ = std::move(replay);
     }
 
 private:
@@ -282,11 +330,10 @@ private:
         int params = 0;
     };
     struct Identity {
-        std::string column, sequence;
-        long long first = 0;  // the key the transaction's first insert was to be given
-        long long next = 0;   // the key the next insert will be given
+        std::string column;
+        long long next = 0;  // the key the next insert will be given
         long long step = 1;
-        bool known = true;  // false once a write may have drawn a key unseen
+        bool known = true;  // false when the next key cannot be told, or a write may have drawn one unseen
     };
     struct ShapeEntry {
         ShapeInfo info;
@@ -368,6 +415,7 @@ private:
     Result run(const Statement& st) {
         PGconn* c = live();
         if (PQstatus(c) != CONNECTION_OK) throw failure(nullptr);
+        replay_if_due(st);
         const Plan plan = plan_for(st, PQtransactionStatus(c) == PQTRANS_INTRANS);
         count_round_trip();
         const bool sent = send(c, plan);
@@ -514,29 +562,17 @@ private:
     }
 
     // Speculation state.
-    // One read of a group asked in one query: its answer's key, its values
-    // as sent (UTF-8), and for a foreseen read the rows foreseen.
-    struct Member {
-        std::string key;
-        std::vector<std::string> values;
-        std::vector<std::string> literals;
-        Rows expected;
-    };
-    // A statement sent down the pipeline whose answer is still due, and
-    // what to do with it: an acknowledgement (a preparation, a setting) or
-    // a write only has to succeed; a foreseen read is checked; an early
-    // read is kept; a read the import waits for is handed over; a sync
-    // closes a batch.
-    struct Pending {
-        enum Kind { kAck, kWrite, kVerify, kFetch, kWanted, kGroup, kGroupVerify, kSync } kind;
-        std::string key;                    // kFetch, kWanted: the answer's key
-        std::vector<std::string> tables;    // kFetch, kWanted, kGroup: the tables read
-        std::vector<std::string> literals;  // kFetch, kWanted: the read's values
-        Rows expected;                      // kVerify
-        std::vector<Member> members;        // kGroup, kGroupVerify
-        std::size_t columns = 0;            // kGroup, kGroupVerify: the read's own columns
-        std::size_t log_from = 0;           // kFetch, kGroup: the first write sent after it
-        unsigned batch = 0;                 // kFetch, kGroup, kWanted: the batch of lines it serves
+    // A statement of another session's making refused in a speculative
+    // run: a lock it held past the lock timeout, a deadlock with it, or the
+    // host's statement timeout on a statement of the import's own. The
+    // transaction run again line by line meets the same refusal where a
+    // line-by-line import would have met it (the first statement from
+    // `ordinal` on that touches one of `tables`; any statement when none is
+    // named) without waiting for the lock a second time: the wait was had.
+    struct Replay {
+        long ordinal = 0;
+        std::vector<std::string> tables;
+        Failure failure;
     };
     // Foreseen reads of one shape, waiting to be checked in one query.
     struct Foreseen {
@@ -551,9 +587,8 @@ private:
     struct Speculation {
         bool on = false;
         bool failed = false;
-        std::deque<Pending> pending;  // sent, answers not read yet, in order
-        unsigned syncs_sent = 0, syncs_read = 0;
-        unsigned batches = 0;  // batches of early reads sent: the last one serves the lines after the current
+        PendingAnswers pending;  // sent, answers not read yet, in order
+        unsigned batches = 0;    // batches of early reads sent: the last one serves the lines after the current
         EarlyAnswers early;
         std::vector<Inserted> inserted;
         std::unordered_map<std::string, Identity> identities;          // by table
@@ -561,10 +596,51 @@ private:
         SharedResult wanted;
         int unflushed = 0;
         std::unordered_map<std::string, Foreseen> foreseen;  // by shape
+        std::optional<Replay> replay;                        // the first refusal, when it was another session's doing
     };
 
     [[noreturn]] static void doomed() {
         raise(code::kError, "Instruction abandonnée : la transaction est reprise pas à pas"_w);
+    }
+
+    // A statement sent ahead that the server refused. When it is the first
+    // refusal and another session's doing, the run again replays it.
+    // Whether the keys foreseen before it were right does not matter here:
+    // which statements an import makes never depends on a key's value, only
+    // the values it writes do, and the run again reads them.
+    void refused(const Pending& p, const PGresult* r) {
+        if (!spec_.failed && r && others_doing(p, r)) spec_.replay = Replay{p.ordinal, p.tables, failure(r)};
+        spec_.failed = true;
+    }
+
+    static bool others_doing(const Pending& p, const PGresult* r) {
+        const char* state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
+        if (!state || PQresultStatus(r) != PGRES_FATAL_ERROR) return false;
+        const std::string s(state);
+        // A lock not granted in time, a deadlock, a serialisation failure.
+        if (s == "55P03" || s.rfind("40", 0) == 0) return true;
+        // A statement timeout, on a statement the import made as it would
+        // have line by line; a read sent ahead for many lines at once is
+        // not one of them, and is asked again line by line.
+        return s == "57014" && (p.kind == Pending::kWrite || p.kind == Pending::kWanted || p.kind == Pending::kAck);
+    }
+
+    // In a transaction run again after a refusal of another session's
+    // making: the refusal, when this is the statement that meets it.
+    void replay_if_due(const Statement& st) {
+        if (!replay_ || statements_run() < replay_->ordinal) return;
+        if (!replay_->tables.empty() && st.split) {
+            const ShapeInfo& info = shape_of(st);
+            std::vector<std::string> touched = info.read ? info.read->tables : std::vector<std::string>();
+            if (info.write.kind) touched.push_back(info.write.table);
+            const auto named = [&](const std::string& t) {
+                return std::find(replay_->tables.begin(), replay_->tables.end(), t) != replay_->tables.end();
+            };
+            if ((info.read || info.write.kind) && std::none_of(touched.begin(), touched.end(), named)) return;
+        }
+        const Failure f = std::move(replay_->failure);
+        replay_.reset();
+        throw f;
     }
 
     // A read that can be asked within a group of its shape: every value a
@@ -590,7 +666,7 @@ private:
             spec_.failed = true;
             doomed();
         }
-        spec_.pending.push_back(Pending{Pending::kAck, {}, {}, {}, {}, {}, 0});
+        spec_.pending.sent(Pending{Pending::kAck, {}, {}, {}, {}, {}, 0});
     }
 
     // Sends reads of one shape as one query per few hundred of them.
@@ -599,6 +675,7 @@ private:
         for (std::size_t from = 0; from < members.size(); from += kMost) {
             const std::size_t n = std::min(kMost, members.size() - from);
             Pending p{kind, {}, shape.tables, {}, {}, {}, shape.select_list.size(), spec_.early.logged(), batch};
+            p.ordinal = ordinal_;
             if (kind == Pending::kGroup) spec_.early.reads_sent(p.tables);
             p.members.assign(std::make_move_iterator(members.begin() + static_cast<std::ptrdiff_t>(from)),
                              std::make_move_iterator(members.begin() + static_cast<std::ptrdiff_t>(from + n)));
@@ -616,7 +693,7 @@ private:
                 spec_.failed = true;
                 doomed();
             }
-            spec_.pending.push_back(std::move(p));
+            spec_.pending.sent(std::move(p));
             send_setting("RESET enable_hashjoin");
             send_setting("RESET enable_mergejoin");
         }
@@ -697,11 +774,9 @@ private:
             for (int i = 0; i < PQntuples(raw); ++i) {
                 Identity id;
                 id.column = PQgetvalue(raw, i, 1);
-                id.sequence = PQgetvalue(raw, i, 5);
-                const long long start = std::atoll(PQgetvalue(raw, i, 3));
-                id.step = std::atoll(PQgetvalue(raw, i, 4));
-                id.next = PQgetisnull(raw, i, 2) ? start : std::atoll(PQgetvalue(raw, i, 2)) + id.step;
-                id.first = id.next;
+                id.step = std::atoll(PQgetvalue(raw, i, 3));
+                id.known = !PQgetisnull(raw, i, 2);
+                id.next = id.known ? std::atoll(PQgetvalue(raw, i, 2)) : 0;
                 out.emplace(PQgetvalue(raw, i, 0), std::move(id));
             }
         }
@@ -720,10 +795,14 @@ private:
         std::vector<const char*> pointers;
         for (const Bound& b : p.values) pointers.push_back(b.value.c_str());
         bool sent = true;
+        pending.ordinal = ordinal_;
         if (!p.cached && st.split) {
             sent = PQsendPrepare(c, p.fresh.name.c_str(), p.text.c_str(), p.fresh.params, p.types.data()) == 1;
             if (sent) {
-                spec_.pending.push_back(Pending{Pending::kAck, {}, {}, {}, {}, {}, 0});
+                // Preparing takes the locks of the statement's tables.
+                Pending preparation{Pending::kAck, {}, pending.tables, {}, {}, {}, 0};
+                preparation.ordinal = ordinal_;
+                spec_.pending.sent(std::move(preparation));
                 p.cached = &p.entry->prepared.emplace(p.types_key, p.fresh).first->second;
                 spec_.unconfirmed.emplace_back(p.entry, p.types_key);
             }
@@ -737,7 +816,7 @@ private:
             spec_.failed = true;
             doomed();
         }
-        spec_.pending.push_back(std::move(pending));
+        spec_.pending.sent(std::move(pending));
         // Keeps both directions moving on a long batch: what is queued goes
         // out, and answers already back are taken in, so that neither side
         // ever waits on a full buffer.
@@ -784,7 +863,9 @@ private:
         // A foreseen read is checked before anything that could take a row
         // away from what it would have seen.
         if (w.kind != 'i' && !spec_.foreseen.empty()) check_foreseen(w.kind == 0 ? std::string() : w.table);
-        send_speculative(st, Pending{Pending::kWrite, {}, {}, {}, {}, {}, 0}, entry);
+        Pending write{Pending::kWrite, {}, {}, {}, {}, {}, 0};
+        if (w.kind) write.tables.push_back(w.table);
+        send_speculative(st, std::move(write), entry);
         if (w.kind == 0) {
             // A write of unknown reach: nothing read before it can be trusted.
             spec_.early.unknown_write();
@@ -793,6 +874,10 @@ private:
         }
         if (entry->speculation != speculation_) {
             entry->speculation = speculation_;
+            // A write the host's trigger or rule may carry further than its
+            // table: nothing read early can be trusted after it. Whoever
+            // opened the transaction should have run it line by line.
+            if (host_objects_->count(w.table)) spec_.failed = true;
             spec_.early.table_written(w.table);
             const auto id = spec_.identities.find(w.table);
             entry->identity = id == spec_.identities.end() ? nullptr : &id->second;
@@ -851,7 +936,7 @@ private:
                 spec_.foreseen.try_emplace(st.shape, Foreseen{&*shape, {}})
                     .first->second.members.push_back(std::move(*m));
             } else {
-                send_speculative(st, Pending{Pending::kVerify, {}, {}, {}, *rows, {}, 0});
+                send_speculative(st, Pending{Pending::kVerify, {}, shape->tables, {}, *rows, {}, 0});
             }
             return std::make_unique<RowsCursor>(std::move(*rows), 1);
         }
@@ -886,7 +971,7 @@ private:
 
     void take(Pending& p, SharedResult r) {
         if (!succeeded(r.get())) {
-            spec_.failed = true;
+            refused(p, r.get());
             return;
         }
         switch (p.kind) {
@@ -955,84 +1040,48 @@ private:
             broken_ = true;
             return;
         }
-        ++spec_.syncs_sent;
-        spec_.pending.push_back(Pending{Pending::kSync, {}, {}, {}, {}, {}, 0, 0});
+        spec_.pending.sync_sent();
     }
 
     // Reads answers, each checked or kept, until `syncs` batches are
     // answered in all.
     void drain(unsigned syncs) {
         PGconn* c = conn_;
-        bool got = false;
-        int idle = 0;
-        while (spec_.syncs_read < syncs && !spec_.pending.empty() && !broken_) {
+        while (spec_.pending.syncs_read() < syncs && !spec_.pending.empty() && !broken_) {
             // Answers already in hand are read without a system call.
-            if (PQisBusy(c) && !await_answer(c)) {
+            if ((PQisBusy(c) && !await_answer(c)) ||
+                spec_.pending.take(PQgetResult(c), *this) == PendingAnswers::Step::kOutOfStep) {
                 // The session is gone, or its answers can no longer be
                 // matched to their questions: nothing more goes through it.
                 spec_.failed = true;
                 broken_ = true;
                 return;
             }
-            Pending& p = spec_.pending.front();
-            PGresult* raw = PQgetResult(c);
-            if (!raw) {
-                // The end of one statement's answers.
-                if (got) {
-                    if (p.kind == Pending::kFetch || p.kind == Pending::kGroup) spec_.early.reads_in(p.tables);
-                    spec_.pending.pop_front();
-                    got = false;
-                    idle = 0;
-                } else if (++idle > 1000) {
-                    spec_.failed = true;
-                    broken_ = true;
-                }
-                continue;
-            }
-            if (PQresultStatus(raw) == PGRES_PIPELINE_SYNC) {
-                PQclear(raw);
-                // Everything sent before this sync is over, answered or not
-                // (after a failure the server skips what follows).
-                for (bool first = true;; first = false) {
-                    if (spec_.pending.empty()) {  // a sync nobody asked for
-                        spec_.failed = true;
-                        broken_ = true;
-                        return;
-                    }
-                    Pending done = std::move(spec_.pending.front());
-                    spec_.pending.pop_front();
-                    if (done.kind == Pending::kSync) break;
-                    if (done.kind == Pending::kFetch || done.kind == Pending::kGroup) spec_.early.reads_in(done.tables);
-                    if (!(first && got)) spec_.failed = true;
-                }
-                got = false;
-                ++spec_.syncs_read;
-                continue;
-            }
-            if (p.kind == Pending::kSync || got) {
-                // More answers than questions: none can be trusted.
-                PQclear(raw);
-                spec_.failed = true;
-                broken_ = true;
-                return;
-            }
-            if (p.kind == Pending::kWrite || p.kind == Pending::kAck) {
-                // Most answers say only that a write went through.
-                if (!succeeded(raw)) spec_.failed = true;
-                PQclear(raw);
-            } else {
-                take(p, SharedResult(raw, PQclear));
-            }
-            got = true;
         }
-        if (spec_.syncs_read == spec_.syncs_sent && !spec_.failed) spec_.unconfirmed.clear();
+        if (spec_.pending.syncs_read() == spec_.pending.syncs_sent() && !spec_.failed) spec_.unconfirmed.clear();
+    }
+
+    // The answers, as the book of pending answers places them.
+    void answered(Pending& p, PGresult* raw) override {
+        if (p.kind == Pending::kWrite || p.kind == Pending::kAck) {
+            // Most answers say only that a write went through.
+            if (!succeeded(raw)) refused(p, raw);
+            PQclear(raw);
+        } else {
+            take(p, SharedResult(raw, PQclear));
+        }
+    }
+
+    void over(const Pending& p, bool answered) override {
+        if (p.kind == Pending::kFetch || p.kind == Pending::kGroup) spec_.early.reads_in(p.tables);
+        if (!answered) spec_.failed = true;
     }
 
     // Every statement sent so far answered.
     void sync() {
         spec_.wanted.reset();
         send_sync();
-        drain(spec_.syncs_sent);
+        drain(spec_.pending.syncs_sent());
     }
 
     void leave_speculation() noexcept {
@@ -1040,8 +1089,8 @@ private:
         // failure) are read and dropped, so that the pipeline can be left.
         if (conn_ && !broken_ && !spec_.pending.empty()) {
             try {
-                if (spec_.pending.back().kind != Pending::kSync) send_sync();
-                drain(spec_.syncs_sent);
+                if (!spec_.pending.closed()) send_sync();
+                drain(spec_.pending.syncs_sent());
             } catch (...) {
                 broken_ = true;
             }
@@ -1059,6 +1108,7 @@ private:
     }
 
     PGconn* conn_;
+    HostObjects host_objects_;
     Speculation spec_;
     std::unordered_map<std::string, ShapeEntry> shapes_;
     std::unordered_set<std::string> text_columns_;  // "table.column" of every text column
@@ -1067,7 +1117,9 @@ private:
     std::unordered_set<std::string> read_back_;
     std::vector<std::pair<std::string, std::string>> read_columns_;
     long prepared_serial_ = 0;
-    unsigned speculation_ = 0;  // counts the speculations, for the shapes' cache
+    unsigned speculation_ = 0;      // counts the speculations, for the shapes' cache
+    long ordinal_ = 0;              // the import's statement being sent (see statements_run())
+    std::optional<Replay> replay_;  // armed for the transaction run again
     bool broken_ = false;
     bool held_ = false;    // a dry run's outer transaction is open
     bool nested_ = false;  // the savepoint standing for the import's transaction
@@ -1099,17 +1151,28 @@ std::shared_ptr<Engine> open_postgres(const std::string& uri) {
         raise(denied && !no_database ? code::kAuth : code::kCantOpen, utf8_to_cp1252(message));
     }
     // A lock held by another workstation is waited for as long as a file
-    // database waits for its lock, then reported.
+    // database waits for its lock, then reported. The host's objects are
+    // read in the same round trip.
     const std::string settings = "SET lock_timeout = " + std::to_string(kBusyTimeoutMs);
-    PGresult* r = PQexec(conn, settings.c_str());
-    const bool ok = r && PQresultStatus(r) == PGRES_COMMAND_OK;
+    HostObjects objects;
+    PGresult* r = PQexec(conn, (settings + "; " + kHostObjects).c_str());
+    if (r && PQresultStatus(r) == PGRES_TUPLES_OK) {
+        objects.emplace();
+        for (int i = 0; i < PQntuples(r); ++i)
+            (*objects)[PQgetvalue(r, i, 0)].push_back(utf8_to_cp1252(PQgetvalue(r, i, 1)));
+    } else {
+        // The setting, which failed with the catalogue's read, on its own.
+        PQclear(r);
+        r = PQexec(conn, settings.c_str());
+    }
+    const bool ok = r && (PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK);
     const std::string message = ok ? "" : one_line(PQerrorMessage(conn));
     PQclear(r);
     if (!ok) {
         PQfinish(conn);
         raise(code::kCantOpen, utf8_to_cp1252(message));
     }
-    return std::make_shared<PgEngine>(conn);
+    return std::make_shared<PgEngine>(conn, std::move(objects));
 }
 
 }  // namespace ondival::platform

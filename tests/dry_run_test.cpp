@@ -165,8 +165,8 @@ TEST(DryRunFaults, EveryFailingStatementLeavesTheDatabaseAsItWas) {
         platform::inject_statement_failure(k);
         const Outcome failed = run_call(db, source, "", dir.file("failed.txt"), true);
         platform::inject_statement_failure(0);
-        // A count made for the report alone may fail silently: the report
-        // then says the rows added are unknown.
+        // A failure the import lets pass without a word leaves the rows
+        // added unknown in the report.
         const nlohmann::json added = nlohmann::json::parse(failed.report)["added"];
         const bool counted = !added["clubs"].is_null() && !added["licences"].is_null() &&
                              !added["swimmers"].is_null() && !added["performances"].is_null();

@@ -44,15 +44,37 @@ Outcome wait_for(pid_t pid) {
     return run;
 }
 
-// One import, killed after `delay` unless it is over by then. Each run gets
-// a scratch directory of its own, as a host gives each call a fresh one.
-Outcome import_killed_after(const std::string& db, const fs::path& source, const ScratchDir& dir,
-                            Clock::duration delay) {
+// Where an import is killed: once its trace shows a step (or, without one,
+// once its copies of the export are made), then after a fraction of an
+// uninterrupted import's time. Following the import's own progress rather
+// than the clock alone, a machine busier or idler than during the timed
+// import moves a kill no further than within its step.
+struct KillPoint {
+    const char* step;  // nullptr: once the copies are there
+    double fraction;
+};
+
+std::string describe(const KillPoint& point) {
+    return std::string(point.step ? point.step : "the copies") + " + " + std::to_string(point.fraction);
+}
+
+// One import, killed at `point` unless it is over by then. Each run gets a
+// scratch directory of its own, as a host gives each call a fresh one.
+Outcome import_killed_at(const std::string& db, const fs::path& source, const ScratchDir& dir, const KillPoint& point,
+                         Clock::duration duration) {
     static int serial = 0;
     const fs::path scratch = dir.path() / ("tmp" + std::to_string(++serial));
+    const fs::path trace = dir.path() / ("trace" + std::to_string(serial) + ".txt");
     fs::create_directories(scratch);
-    const pid_t pid = start_import(db, source, scratch, dir.path() / ("trace" + std::to_string(serial) + ".txt"));
-    std::this_thread::sleep_for(delay);
+    const pid_t pid = start_import(db, source, scratch, trace);
+    const auto reached = [&] {
+        if (!fs::exists(scratch / "origine.txt")) return false;
+        return !point.step || read_bytes(trace).find(point.step) != std::string::npos;
+    };
+    const auto deadline = Clock::now() + std::chrono::seconds(60);
+    while (!reached() && Clock::now() < deadline && waitpid(pid, nullptr, WNOHANG) == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::duration_cast<Clock::duration>(duration * point.fraction));
     kill(pid, SIGKILL);
     return wait_for(pid);
 }
@@ -186,9 +208,8 @@ protected:
         EXPECT_EQ(last_performances(db), r.performances);
     }
 
-    Clock::duration at(double fraction) const {
-        return std::chrono::duration_cast<Clock::duration>(std::min(reference().duration, seen_) * fraction);
-    }
+    // The time the fractions of the kill points are taken of.
+    Clock::duration duration() const { return std::min(reference().duration, seen_); }
 
     // Times an uninterrupted import; a faster one than the reference moves
     // the next kill points earlier.
@@ -202,19 +223,23 @@ protected:
     Clock::duration seen_ = Clock::duration::max();
 };
 
-// The points the import is killed at, as fractions of an uninterrupted
-// import's time: from the club file to the disconnection. One test walks
-// them all, since every test process pays for its own reference import.
-constexpr double kKillPoints[] = {0.05, 0.25, 0.45, 0.65, 0.85};
+// The points the import is killed at: from the club file to the
+// performances (most of an import's time). One test walks them all, since
+// every test process pays for its own reference import.
+constexpr KillPoint kKillPoints[] = {{nullptr, 0.0},
+                                     {"Traitement des licences", 0.0},
+                                     {"Traitement des licences", 0.05},
+                                     {"Traitement des performances", 0.0},
+                                     {"Traitement des performances", 0.25}};
 
 TEST_F(Interruption, KilledImportRunAgainEndsAsAnUninterruptedOne) {
     int interrupted = 0;
-    for (double fraction : kKillPoints) {
-        SCOPED_TRACE("killed at " + std::to_string(fraction));
+    for (const KillPoint& point : kKillPoints) {
+        SCOPED_TRACE("killed at " + describe(point));
         const ScratchDir dir;
         const std::string db = make_host_database(dir);
 
-        const Outcome killed = import_killed_after(db, reference().source, dir, at(fraction));
+        const Outcome killed = import_killed_at(db, reference().source, dir, point, duration());
         if (killed.killed) {
             ++interrupted;
         } else {
@@ -238,8 +263,8 @@ TEST_F(Interruption, RepeatedKillsOnOneDatabaseLoseAndDuplicateNothing) {
     const std::string db = make_host_database(dir);
     int interrupted = 0;
     for (auto point = std::rbegin(kKillPoints); point != std::rend(kKillPoints); ++point) {
-        SCOPED_TRACE("killed at " + std::to_string(*point));
-        const Outcome killed = import_killed_after(db, reference().source, dir, at(*point));
+        SCOPED_TRACE("killed at " + describe(*point));
+        const Outcome killed = import_killed_at(db, reference().source, dir, *point, duration());
         interrupted += killed.killed ? 1 : 0;
         expect_consistent(db);
     }

@@ -5,11 +5,14 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
+#include "import/cls_ondival.h"
 #include "platform/database.h"
+#include "platform/error.h"
 #include "samples/sample_export.h"
 
 namespace ondival::test {
@@ -102,6 +105,38 @@ std::vector<std::string> dump_server(const std::string& uri) {
     return sql(uri, all + " ORDER BY 1");
 }
 
+// The host tables' surrogate keys, and the natural key that stands for a
+// row where another table names it.
+struct KeyedTable {
+    const char* table;
+    const char* key;
+    const char* natural;  // an expression over the row, alias x
+};
+constexpr KeyedTable kKeyedTables[] = {
+    {"club", "num", "x.Code_federal"}, {"licence", "num", "x.Code_club || '/' || x.licence"},
+    {"liffn", "num", nullptr},         {"liffn_relais", "num", nullptr},
+    {"piscine", "num", "x.Nom"},       {"rcomp", "autonum", "x.Nom"},
+};
+
+// The keyed table a column names a row of, or null.
+const KeyedTable* named_by(const std::string& table, const std::string& column) {
+    const auto keyed = [](const char* name) -> const KeyedTable* {
+        for (const KeyedTable& k : kKeyedTables)
+            if (name == std::string(k.table)) return &k;
+        return nullptr;
+    };
+    if (column == "num_lic" && (table == "selection" || table == "liffn")) return keyed("licence");
+    if (column.rfind("licence", 0) == 0 && column.size() > 7 && table == "liffn_relais") return keyed("licence");
+    if (column == "num_compet") return keyed("rcomp");
+    if (column == "num_piscine") return keyed("piscine");
+    return nullptr;
+}
+
+std::string lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
 int first_number(const std::string& text) {
     const std::size_t at = text.find_first_of("0123456789");
     return at == std::string::npos ? -1 : std::atoi(text.c_str() + at);
@@ -128,6 +163,68 @@ std::string case_name(const ::testing::TestParamInfo<ExportCase>& info) { return
 
 std::vector<std::string> dump_database(const std::string& db) {
     return platform::is_postgres_uri(db) ? dump_server(db) : dump_sqlite(db);
+}
+
+std::vector<std::string> rows_without_keys(const std::string& db) {
+    const bool server = platform::is_postgres_uri(db);
+    const std::vector<std::string> tables =
+        server ? sql(db, "SELECT table_name FROM information_schema.tables WHERE table_schema = 'public' ORDER BY 1")
+               : sql(db, "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%' ORDER BY 1");
+    std::vector<std::string> rows;
+    for (const std::string& table : tables) {
+        const std::string t = lower(table);
+        const std::vector<std::string> columns =
+            server ? sql(db, "SELECT column_name FROM information_schema.columns WHERE table_schema = 'public'"
+                             " AND table_name = '" +
+                                 table + "' ORDER BY ordinal_position")
+                   : sql(db, "SELECT name FROM pragma_table_info('" + table + "') ORDER BY cid");
+        const KeyedTable* own = nullptr;
+        for (const KeyedTable& k : kKeyedTables)
+            if (t == k.table) own = &k;
+        std::string row = "'" + table + ":'";
+        for (const std::string& column : columns) {
+            const std::string c = lower(column);
+            if (own && c == own->key) continue;
+            const std::string value = "CAST(t.\"" + column + "\" AS TEXT)";
+            std::string shown = "COALESCE(" + value + ", '<null>')";
+            if (const KeyedTable* target = named_by(t, c); target && target->natural) {
+                // A number that names no row (a staged performance's -1)
+                // stays as it is.
+                shown = "COALESCE((SELECT '>' || " + std::string(target->natural) + " FROM \"" + target->table +
+                        "\" x WHERE x.\"" + target->key + "\" = t.\"" + column + "\"), " + shown + ")";
+            }
+            row += " || '|' || " + shown;
+        }
+        for (std::string& r : sql(db, "SELECT " + row + " FROM \"" + table + "\" t")) rows.push_back(std::move(r));
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+ImportOutcome import_once(const std::string& db, const fs::path& source, const ScratchDir& dir, const std::string& tag,
+                          bool speculate, platform::ProgressForm* form, Report* report) {
+    ImportOutcome out;
+    const fs::path scratch = dir.subdir("scratch-" + tag);
+    platform::allow_speculation(speculate);
+    const long round_trips = platform::round_trips();
+    const long speculations = platform::speculations_begun();
+    const long abandoned = platform::speculations_abandoned();
+    clsOndival importer;
+    importer.collecte_rapport(report != nullptr);
+    try {
+        out.result = importer.bimport_perf(db, source.string(), scratch.string(), dir.file(tag + ".txt"), form);
+    } catch (const platform::Failure& f) {
+        out.error = f.error().number;
+    }
+    if (report) *report = importer.rapport();
+    out.round_trips = platform::round_trips() - round_trips;
+    out.speculations = platform::speculations_begun() - speculations;
+    out.abandoned = platform::speculations_abandoned() - abandoned;
+    platform::allow_speculation(true);
+    out.trace = read_bytes(dir.file(tag + ".txt"));
+    out.rows = dump_database(db);
+    out.rows_without_keys = rows_without_keys(db);
+    return out;
 }
 
 void expect_valid_reports(const std::vector<std::string>& json_texts) {

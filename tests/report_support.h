@@ -7,9 +7,11 @@
 #include <filesystem>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "common/report.h"
 #include "tests/test_support.h"
 
 namespace ondival::test {
@@ -30,6 +32,32 @@ std::string case_name(const ::testing::TestParamInfo<ExportCase>& info);
 // Every row of every table, as text, table by table in a stable order (and on
 // a file the schema too), so two states of a database compare line by line.
 std::vector<std::string> dump_database(const std::string& db);
+
+// Every row of every table without its surrogate key (the numbers the
+// database drew for clubs, licences, performances, pools, competitions),
+// a column naming such a row showing that row's natural key instead
+// (a licence's club and number, a competition's or a pool's name), sorted:
+// what two imports that drew different keys for the same rows leave alike.
+std::vector<std::string> rows_without_keys(const std::string& db);
+
+// What one import came to, for comparing a speculative import with a
+// line-by-line one.
+struct ImportOutcome {
+    std::optional<bool> result;
+    int error = 0;      // the number of an error that reached the host
+    std::string trace;  // bytes
+    std::vector<std::string> rows, rows_without_keys;
+    long round_trips = 0;
+    long speculations = 0;  // file imports begun speculatively
+    long abandoned = 0;     // of them, run again line by line
+};
+
+// Imports `source` into `db` (scratch directory and trace named after
+// `tag` in dir), speculatively when the engine can or line by line.
+// With `report`, the import's report goes there.
+ImportOutcome import_once(const std::string& db, const std::filesystem::path& source, const ScratchDir& dir,
+                          const std::string& tag, bool speculate, platform::ProgressForm* form = nullptr,
+                          Report* report = nullptr);
 
 // Checks reports against doc/report.schema.json, all in one run of the
 // validator; adds a test failure naming each problem.

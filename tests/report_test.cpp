@@ -120,6 +120,59 @@ TEST(ImportReportErrors, TheErrorThatReachedTheHostIsReported) {
     expect_valid_reports(texts);
 }
 
+// Another workstation enters clubs and licences, and a performance, while
+// the import runs: on a file between the import's transactions (as the
+// step starts), on a server whenever it likes, here at the same points.
+class AnotherWriterAtEachStep : public RecordingForm {
+public:
+    explicit AnotherWriterAtEachStep(const std::string& db) : other_(db) {}
+    void SetStepTitle(const std::string& title) override {
+        RecordingForm::SetStepTitle(title);
+        if (title == "Fichier licence.txt") {
+            other_.exec("INSERT INTO Club (Code_federal, Intitule, Selection) VALUES ('FRA5110759901', 'POSTE 1', "
+                        "false), ('FRA5110759902', 'POSTE 2', false)");
+            other_.exec("INSERT INTO Licence (Code_club, licence, Nom, Prenom) VALUES ('FRA5110759901', '990001', "
+                        "'AUTRE', 'A'), ('FRA5110759901', '990002', 'AUTRE', 'B'), ('FRA5110759902', '990003', "
+                        "'AUTRE', 'C')");
+        } else if (title == "Fichier Liffn.txt") {
+            other_.exec("INSERT INTO Licence (Code_club, licence, Nom, Prenom) VALUES ('FRA5110759902', '990004', "
+                        "'AUTRE', 'D')");
+            other_.exec("INSERT INTO Liffn (Code_epreuve, Code_club, Num_Lic, Num_compet) VALUES (12, "
+                        "'FRA5110759902', 1, 0)");
+        }
+    }
+
+private:
+    OtherSession other_;
+};
+
+// The rows the report says the import added are the import's own, not the
+// growth of the tables, which another writer's rows are part of.
+TEST(ImportReportBesideAnotherWriter, AddedCountsTheImportsOwnRowsOnly) {
+    const FixedClock clock;
+    const ScratchDir dir;
+    const fs::path source = dir.subdir("export");
+    export_cases().front().write(source);
+    const std::string db = make_host_database(dir);
+    const std::string alone = copy_host_database(db, dir, "alone.db");
+
+    Report beside, by_itself;
+    AnotherWriterAtEachStep writer(db);
+    const ImportOutcome o = import_once(db, source, dir, "beside", true, &writer, &beside);
+    ASSERT_EQ(o.result, true) << o.trace;
+    ASSERT_EQ(import_once(alone, source, dir, "alone", true, nullptr, &by_itself).result, true);
+
+    const auto counts = [](const ReportAdded& a) {
+        return std::vector<std::int64_t>{a.clubs, a.licences, a.swimmers, a.performances};
+    };
+    EXPECT_EQ(counts(beside.added), counts(by_itself.added));
+    EXPECT_GT(by_itself.added.licences, 0);
+    EXPECT_GT(by_itself.added.performances, 0);
+    EXPECT_EQ(std::stol(sql1(db, "select count(*) from Licence")) -
+                  std::stol(sql1(alone, "select count(*) from Licence")),
+              4);
+}
+
 // The C interface of version 2, loaded as a host loads it: a check that
 // keeps nothing, an import, and the report of each; version 1's functions
 // unchanged.

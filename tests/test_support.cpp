@@ -43,7 +43,8 @@ public:
             std::fprintf(stderr, "ONDIVAL_TEST_ENGINE=postgresql but ONDIVAL_TEST_PG_URI names no server\n");
             std::exit(1);
         }
-        GTEST_SKIP() << "no PostgreSQL server: set ONDIVAL_TEST_PG_URI (tools/pg_server.sh starts one)";
+        // CTest lists the test as skipped on this line (tests/CMakeLists.txt).
+        GTEST_SKIP() << "no PostgreSQL server named: set ONDIVAL_TEST_PG_URI (tools/pg_server.sh starts one)";
     }
 };
 [[maybe_unused]] ::testing::Environment* const kEngineEnvironment =
@@ -268,6 +269,25 @@ void OtherSession::exec(const std::string& statements) {
     }
     if (sqlite3_exec(handle_->file, statements.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
         throw std::runtime_error(sqlite3_errmsg(handle_->file) + std::string(": ") + statements);
+}
+
+std::vector<std::string> OtherSession::rows(const std::string& query) {
+    std::vector<std::string> out;
+    if (handle_->server) {
+        const host::ServerResult result = handle_->server->exec(query);
+        for (int i = 0; i < PQntuples(result.get()); ++i)
+            out.push_back(PQgetisnull(result.get(), i, 0) ? "<null>" : PQgetvalue(result.get(), i, 0));
+        return out;
+    }
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(handle_->file, query.c_str(), -1, &s, nullptr) != SQLITE_OK)
+        throw std::runtime_error(sqlite3_errmsg(handle_->file) + std::string(": ") + query);
+    while (sqlite3_step(s) == SQLITE_ROW) {
+        const unsigned char* t = sqlite3_column_text(s, 0);
+        out.push_back(t ? reinterpret_cast<const char*>(t) : "<null>");
+    }
+    sqlite3_finalize(s);
+    return out;
 }
 
 std::string sql1(const std::string& db, const std::string& statement) {

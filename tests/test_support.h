@@ -98,6 +98,8 @@ public:
     OtherSession& operator=(const OtherSession&) = delete;
     // Runs statements (several may be given at once); throws on failure.
     void exec(const std::string& statements);
+    // The first column of every row of a query, NULL as "<null>".
+    std::vector<std::string> rows(const std::string& query);
 
 private:
     struct Handle;

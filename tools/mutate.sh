@@ -42,6 +42,10 @@ perfs/perf_import.cpp @@ if (key != previous_key) { @@ if (key != previous_key |
 platform/early_answers.cpp @@ if (!by_value || kind != 'i' || all_among(answer->second.literals, values)) answers_.erase(answer); @@ if (!by_value || kind != 'i') answers_.erase(answer); @@ server: a swimmer inserted keeps the early answer that said unknown
 platform/early_answers.cpp @@ it->second.batch + 1 < batch @@ it->second.batch + 2 < batch @@ server: an early answer of a written table kept a batch too long
 platform/early_answers.cpp @@ if (w.kind != 'i' || a.tables.size() > 1 || all_among(a.literals, w.values)) return true; @@ if (a.tables.size() > 1 || all_among(a.literals, w.values)) return true; @@ server: an update sent while a read travelled leaves its answer trusted
+platform/pending_answers.cpp @@ handler.over(done, first && got_); @@ handler.over(done, got_); @@ server: a statement skipped after a failure taken for answered
+platform/postgres_engine.cpp @@ if (!spec_.failed && r && others_doing(p, r)) @@ if (false) @@ server: another session's lock taken for a wrong guess and waited for twice
+platform/database.cpp @@ if (!objects.empty()) line_by_line_ = true; @@ (void)objects; @@ server: a host trigger on an import table leaves the import sending ahead
+common/report.cpp @@ if (Report* r = t_report) r->inserting.performances = 0; @@ if (Report* r = t_report) (void)r; @@ report: withdrawn performances counted as added
 EOF
 )
 
