@@ -550,6 +550,36 @@ TEST_P(CapiSequence, EachCallLeavesOnlyItsOwnErrorAndReport) {
     }
 }
 
+// Paths a host gets wrong reach the component's own check: -1, the error
+// naming both roles, the database and the export as they were and nothing
+// written to the root.
+TEST_F(CapiCalls, PathsThatClashAreRefusedBeforeAnythingIsTouched) {
+    if (on_server()) GTEST_SKIP() << "paths of a database file";
+    const Importer importer;
+    const std::string db_bytes = read_bytes(db), liffn = (source / "liffn.txt").string(),
+                      liffn_bytes = read_bytes(liffn), scratch = dir.subdir("scratch").string();
+    struct Case {
+        std::string scratch, trace;
+        int number;
+        const char* text;
+    };
+    for (const Case& c :
+         {Case{"", dir.file("t.txt"), 5, "Argument ou appel de procédure incorrect : le répertoire "},
+          Case{scratch, db, 75, "Le fichier de trace est la base de données : "},
+          Case{scratch, liffn, 75, "Le fichier de trace est le fichier liffn.txt de l'export : "},
+          Case{source.string(), dir.file("t.txt"), 75, "Le répertoire de travail est le répertoire source : "}}) {
+        EXPECT_EQ(api().import(importer.get(), db.c_str(), source.c_str(), c.scratch.c_str(), c.trace.c_str(), nullptr),
+                  -1);
+        EXPECT_EQ(api().error_number(importer.get()), c.number);
+        EXPECT_EQ(std::string(api().error_text(importer.get())).rfind(c.text, 0), 0u)
+            << api().error_text(importer.get());
+        EXPECT_TRUE(read_bytes(db) == db_bytes);
+        EXPECT_TRUE(read_bytes(liffn) == liffn_bytes);
+        EXPECT_FALSE(fs::exists("/liffn.txt") || fs::exists("/club.txt"));
+        EXPECT_EQ(std::distance(fs::directory_iterator(source), fs::directory_iterator()), 4);
+    }
+}
+
 const Expected kImported{Call::Import, 1, 0, false, "import"};
 const Expected kChecked{Call::Check, 1, 0, false, "check"};
 const Expected kSourceMissing{Call::ImportMissingSource, -1, 76, true, "import"};

@@ -88,6 +88,33 @@ def test_an_error_reaching_the_host_is_raised_with_its_number_and_text(tmp_path,
     assert attached(db) == 0
 
 
+@pytest.mark.parametrize("case, number, text", [
+    ("trace is the database", 75, "Le fichier de trace est la base de données : "),
+    ("trace is an export file", 75, "Le fichier de trace est le fichier liffn.txt de l'export : "),
+    ("scratch is the export", 75, "Le répertoire de travail est le répertoire source : "),
+    ("scratch is empty", 5, "Argument ou appel de procédure incorrect : le répertoire de travail est vide"),
+])
+def test_paths_that_clash_are_refused_with_nothing_touched(tmp_path, export, db, case, number, text):
+    scratch, trace = tmp_path / "scratch", tmp_path / "trace.txt"
+    scratch.mkdir()
+    if case == "trace is the database":
+        trace = db
+    elif case == "trace is an export file":
+        trace = export / "liffn.txt"
+    elif case == "scratch is the export":
+        scratch = export
+    else:
+        scratch = ""
+    before = {p: p.read_bytes() for p in [db, *export.iterdir()]}
+
+    with pytest.raises(ondvimp.Error) as raised:
+        ondvimp.import_export(db, export, scratch, trace)
+
+    assert raised.value.number == number and raised.value.text.startswith(text)
+    assert {p: p.read_bytes() for p in [db, *export.iterdir()]} == before
+    assert not os.path.exists("/liffn.txt")
+
+
 @pytest.mark.parametrize("argument", ["db", "source"])
 def test_a_missing_argument_is_a_type_error_not_a_null_pointer(export, db, argument):
     arguments = {"db": db, "source": export, argument: None}
