@@ -117,6 +117,12 @@ void report_import_started(std::string_view file);
 void report_import_ended();
 ReportSourceFile* report_source_file(std::string_view name);  // added when new; null without a report
 
+// Once a temporary directory of the call (a check's copies and trace, a
+// host's own scratch directory) is removed, the report must not send a
+// reader to files that are gone: the trace and the copies that lay under
+// `removed_dir` are forgotten (null in the JSON).
+void forget_removed_files(Report& report, const std::string& removed_dir);
+
 // The trace text cut at its CRLFs, blank lines at either end dropped.
 std::vector<std::string> report_lines(std::string_view text);
 

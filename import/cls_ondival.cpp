@@ -77,6 +77,7 @@ public:
     CheckArea& operator=(const CheckArea&) = delete;
     const std::string& scratch() const { return scratch_; }
     const std::string& trace() const { return trace_; }
+    const std::string& temporary() const { return dir_; }
 
 private:
     std::string dir_, scratch_, trace_;
@@ -153,7 +154,16 @@ bool clsOndival::bcontrole_perf(const std::string& strFileBase_P, const std::str
         objRapport.error = platform::current_error();
         throw platform::Failure(*objRapport.error);
     }
-    return run(strFileBase_P, strRepSource, area->scratch(), area->trace(), objFormCible, true);
+    // The report is read after the call, when the temporary directory is
+    // gone: it names none of its files.
+    try {
+        const bool result = run(strFileBase_P, strRepSource, area->scratch(), area->trace(), objFormCible, true);
+        forget_removed_files(objRapport, area->temporary());
+        return result;
+    } catch (...) {
+        forget_removed_files(objRapport, area->temporary());
+        throw;
+    }
 }
 
 bool clsOndival::run(const std::string& strFileBase_P, const std::string& strRepSource, const std::string& strRepTempo,

@@ -29,13 +29,15 @@ std::string iso_time(const platform::LocalTime& t) {
 
 json count_or_null(std::int64_t n) { return n < 0 ? json(nullptr) : json(n); }
 
+json file_or_null(const std::string& file) { return file.empty() ? json(nullptr) : json(file); }
+
 json source_file(const ReportSourceFile& f) {
     json out = {{"name", f.name},          {"found", f.found},       {"lines", nullptr},
                 {"copy", nullptr},         {"short_lines", nullptr}, {"first_line_length", nullptr},
                 {"record_length", nullptr}};
     if (f.found) {
         out["lines"] = f.lines;
-        out["copy"] = f.copy;
+        out["copy"] = file_or_null(f.copy);
     }
     if (f.record_length > 0) {
         out["short_lines"] = f.short_lines;
@@ -44,8 +46,6 @@ json source_file(const ReportSourceFile& f) {
     }
     return out;
 }
-
-json file_or_null(const std::string& file) { return file.empty() ? json(nullptr) : json(file); }
 
 }  // namespace
 
@@ -56,7 +56,7 @@ std::string rapport_json(const Report& report) {
     out["mode"] = report.check ? "check" : "import";
     out["database"] = report.database;
     out["source_dir"] = report.source_dir;
-    out["trace"] = report.trace_path;
+    out["trace"] = file_or_null(report.trace_path);
     out["started"] = iso_time(report.started);
     out["ended"] = iso_time(report.ended);
     out["result"] = report.result ? json(*report.result) : json(nullptr);

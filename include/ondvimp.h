@@ -147,7 +147,8 @@ ONDVIMP_EXPORT int ondvimp_import(ondvimp_importer* importer, const char* db, co
  *
  * The other arguments and the result are those of ondvimp_import(): 1, 0 or
  * -1 say what the import would have returned. ondvimp_last_report() then
- * says what it would have done.
+ * says what it would have done; it names only files that are still there
+ * (a trace or copies in the temporary directory are null).
  */
 ONDVIMP_EXPORT int ondvimp_check(ondvimp_importer* importer, const char* db, const char* source_dir,
                                  const char* scratch_dir, const char* trace_path, const ondvimp_progress* progress);

@@ -25,12 +25,27 @@ def test_an_import_goes_in_and_leaves_only_what_was_asked_for(tmp_path, monkeypa
     scratch = tmp_path / "copies été"
     scratch.mkdir()
     trace = tmp_path / "trace é.txt"
+    check_scratch = tmp_path / "check copies"
+    check_scratch.mkdir()
 
     with ondvimp.Importer() as importer:
+        checked = importer.check_export(db, export, check_scratch if scratch_given else None,
+                                        trace if trace_given else None)
+        check_report = importer.last_report()
         result = importer.import_export(db, export, scratch if scratch_given else None,
                                         trace if trace_given else None)
+        import_report = importer.last_report()
 
-    assert result and result.ok is True
+    # The reports name only files that are still there: a temporary trace
+    # or copies are None.
+    for report, copies in ((check_report, check_scratch), (import_report, scratch)):
+        assert report["trace"] == (str(trace) if trace_given else None)
+        for f in report["source_files"]:
+            if scratch_given:
+                assert f["copy"] == str(copies / f["name"]) and os.path.exists(f["copy"])
+            else:
+                assert f["copy"] is None
+    assert checked and result and result.ok is True
     assert attached(db) == PERFORMANCES + RELAYS
     assert result.trace.startswith("Début de l'import : ")
     assert "\r" not in result.trace
