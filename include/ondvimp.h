@@ -105,7 +105,13 @@ ONDVIMP_EXPORT void ondvimp_release(ondvimp_importer* importer);
  *                it: PGPASSWORD, ~/.pgpass or PGPASSFILE, a service file;
  *                one written in the address works too, but every user of
  *                the machine may see a command line)
- *   source_dir   the directory of the federation's export
+ *   source_dir   the directory of the federation's export, or its .zip
+ *                archive: the four files found by name whatever their folder
+ *                and capitals inside it, unpacked into scratch_dir (and
+ *                removed at the end). An archive that is no zip, is damaged,
+ *                stores a name with ".." or from the root, holds a file twice
+ *                or one far larger than an export is refused with error 321
+ *                before the database is opened
  *   scratch_dir  a writable directory that receives copies of the export
  *   trace_path   the trace file, created or emptied
  *   progress     the progress display, or NULL for none

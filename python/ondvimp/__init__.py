@@ -296,7 +296,9 @@ class Importer:
 
     def import_export(self, db: PathArgument, source: PathArgument, scratch: Optional[PathArgument] = None,
                       trace: Optional[PathArgument] = None, progress: Optional[Progress] = None) -> Result:
-        """Imports the export in directory source into the host database db.
+        """Imports the export in source, a directory or the federation's .zip
+        archive, into the host database db (a bad archive raises Error 321,
+        nothing imported).
 
         scratch receives copies of the export files (a temporary directory,
         removed afterwards, when None); trace is the trace file, created or

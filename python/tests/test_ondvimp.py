@@ -270,3 +270,31 @@ def test_a_check_leaves_the_database_as_it_was_and_reports_what_an_import_would_
     assert would["mode"] == "check" and did["mode"] == "import"
     assert would["added"] == did["added"]
     assert attached(db) == PERFORMANCES + RELAYS
+
+
+@pytest.mark.parametrize("layout", ["flat", "nested"])
+def test_a_zipped_export_imports_as_its_folder_would(tmp_path, export, db, layout):
+    import zipfile
+    archive = tmp_path / "export.zip"
+    with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as z:
+        for name in os.listdir(export):
+            z.write(export / name, name if layout == "flat" else "FFN 2026/" + name.upper())
+    with ondvimp.Importer() as importer:
+        assert importer.check_export(db, archive)
+        result = importer.import_export(db, archive)
+        assert importer.last_report()["source_dir"] == str(archive)
+    assert result, result.trace
+    assert attached(db) == PERFORMANCES + RELAYS
+
+
+def test_a_bad_archive_is_an_error_and_imports_nothing(tmp_path, db):
+    import zipfile
+    archive = tmp_path / "export.zip"
+    with zipfile.ZipFile(archive, "w") as z:
+        z.writestr("../liffn.txt", "climbs out")
+    with pytest.raises(ondvimp.Error) as raised:
+        ondvimp.import_export(db, archive)
+    assert raised.value.number == 321
+    assert "../liffn.txt" in raised.value.text
+    assert not (tmp_path.parent / "liffn.txt").exists()
+    assert attached(db) == 0 and staged(db) == 0
