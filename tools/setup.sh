@@ -3,13 +3,14 @@
 set -euo pipefail
 packages=(cmake g++ make libsqlite3-dev sqlite3 libpq-dev postgresql libgtest-dev libbenchmark-dev python3
           clang-14 libclang-rt-14-dev nlohmann-json3-dev python3-jsonschema)
-# The command line's parser and the federation's zip archives.
-packages+=(libcli11-dev libzip-dev)
+# The federation's zip archives.
+packages+=(libzip-dev)
 # Installing like a library: the Python module's tests (and pip install
 # ./python into a virtual environment, with Debian's setuptools), C hosts
 # built with pkg-config, the Debian packages (debhelper, dh-python, lintian)
 # and the manual page.
-packages+=(python3-pytest python3-setuptools python3-wheel python3-venv python3-pip pkg-config dpkg-dev debhelper dh-python lintian
+packages+=(python3-pytest python3-setuptools python3-wheel python3-venv python3-pip pkg-config build-essential dpkg-dev
+           debhelper dh-python lintian
            file groff-base)
 missing=()
 for p in "${packages[@]}"; do
