@@ -546,6 +546,18 @@ TEST_P(CapiSequence, EachCallLeavesOnlyItsOwnErrorAndReport) {
             const nlohmann::json parsed = nlohmann::json::parse(report);
             EXPECT_EQ(parsed["mode"], e.report);
             EXPECT_EQ(parsed["error"].is_null(), e.error == 0);
+            // Every file the report names is there once the call has
+            // returned: a check's temporary trace and copies are null.
+            if (!parsed["trace"].is_null()) {
+                EXPECT_TRUE(fs::exists(parsed["trace"].get<std::string>())) << parsed["trace"];
+            }
+            EXPECT_EQ(parsed["trace"].is_null(), e.call == Call::Check);
+            for (const nlohmann::json& f : parsed["source_files"]) {
+                if (!f["copy"].is_null()) {
+                    EXPECT_TRUE(fs::exists(f["copy"].get<std::string>())) << f;
+                }
+                EXPECT_EQ(f["copy"].is_null(), e.call == Call::Check || f["found"] == false) << f;
+            }
         }
     }
 }

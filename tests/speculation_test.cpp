@@ -161,9 +161,13 @@ TEST_P(Speculation, ComesToWhatALineByLineImportComesTo) {
                                                          << speculative.trace << "\n---\n"
                                                          << line_by_line.trace;
     EXPECT_EQ(speculative.rows_without_keys, line_by_line.rows_without_keys);
-    if (speculative.abandoned == 0) EXPECT_EQ(speculative.rows, line_by_line.rows);
+    if (speculative.abandoned == 0) {
+        EXPECT_EQ(speculative.rows, line_by_line.rows);
+    }
     EXPECT_EQ(line_by_line.abandoned, 0);
-    if (GetParam().reruns) EXPECT_EQ(speculative.abandoned, on_server() ? *GetParam().reruns : 0);
+    if (GetParam().reruns) {
+        EXPECT_EQ(speculative.abandoned, on_server() ? *GetParam().reruns : 0);
+    }
     if (on_server()) {
         EXPECT_LE(speculative.round_trips, line_by_line.round_trips);
     } else {
