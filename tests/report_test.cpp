@@ -9,8 +9,10 @@
 
 #include <cstdlib>
 
+#include "common/dos_letters.h"
 #include "import/cls_ondival.h"
 #include "import/report_json.h"
+#include "platform/cp1252.h"
 #include "platform/error.h"
 #include "tests/report_support.h"
 
@@ -26,6 +28,30 @@ long file_lines(const fs::path& file) {
     for (std::size_t i = 0; i < bytes.size(); ++i)
         if (bytes[i] == '\n' || (bytes[i] == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n'))) ++n;
     return n + (!bytes.empty() && bytes.back() != '\n' && bytes.back() != '\r' ? 1 : 0);
+}
+
+// The lines of an export file as the import reads them: cut at CRLF, LF or
+// CR, DOS letters made Windows-1252, then UTF-8 as the report gives texts.
+std::vector<std::string> decoded_lines(const fs::path& file) {
+    const std::string bytes = read_bytes(file);
+    std::vector<std::string> lines(1);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r' || bytes[i] == '\n') {
+            if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+            lines.emplace_back();
+        } else {
+            lines.back() += bytes[i];
+        }
+    }
+    if (lines.back().empty()) lines.pop_back();
+    for (std::string& l : lines) l = platform::cp1252_to_utf8(accents_dos(l.substr(0, kLineTextKept)));
+    return lines;
+}
+
+std::string quoted_sql(std::string text) {
+    for (std::size_t at = text.find('\''); at != std::string::npos; at = text.find('\'', at + 2))
+        text.insert(at, 1, '\'');
+    return "'" + text + "'";
 }
 
 class ImportReport : public ::testing::TestWithParam<ExportCase>, public ImportFixture {};
@@ -90,6 +116,28 @@ TEST_P(ImportReport, SaysWhatTheTraceSaysAndWhatTheFilesHeld) {
         EXPECT_EQ(report["imports"][0]["completed"], true);
     }
     EXPECT_EQ(report["added"]["clubs"].get<long>(), std::stol(count("Club")));
+
+    // The clubs and swimmers created are listed as the database holds them,
+    // one for each row counted.
+    const nlohmann::json& created = report["created"];
+    ASSERT_EQ(created["clubs"].size(), report["added"]["clubs"].get<std::size_t>());
+    ASSERT_EQ(created["swimmers"].size(), report["added"]["swimmers"].get<std::size_t>());
+    for (const nlohmann::json& c : created["clubs"])
+        EXPECT_EQ(sql(db, "select Intitule from Club where Code_federal = " + quoted_sql(c["code"])),
+                  std::vector<std::string>{c["label"]});
+    for (const nlohmann::json& w : created["swimmers"])
+        EXPECT_EQ(sql(db, "select Nom || '/' || Prenom || '/' || Date_Naissance from Licence where Code_club = " +
+                              quoted_sql(w["club"]) + " and Licence = " + quoted_sql(w["licence"])),
+                  std::vector<std::string>{w["name"].get<std::string>() + "/" + w["first_name"].get<std::string>() +
+                                           "/" + w["birth"].get<std::string>()});
+
+    // Each entry carries the very line of the export it names.
+    for (const nlohmann::json& e : report["entries"]) {
+        const std::vector<std::string> lines = decoded_lines(source() / e["file"].get<std::string>());
+        const std::size_t n = e["line"].get<std::size_t>();
+        ASSERT_TRUE(n >= 1 && n <= lines.size()) << e;
+        EXPECT_EQ(e["text"], lines[n - 1]) << e;
+    }
     expect_valid_reports({text});
 }
 
