@@ -11,6 +11,7 @@
 
 #include "common/dos_letters.h"
 #include "import/cls_ondival.h"
+#include "import/report_html.h"
 #include "import/report_json.h"
 #include "platform/cp1252.h"
 #include "platform/error.h"
@@ -237,9 +238,10 @@ TEST(CapiReport, CheckAndImportThroughTheSharedLibrary) {
     const auto import = reinterpret_cast<Run>(dlsym(lib, "ondvimp_import"));
     const auto check = reinterpret_cast<Run>(dlsym(lib, "ondvimp_check"));
     const auto last_report = reinterpret_cast<Text>(dlsym(lib, "ondvimp_last_report"));
+    const auto last_page = reinterpret_cast<Text>(dlsym(lib, "ondvimp_last_report_html"));
     const auto last_error = reinterpret_cast<Text>(dlsym(lib, "ondvimp_last_error_text"));
     const auto abi = reinterpret_cast<Version>(dlsym(lib, "ondvimp_abi_version"));
-    ASSERT_TRUE(create && release && import && check && last_report && last_error && abi);
+    ASSERT_TRUE(create && release && import && check && last_report && last_page && last_error && abi);
     EXPECT_GE(abi(), 2);  // a host written for version 2 runs on any later one
 
     const ScratchDir dir;
@@ -250,12 +252,15 @@ TEST(CapiReport, CheckAndImportThroughTheSharedLibrary) {
     void* importer = create();
     EXPECT_STREQ(last_report(importer), "");
     EXPECT_STREQ(last_report(nullptr), "");
+    EXPECT_STREQ(last_page(importer), "");
 
     // A check needs neither a scratch directory nor a trace.
     EXPECT_EQ(check(importer, db.c_str(), source.c_str(), nullptr, nullptr, nullptr), 1) << last_error(importer);
     EXPECT_EQ(dump_database(db), before);
     const std::string checked = last_report(importer);
     EXPECT_EQ(nlohmann::json::parse(checked)["mode"], "check");
+    // The page is the report's, and follows it from call to call.
+    EXPECT_EQ(last_page(importer), rapport_html_json(checked));
 
     fs::create_directories(dir.path() / "scratch");
     EXPECT_EQ(import(importer, db.c_str(), source.c_str(), dir.file("scratch").c_str(), dir.file("trace.txt").c_str(),
@@ -267,10 +272,12 @@ TEST(CapiReport, CheckAndImportThroughTheSharedLibrary) {
     EXPECT_EQ(report["mode"], "import");
     EXPECT_EQ(report["added"], nlohmann::json::parse(checked)["added"]);
     expect_report_agrees_with_trace(report, trace_lines(dir.file("trace.txt")));
+    EXPECT_EQ(last_page(importer), rapport_html_json(imported));
 
     // A refused call leaves no report; an import needs its scratch and trace.
     EXPECT_EQ(import(importer, db.c_str(), source.c_str(), nullptr, dir.file("t.txt").c_str(), nullptr), -1);
     EXPECT_STREQ(last_report(importer), "");
+    EXPECT_STREQ(last_page(importer), "");
     EXPECT_EQ(check(importer, nullptr, source.c_str(), nullptr, nullptr, nullptr), -1);
     EXPECT_STREQ(last_report(importer), "");
     EXPECT_EQ(check(nullptr, db.c_str(), source.c_str(), nullptr, nullptr, nullptr), -1);

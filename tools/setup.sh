@@ -6,6 +6,8 @@ packages=(cmake g++ make libsqlite3-dev sqlite3 libpq-dev postgresql libgtest-de
 # Installing like a library: the Python module's tests, C hosts built with
 # pkg-config, the Debian package (dpkg-shlibdeps, file) and the manual page.
 packages+=(python3-pytest pkg-config dpkg-dev file groff-base)
+# The report's HTML page is tried in a real browser, headless.
+packages+=(chromium)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
