@@ -67,10 +67,11 @@ svg.barre{display:block;width:100%;height:22px;margin:8px 0 4px;border-radius:4p
 .groupe.avertissement h3 .genre{background:var(--warn)}
 .groupe h3 .nombre{color:var(--muted);font-weight:400;margin-left:6px;white-space:nowrap}
 table{border-collapse:collapse;width:100%;font-size:13.5px}
+table.sommaire td.num{text-align:right}
 th,td{text-align:left;vertical-align:top;padding:4px 8px;border-top:1px solid var(--line)}
 th{font-weight:600;color:var(--muted);border-top:0}
 td.num{white-space:nowrap;font-variant-numeric:tabular-nums}
-.texte{font:12px/1.35 ui-monospace,"DejaVu Sans Mono",monospace;white-space:pre;overflow-x:auto;background:#f6f8fa;border-radius:4px;padding:3px 6px;margin-top:4px;max-width:760px}
+.texte{font:12px/1.35 ui-monospace,"DejaVu Sans Mono",monospace;white-space:pre-wrap;overflow-wrap:anywhere;background:#f6f8fa;border-radius:4px;padding:3px 6px;margin-top:4px}
 .ctl{font:11px ui-monospace,"DejaVu Sans Mono",monospace;background:#ffe08a;color:#6b2c00;border-radius:3px;padding:0 2px;margin:0 1px}
 details{margin-top:8px}
 summary{cursor:pointer;color:#0b57d0}
@@ -82,7 +83,6 @@ button#imprimer{float:right;font:inherit;padding:4px 12px;border:1px solid var(-
  .carte{border-color:#999;break-inside:avoid}
  .groupe{break-inside:auto}
  button#imprimer{display:none}
- .texte{white-space:pre-wrap;word-break:break-all;overflow:visible;max-width:none}
  *{print-color-adjust:exact;-webkit-print-color-adjust:exact}
 }
 )";
@@ -703,12 +703,25 @@ private:
         out_ += "<h2 id=\"lignes\">Lignes refusées et avertissements</h2>";
         const std::vector<Group> groups = groups_of(at(r_, "entries"));
         if (groups.empty()) out_ += "<p>Aucune ligne n'a été refusée ni signalée.</p>";
-        for (const Group& g : groups) {
+        // Several kinds of message: first the list of them, each leading to
+        // its lines, so that one long group does not hide the next.
+        if (groups.size() > 1) {
+            out_ += "<section class=\"carte\"><table class=\"sommaire\"><thead><tr><th>Genre</th><th>Message</th>"
+                    "<th>Lignes</th></tr></thead><tbody>";
+            for (std::size_t i = 0; i < groups.size(); ++i)
+                out_ += std::string("<tr><td>") + (groups[i].kind == "Warning" ? "Avertissement" : "Erreur") +
+                        "</td><td><a href=\"#groupe-" + std::to_string(i + 1) + "\">" + esc(groups[i].title) +
+                        "</a></td><td class=\"num\">" + number_text(static_cast<long long>(groups[i].entries.size())) +
+                        "</td></tr>";
+            out_ += "</tbody></table></section>";
+        }
+        for (std::size_t i = 0; i < groups.size(); ++i) {
+            const Group& g = groups[i];
             const bool warning = g.kind == "Warning";
-            out_ += std::string("<section class=\"carte groupe") + (warning ? " avertissement" : "") +
-                    "\" data-kind=\"" + g.kind + "\" data-count=\"" + std::to_string(g.entries.size()) +
-                    "\"><h3><span class=\"genre\">" + (warning ? "Avertissement" : "Erreur") + "</span>" +
-                    esc(g.title) + "<span class=\"nombre\">" +
+            out_ += "<section id=\"groupe-" + std::to_string(i + 1) + "\" class=\"carte groupe" +
+                    (warning ? " avertissement" : "") + "\" data-kind=\"" + g.kind + "\" data-count=\"" +
+                    std::to_string(g.entries.size()) + "\"><h3><span class=\"genre\">" +
+                    (warning ? "Avertissement" : "Erreur") + "</span>" + esc(g.title) + "<span class=\"nombre\">" +
                     counted(static_cast<long long>(g.entries.size()), "ligne", "lignes") + "</span></h3>";
             folded_table(
                 "<tr><th>Où</th><th>Message et texte de la ligne</th></tr>", g.entries.size(),
