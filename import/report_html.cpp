@@ -14,7 +14,7 @@
 namespace ondival {
 namespace {
 
-using json = nlohmann::json;
+using json = nlohmann::ordered_json;  // as rapport_json writes it: one instantiation of the library
 
 // A group, or a list of created clubs or swimmers, shows this many rows;
 // the rest are folded under a <details>, so that a season's export with
