@@ -7,12 +7,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <string>
 #include <thread>
 
 #include "import/cls_ondival.h"
+#include "import/report_html.h"
 #include "import/report_json.h"
 #include "platform/cp1252.h"
 #include "platform/error.h"
@@ -26,6 +28,13 @@ struct ondvimp_importer {
     int error_number = 0;
     std::string error_text;  // UTF-8
     std::string report;      // JSON, UTF-8
+    // The report as a page, made at the first request after a call: most
+    // hosts never ask for it, and a season's export makes a page of some
+    // megabytes. Hosts may read an importer from several threads between
+    // calls, hence the lock.
+    mutable std::mutex page_lock;
+    mutable std::string page;
+    mutable bool page_made = false;
 
     // Claimed by the one call running on this importer. A second caller (a
     // thread sharing the importer, a progress callback calling back) is
@@ -178,6 +187,11 @@ int run_call(ondvimp_importer* importer, const char* db, const char* source_dir,
     importer->error_number = 0;
     importer->error_text.clear();
     importer->report.clear();
+    {
+        const std::lock_guard<std::mutex> lock(importer->page_lock);
+        importer->page.clear();
+        importer->page_made = false;
+    }
     component.collecte_rapport(true);
     bool started = false;
     int result = -1;
@@ -247,6 +261,21 @@ int ondvimp_cancel(ondvimp_importer* importer) {
 }
 
 const char* ondvimp_last_report(const ondvimp_importer* importer) { return importer ? importer->report.c_str() : ""; }
+
+const char* ondvimp_last_report_html(const ondvimp_importer* importer) {
+    if (!importer || importer->report.empty()) return "";
+    const std::lock_guard<std::mutex> lock(importer->page_lock);
+    if (!importer->page_made) {
+        try {
+            importer->page = ondival::rapport_html_json(importer->report);
+        } catch (...) {
+            // Out of memory while drawing the page: the JSON still tells.
+            importer->page.clear();
+        }
+        importer->page_made = true;
+    }
+    return importer->page.c_str();
+}
 
 int ondvimp_last_error_number(const ondvimp_importer* importer) { return importer ? importer->error_number : 0; }
 

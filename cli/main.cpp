@@ -26,6 +26,7 @@
 #include "host/stored_counts.h"
 #include "import/call_paths.h"
 #include "import/cls_ondival.h"
+#include "import/report_html.h"
 #include "import/report_json.h"
 #include "platform/cp1252.h"
 #include "platform/database.h"
@@ -78,35 +79,40 @@ void warn_about_password(const std::string& database) {
     if (const std::string warning = password_warning(database); !warning.empty()) print_error(warning);
 }
 
-// A report that cannot be written must stop the command before the import
-// runs: a script that asked for one would otherwise act on nothing. The
-// file is opened without emptying it, so a refused command changes nothing
-// it held.
-bool report_writable(const std::string& command, const std::string& path) {
+// A report (or its page) that cannot be written must stop the command
+// before the import runs: a script that asked for one would otherwise act
+// on nothing. The file is opened without emptying it, so a refused command
+// changes nothing it held.
+bool report_writable(const std::string& command, const std::string& path, const char* what = "report") {
     if (path.empty()) return true;
     std::FILE* f = std::fopen(path.c_str(), "a");
     if (!f) {
-        print_error(command + ": cannot write the report " + path + ": " + std::strerror(errno));
+        print_error(command + ": cannot write the " + what + " " + path + ": " + std::strerror(errno));
         return false;
     }
     std::fclose(f);
     return true;
 }
 
-// The report is written before the command's temporary directory is
-// removed: it names none of the files that will be gone.
-bool write_report(const std::string& path, Report report, const std::string& temporary) {
-    if (path.empty()) return true;
-    forget_removed_files(report, temporary);
-    const std::string json = rapport_json(report);
+bool write_file(const std::string& path, const std::string& text, const char* what) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << json;
+    out << text;
     out.close();
     if (!out) {
-        print_error("cannot write the report " + path);
+        print_error(std::string("cannot write the ") + what + " " + path);
         return false;
     }
     return true;
+}
+
+// The report and its page are written before the command's temporary
+// directory is removed: they name none of the files that will be gone.
+bool write_report(const std::string& path, const std::string& html_path, Report report,
+                  const std::string& temporary) {
+    forget_removed_files(report, temporary);
+    const std::string json = path.empty() && html_path.empty() ? std::string() : rapport_json(report);
+    const bool reported = path.empty() || write_file(path, json, "report");
+    return (html_path.empty() || write_file(html_path, rapport_html_json(json), "page")) && reported;
 }
 
 // Before anything is opened or emptied, every path the command writes is
@@ -203,9 +209,10 @@ int run_import(const ImportCommand& given) {
     warn_about_password(import.database);
     if (import.trace_beside_database) import.trace_path = trace_beside(import.database);
     if (!paths_distinct({import.database, import.source_dir, import.scratch_dir, import.trace_path, import.report_path,
-                         import.temporary_scratch}))
+                         import.temporary_scratch, import.html_path}))
         return kExitError;
-    if (!report_writable("import", import.report_path)) return kExitError;
+    if (!report_writable("import", import.report_path) || !report_writable("import", import.html_path, "page"))
+        return kExitError;
     if (!scratch_ready("import", import.scratch_dir)) return kExitError;
     const TemporaryFolder temporary(import.temporary_scratch, "ondival-import-");
     if (import.temporary_scratch) import.scratch_dir = temporary.path();
@@ -220,7 +227,7 @@ int run_import(const ImportCommand& given) {
     std::optional<bool> result;  // empty when an error reached us
     platform::Error error;
     clsOndival component;
-    component.collecte_rapport(!import.report_path.empty());
+    component.collecte_rapport(!import.report_path.empty() || !import.html_path.empty());
     const InterruptScope ctrl_c(component);
     try {
         result = component.bimport_perf(import.database, import.source_dir, import.scratch_dir, import.trace_path,
@@ -228,7 +235,7 @@ int run_import(const ImportCommand& given) {
     } catch (...) {
         error = platform::current_error();
     }
-    const bool reported = write_report(import.report_path, component.rapport(), temporary.path());
+    const bool reported = write_report(import.report_path, import.html_path, component.rapport(), temporary.path());
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     bar.reset();
     if (ctrl_c.interrupted() && error.number == platform::err::kUserInterrupt)
@@ -247,6 +254,7 @@ int run_import(const ImportCommand& given) {
         std::snprintf(took, sizeof took, "%.2f s", seconds);
         summary << "Time:          " << took << '\n' << "Trace:         " << import.trace_path << '\n';
         if (!import.report_path.empty()) summary << "Report:        " << import.report_path << '\n';
+        if (!import.html_path.empty()) summary << "Page:          " << import.html_path << '\n';
         write_all(stdout, visible_controls(summary.str()));
     }
     if (!result || !reported) return kExitError;
@@ -284,15 +292,17 @@ std::string check_summary(const Report& r, double seconds, const CheckCommand& c
     out << "Time:          " << took << '\n';
     if (!check.trace_path.empty()) out << "Trace:         " << check.trace_path << '\n';
     if (!check.report_path.empty()) out << "Report:        " << check.report_path << '\n';
+    if (!check.html_path.empty()) out << "Page:          " << check.html_path << '\n';
     return out.str();
 }
 
 int run_check(const CheckCommand& check) {
     warn_about_password(check.database);
-    if (!paths_distinct(
-            {check.database, check.source_dir, check.scratch_dir, check.trace_path, check.report_path, true}))
+    if (!paths_distinct({check.database, check.source_dir, check.scratch_dir, check.trace_path, check.report_path, true,
+                         check.html_path}))
         return kExitError;
-    if (!report_writable("check", check.report_path)) return kExitError;
+    if (!report_writable("check", check.report_path) || !report_writable("check", check.html_path, "page"))
+        return kExitError;
     if (!scratch_ready("check", check.scratch_dir)) return kExitError;
     std::optional<TerminalProgress> bar;
     if (!check.quiet && isatty(fileno(stderr))) bar.emplace(stderr);
@@ -314,7 +324,7 @@ int run_check(const CheckCommand& check) {
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     bar.reset();
-    const bool reported = write_report(check.report_path, component.rapport(), temporary.path());
+    const bool reported = write_report(check.report_path, check.html_path, component.rapport(), temporary.path());
     if (ctrl_c.interrupted() && error.number == platform::err::kUserInterrupt)
         return interrupted("check: interrupted; nothing was kept");
 
@@ -323,6 +333,31 @@ int run_check(const CheckCommand& check) {
     if (!check.quiet) write_all(stdout, visible_controls(check_summary(component.rapport(), seconds, check)));
     if (!result || !reported) return kExitError;
     return *result ? kExitSuccess : kExitImportFalse;
+}
+
+// The page of a report kept earlier: the same page --html writes, drawn
+// from the same JSON.
+int run_report(const ReportCommand& report) {
+    if (platform::SamePath(report.report_path, report.html_path)) {
+        print_error("report: the page would be written over the report " + report.report_path);
+        return kExitError;
+    }
+    std::ifstream in(report.report_path, std::ios::binary);
+    if (!in) {
+        print_error("report: cannot read " + report.report_path + ": " + std::strerror(errno));
+        return kExitError;
+    }
+    const std::string json((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string page;
+    try {
+        page = rapport_html_json(json);
+    } catch (const platform::Failure& failure) {
+        print_error("report: " + report.report_path + ": " + error_text(failure.error()));
+        return kExitError;
+    }
+    if (!write_file(report.html_path, page, "page")) return kExitError;
+    std::printf("Wrote the page of %s into %s\n", report.report_path.c_str(), report.html_path.c_str());
+    return kExitSuccess;
 }
 
 int run(const Command& command) {
@@ -337,6 +372,7 @@ int run(const Command& command) {
     if (const auto* init = std::get_if<InitCommand>(&command)) return run_init(*init);
     if (const auto* import = std::get_if<ImportCommand>(&command)) return run_import(*import);
     if (const auto* check = std::get_if<CheckCommand>(&command)) return run_check(*check);
+    if (const auto* report = std::get_if<ReportCommand>(&command)) return run_report(*report);
     return run_generate(std::get<GenerateCommand>(command));
 }
 

@@ -10,7 +10,7 @@
 namespace ondival::cli {
 namespace {
 
-constexpr std::string_view kCommands[] = {"init", "import", "check", "generate"};
+constexpr std::string_view kCommands[] = {"init", "import", "check", "generate", "report"};
 
 bool is_command(std::string_view word) {
     for (std::string_view c : kCommands)
@@ -177,6 +177,7 @@ bool parse_import(const std::vector<std::string_view>& args, Command& command, s
     options.push_back(path_option("--scratch", import.scratch_dir));
     options.push_back(path_option("--trace", import.trace_path));
     options.push_back(path_option("--report", import.report_path));
+    options.push_back(path_option("--html", import.html_path));
     std::vector<std::string> positionals;
     if (!parse_arguments("import", args, options, positionals, error)) return false;
     // DB SOURCE alone, or the four arguments scripts have always given.
@@ -219,6 +220,7 @@ bool parse_check(const std::vector<std::string_view>& args, Command& command, st
         path_option("--scratch", check.scratch_dir),
         path_option("--trace", check.trace_path),
         path_option("--report", check.report_path),
+        path_option("--html", check.html_path),
     };
     std::vector<std::string> positionals;
     if (!parse_arguments("check", args, options, positionals, error)) return false;
@@ -246,6 +248,22 @@ bool parse_generate(const std::vector<std::string_view>& args, Command& command,
     if (!take_positionals("generate", positionals, {"DIR"}, error)) return false;
     generate.dir = positionals[0];
     command = generate;
+    return true;
+}
+
+bool parse_report(const std::vector<std::string_view>& args, Command& command, std::string& error) {
+    ReportCommand report;
+    const std::vector<Option> options = {path_option("--html", report.html_path)};
+    std::vector<std::string> positionals;
+    if (!parse_arguments("report", args, options, positionals, error)) return false;
+    if (!take_positionals("report", positionals, {"REPORT"}, error)) return false;
+    // The page is what the command is for: without it there is nothing to do.
+    if (report.html_path.empty()) {
+        error = "report: missing option --html FILE" + see_help("report");
+        return false;
+    }
+    report.report_path = positionals[0];
+    command = report;
     return true;
 }
 
@@ -292,6 +310,7 @@ bool parse_command_line(int argc, const char* const* argv, Command& command, std
     if (first == "init") return parse_init(rest, command, error);
     if (first == "import") return parse_import(rest, command, error);
     if (first == "check") return parse_check(rest, command, error);
+    if (first == "report") return parse_report(rest, command, error);
     return parse_generate(rest, command, error);
 }
 
@@ -320,7 +339,7 @@ std::string help_text(const std::string& command) {
     }
     if (command == "import") {
         return "Usage: ondival import DB SOURCE [--scratch DIR] [--trace FILE] [--report FILE]\n"
-               "                      [--quiet] [--show-trace]\n"
+               "                      [--html FILE] [--quiet] [--show-trace]\n"
                "\n"
                "Imports the federation export in SOURCE (club.txt, licence.txt, liffn.txt,\n"
                "origine.txt) into the host database DB: a file, or\n"
@@ -350,6 +369,10 @@ std::string help_text(const std::string& command) {
                "                 result, the files, the counts, the competition, every\n"
                "                 refused line; nothing is imported when FILE cannot be\n"
                "                 written\n"
+               "  --html FILE    write the same report as a page in French to FILE, to\n"
+               "                 open in a browser or print: the outcome, each file's\n"
+               "                 lines, the refused lines grouped by kind of message,\n"
+               "                 the clubs and swimmers created\n"
                "  --quiet        no progress bar and no summary; only errors are written\n"
                "  --show-trace   print the trace (in UTF-8) after the import\n"
                "\n"
@@ -363,10 +386,10 @@ std::string help_text(const std::string& command) {
                "liffn.txt missing) or when its performances were withdrawn; the trace\n"
                "says why.\n"
                "\n"
-               "The scratch directory, the trace and the report must each be a place of\n"
-               "its own: a trace or report at the database's path or at an export file's,\n"
-               "or a scratch directory that is SOURCE, is refused before anything is\n"
-               "touched.\n"
+               "The scratch directory, the trace, the report and its page must each be a\n"
+               "place of its own: one of them at the database's path or at an export\n"
+               "file's, or a scratch directory that is SOURCE, is refused before anything\n"
+               "is touched.\n"
                "\n"
                "Ctrl-C stops the import at its next line: the step under way is rolled\n"
                "back, no performance is kept, the trace ends \"Import interrompu.\". A\n"
@@ -378,7 +401,7 @@ std::string help_text(const std::string& command) {
     }
     if (command == "check") {
         return "Usage: ondival check DB SOURCE [--scratch DIR] [--trace FILE] [--report FILE]\n"
-               "                     [--quiet] [--show-trace]\n"
+               "                     [--html FILE] [--quiet] [--show-trace]\n"
                "\n"
                "Checks the federation export in SOURCE (a directory or a .zip archive, as\n"
                "for 'ondival import') against the host database DB (a file, or\n"
@@ -402,12 +425,24 @@ std::string help_text(const std::string& command) {
                "  --report FILE  write what the import would do as JSON (UTF-8) to FILE;\n"
                "                 nothing is checked when FILE cannot be written; files\n"
                "                 removed afterwards are null in it\n"
+               "  --html FILE    write the same report as a page in French (HTML) to FILE\n"
                "  --quiet        no progress bar and no summary\n"
                "  --show-trace   print the trace (in UTF-8) afterwards\n"
                "\n"
                "Exit codes: 0 the import would be true, 1 it would be false, 2 an error\n"
                "stopped it (\"Erreur n° N: ...\" on stderr) or the command line was wrong,\n"
                "130 Ctrl-C stopped it (nothing kept, temporary files removed).\n";
+    }
+    if (command == "report") {
+        return "Usage: ondival report REPORT --html FILE\n"
+               "\n"
+               "Writes the report REPORT, kept earlier by --report (JSON), as one page in\n"
+               "French to FILE: the HTML page --html writes, for a person to open in a\n"
+               "browser or print. The page holds everything it shows (no network) and\n"
+               "shows every text of the export as text.\n"
+               "\n"
+               "Exit codes: 0 written, 2 not written (REPORT is not a report, or FILE\n"
+               "cannot be written; the message says why).\n";
     }
     if (command == "generate") {
         const samples::SampleExportOptions d;
@@ -446,6 +481,7 @@ std::string help_text(const std::string& command) {
            "  import DB SOURCE                 import the export in SOURCE into DB\n"
            "  check DB SOURCE                  what that import would do, keeping nothing\n"
            "  generate DIR                     write an invented export into DIR\n"
+           "  report REPORT --html FILE        a kept report as a page to read\n"
            "\n"
            "Options:\n"
            "  -h, --help      this help; 'ondival COMMAND --help' for a command's\n"

@@ -44,6 +44,7 @@ struct ImportCommand {
     bool quiet = false;
     bool show_trace = false;
     std::string report_path;  // empty: no report
+    std::string html_path;    // the report as an HTML page; empty: none
 };
 
 // `ondival check`: the import run and rolled back. Empty scratch and trace
@@ -54,8 +55,15 @@ struct CheckCommand {
     std::string scratch_dir;
     std::string trace_path;
     std::string report_path;
+    std::string html_path;
     bool quiet = false;
     bool show_trace = false;
+};
+
+// `ondival report REPORT.json --html FILE`: the page of a report kept earlier.
+struct ReportCommand {
+    std::string report_path;
+    std::string html_path;
 };
 
 struct GenerateCommand {
@@ -63,7 +71,8 @@ struct GenerateCommand {
     samples::SampleExportOptions options;
 };
 
-using Command = std::variant<HelpCommand, VersionCommand, InitCommand, ImportCommand, CheckCommand, GenerateCommand>;
+using Command =
+    std::variant<HelpCommand, VersionCommand, InitCommand, ImportCommand, CheckCommand, GenerateCommand, ReportCommand>;
 
 // Reads argv. Returns false with a one-line message (no program name, no
 // line end) when the command line cannot be run as it stands.

@@ -7,6 +7,7 @@
 #include "common/columns.h"
 #include "common/dos_letters.h"
 #include "common/progress.h"
+#include "common/report.h"
 #include "common/trace.h"
 #include "import/cst.h"
 #include "import/read_ahead.h"
@@ -31,6 +32,7 @@ void import_clubs(std::int16_t trace_file, std::int16_t club_file, double step) 
             ++read;
             f.LineInput(club_file, line);
             accents_dos_in_place(line);
+            report_line_read(read, line);
             // A line must reach into the label: a code alone names no club.
             if (line.size() < kClubLayout.first(kClubIntitule)) {
                 trace_ligne(trace_file, read,

@@ -70,7 +70,7 @@ bool insere_club(const std::string& code, const std::string& label, std::string&
                                    (est_selection(code) ? ", true" : ", false");
         cst().objConnexion->Execute("INSERT INTO Club (Code_federal, Intitule, Selection) " + std::string("VALUES (") +
                                     values + ");");
-        report_row_inserted(AddedRow::kClub);
+        report_club_inserted(code, label);
         return true;
     } catch (...) {
         message = texte_erreur(platform::current_error());

@@ -38,7 +38,13 @@ std::vector<std::string> report_lines(std::string_view text) {
 void report_entry(std::int32_t line, std::string_view kind, std::string_view message) {
     Report* r = t_report;
     if (!r) return;
-    r->entries.push_back(ReportEntry{current_file(*r), line, std::string(kind), report_lines(message)});
+    r->entries.push_back(ReportEntry{current_file(*r), line, std::string(kind), report_lines(message), {}, false});
+    // Entries name the line they are about; only the one being read is
+    // held (an interruption may name a line not yet read).
+    if (line > 0 && line == r->reading_line) {
+        r->entries.back().text = r->reading_text;
+        r->entries.back().text_cut = r->reading_cut;
+    }
 }
 
 void report_message(std::string_view message) {
@@ -60,11 +66,26 @@ void report_count(std::int32_t count, std::string_view text) {
 }
 
 void report_import_started(std::string_view file) {
-    if (Report* r = t_report) r->imports.push_back(ReportImport{std::string(file), {}, true});
+    Report* r = t_report;
+    if (!r) return;
+    r->imports.push_back(ReportImport{std::string(file), {}, true});
+    r->reading_line = 0;
 }
 
 void report_import_ended() {
-    if (Report* r = t_report; r && !r->imports.empty()) r->imports.back().running = false;
+    Report* r = t_report;
+    if (!r) return;
+    if (!r->imports.empty()) r->imports.back().running = false;
+    r->reading_line = 0;
+    r->reading_text.clear();
+}
+
+void report_line_read(std::int32_t line, std::string_view text) {
+    Report* r = t_report;
+    if (!r) return;
+    r->reading_line = line;
+    r->reading_cut = text.size() > kLineTextKept;
+    r->reading_text.assign(text.substr(0, kLineTextKept));
 }
 
 ReportSourceFile* report_source_file(std::string_view name) {
@@ -81,14 +102,8 @@ void report_row_inserted(AddedRow row) {
     Report* r = t_report;
     if (!r) return;
     switch (row) {
-        case AddedRow::kClub:
-            ++r->inserting.clubs;
-            break;
         case AddedRow::kLicence:
             ++r->inserting.licences;
-            break;
-        case AddedRow::kSwimmer:
-            ++r->inserting.swimmers;
             break;
         case AddedRow::kPerformance:
             ++r->inserting.performances;
@@ -96,9 +111,27 @@ void report_row_inserted(AddedRow row) {
     }
 }
 
+void report_club_inserted(std::string_view code, std::string_view label) {
+    Report* r = t_report;
+    if (!r) return;
+    ++r->inserting.clubs;
+    r->clubs_creating.push_back(ReportClub{std::string(code), std::string(label)});
+}
+
+void report_swimmer_inserted(ReportSwimmer swimmer) {
+    Report* r = t_report;
+    if (!r) return;
+    ++r->inserting.swimmers;
+    r->swimmers_creating.push_back(std::move(swimmer));
+}
+
 void report_rows_committed() {
     Report* r = t_report;
     if (!r) return;
+    for (ReportClub& c : r->clubs_creating) r->clubs_created.push_back(std::move(c));
+    for (ReportSwimmer& s : r->swimmers_creating) r->swimmers_created.push_back(std::move(s));
+    r->clubs_creating.clear();
+    r->swimmers_creating.clear();
     r->inserted.clubs += r->inserting.clubs;
     r->inserted.licences += r->inserting.licences;
     r->inserted.swimmers += r->inserting.swimmers;
@@ -107,7 +140,11 @@ void report_rows_committed() {
 }
 
 void report_rows_rolled_back() {
-    if (Report* r = t_report) r->inserting = kNothingAdded;
+    Report* r = t_report;
+    if (!r) return;
+    r->inserting = kNothingAdded;
+    r->clubs_creating.clear();
+    r->swimmers_creating.clear();
 }
 
 void report_staged_performances_deleted() {

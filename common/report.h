@@ -30,7 +30,17 @@ struct ReportEntry {
     std::int32_t line = 0;
     std::string kind;                // "Erreur" or "Warning"
     std::vector<std::string> lines;  // the message, one item per trace line
+    // The export's line the entry is about, as the import read it (DOS
+    // letters already made Windows-1252), so that a secretary sees what the
+    // federation sent without opening the file; empty when the entry is
+    // not about the line being read. At most kLineTextKept bytes.
+    std::optional<std::string> text;
+    bool text_cut = false;  // the line was longer than what was kept
 };
+
+// A record is at most 248 bytes; a line far longer is refused anyway, and
+// its beginning says enough.
+inline constexpr std::size_t kLineTextKept = 1000;
 
 // An error the trace gives without a line (an origin file that cannot be
 // read, a performance import that failed before its first line).
@@ -60,6 +70,19 @@ struct ReportImport {
     std::string file;
     std::vector<ReportCount> counts;  // empty when the import stopped before its summary
     bool running = true;
+};
+
+// A club the import created, as it wrote it ("Null" for a club only named
+// by a licence or a performance line).
+struct ReportClub {
+    std::string code, label;
+};
+
+// A swimmer created for performance lines whose licence the database did
+// not know: what the secretary checks against the club's own records.
+struct ReportSwimmer {
+    std::string club, licence, name, first_name;
+    std::string birth;  // yyyymmdd
 };
 
 struct ReportCompetition {
@@ -97,6 +120,14 @@ struct Report {
     // The import's inserts so far: those of its committed transactions, and
     // those of the transaction under way.
     ReportAdded inserted = kNothingAdded, inserting = kNothingAdded;
+    // The clubs and swimmers behind `added`: those of committed
+    // transactions, and those of the transaction under way.
+    std::vector<ReportClub> clubs_created, clubs_creating;
+    std::vector<ReportSwimmer> swimmers_created, swimmers_creating;
+    // The line the file import under way is reading, for its entries.
+    std::int32_t reading_line = 0;
+    std::string reading_text;
+    bool reading_cut = false;
     // On a server: the host's objects (triggers, rules, views, row-level
     // security) on the tables the import writes, for which it ran every
     // statement on its own; empty when it did not have to.
@@ -124,13 +155,19 @@ void report_message(std::string_view message);
 void report_count(std::int32_t count, std::string_view text);
 void report_import_started(std::string_view file);
 void report_import_ended();
+// The line the file import has just read (Windows-1252), numbered from 1.
+void report_line_read(std::int32_t line, std::string_view text);
 ReportSourceFile* report_source_file(std::string_view name);  // added when new; null without a report
 
 // A row the import inserted, in the transaction under way; the rows of the
 // transaction count once it commits, and not if it is rolled back. Staged
 // performances the import deletes again no longer count.
-enum class AddedRow { kClub, kLicence, kSwimmer, kPerformance };
+enum class AddedRow { kLicence, kPerformance };
 void report_row_inserted(AddedRow row);
+// A club or a swimmer inserted: counted as report_row_inserted counts, and
+// listed, committed and rolled back with the count.
+void report_club_inserted(std::string_view code, std::string_view label);
+void report_swimmer_inserted(ReportSwimmer swimmer);
 void report_rows_committed();
 void report_rows_rolled_back();
 void report_staged_performances_deleted();

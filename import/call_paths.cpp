@@ -27,7 +27,7 @@ std::string path_for_message(const std::string& path) {
     return platform::is_ascii(path) ? path : platform::utf8_to_cp1252(path);
 }
 
-// The four files of an export: a trace or a report written over one of
+// The four files of an export: a trace, a report or its page written over one of
 // them loses the federation's data, and one written beside them under such
 // a name would be read as the export's own.
 constexpr std::array<const char*, 4> kExportFiles = {"club.txt", "licence.txt", "liffn.txt", "origine.txt"};
@@ -53,6 +53,7 @@ void check_call_paths(const CallPaths& paths) {
     std::vector<Role> roles;
     if (!paths.trace.empty()) roles.push_back({"Le fichier de trace", paths.trace});
     if (!paths.report.empty()) roles.push_back({"Le rapport", paths.report});
+    if (!paths.page.empty()) roles.push_back({"La page du rapport", paths.page});
     if (file_database) roles.push_back({"La base de données"_w, paths.database});
     if (!paths.scratch_dir.empty()) roles.push_back({"Le répertoire de travail"_w, paths.scratch_dir});
     roles.push_back({"Le répertoire source"_w, paths.source_dir});

@@ -18,11 +18,12 @@ struct CallPaths {
     // A check may be given no scratch directory and no trace: it makes
     // temporary ones, which clash with nothing.
     bool temporary_allowed = false;
+    std::string page{};  // the host's report as an HTML page; empty when there is none
 };
 
 // Raises (nothing touched) when a path the call needs is empty, or when two
-// roles reach the same file or folder: the trace or the report is the
-// database, a file of the export or the other one, the scratch directory is
+// roles reach the same file or folder: the trace, the report or its page is
+// the database, a file of the export or another of them, the scratch directory is
 // the source directory, the database is a file of the export. The error
 // names both roles and the path: "Le fichier de trace est la base de
 // données : /home/club/club.db".

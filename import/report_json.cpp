@@ -6,6 +6,10 @@
 
 #include "platform/cp1252.h"
 
+#ifndef ONDIVAL_VERSION
+#error "ONDIVAL_VERSION must be defined for the component (target_compile_definitions in CMakeLists.txt)"
+#endif
+
 namespace ondival {
 namespace {
 
@@ -110,6 +114,27 @@ json source_file(const ReportSourceFile& f) {
     return out;
 }
 
+json entry(const ReportEntry& e) {
+    json out{{"file", file_or_null(e.file)}, {"line", e.line}, {"kind", e.kind}, {"lines", lines(e.lines)}};
+    out["text"] = e.text ? json(text(*e.text)) : json(nullptr);
+    if (e.text_cut) out["text_cut"] = true;
+    return out;
+}
+
+json created(const Report& report) {
+    json clubs = json::array();
+    for (const ReportClub& c : report.clubs_created)
+        clubs.push_back({{"code", text(c.code)}, {"label", text(c.label)}});
+    json swimmers = json::array();
+    for (const ReportSwimmer& s : report.swimmers_created)
+        swimmers.push_back({{"club", text(s.club)},
+                            {"licence", text(s.licence)},
+                            {"name", text(s.name)},
+                            {"first_name", text(s.first_name)},
+                            {"birth", text(s.birth)}});
+    return {{"clubs", std::move(clubs)}, {"swimmers", std::move(swimmers)}};
+}
+
 }  // namespace
 
 std::string rapport_json(const Report& report) {
@@ -117,6 +142,7 @@ std::string rapport_json(const Report& report) {
     out["format"] = "ondival-report";
     out["version"] = kReportFormatVersion;
     out["mode"] = report.check ? "check" : "import";
+    out["program_version"] = ONDIVAL_VERSION;
     put_path(out, "database", report.database);
     put_path(out, "source_dir", report.source_dir);
     put_path(out, "trace", report.trace_path, true);
@@ -146,6 +172,7 @@ std::string rapport_json(const Report& report) {
                     {"licences", count_or_null(report.added.licences)},
                     {"swimmers", count_or_null(report.added.swimmers)},
                     {"performances", count_or_null(report.added.performances)}};
+    out["created"] = created(report);
 
     if (!report.line_by_line.empty()) out["line_by_line"] = lines(report.line_by_line);
 
@@ -158,9 +185,7 @@ std::string rapport_json(const Report& report) {
     }
 
     json entries = json::array();
-    for (const ReportEntry& e : report.entries)
-        entries.push_back(
-            {{"file", file_or_null(e.file)}, {"line", e.line}, {"kind", e.kind}, {"lines", lines(e.lines)}});
+    for (const ReportEntry& e : report.entries) entries.push_back(entry(e));
     out["entries"] = std::move(entries);
 
     json messages = json::array();

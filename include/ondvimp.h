@@ -48,7 +48,8 @@ extern "C" {
  *      ondvimp_abi_version
  *   2  ondvimp_check (a dry run) and ondvimp_last_report (a JSON report)
  *   3  ondvimp_cancel (stops the call under way, from any thread or a
- *      signal handler). With it, in the library's behaviour: a second
+ *      signal handler) and ondvimp_last_report_html (the last report as an
+ *      HTML page). With it, in the library's behaviour: a second
  *      caller on a busy importer is refused with -1 instead of corrupting
  *      it, a call that returns 1 or 0 leaves no last error, and the value
  *      get_value gives is brought within 0 to 100 before the bar moves on.
@@ -198,6 +199,20 @@ ONDVIMP_EXPORT int ondvimp_cancel(ondvimp_importer* importer);
  * stays valid until its next call or its release.
  */
 ONDVIMP_EXPORT const char* ondvimp_last_report(const ondvimp_importer* importer);
+
+/*
+ * Since ABI version 3. The same report as ondvimp_last_report(), as one
+ * HTML page in French (UTF-8) for the person who ran the import: the
+ * outcome first, then each file's lines, the refused and warned lines
+ * grouped by kind of message with the export's own text, the clubs and
+ * swimmers created, and the run. The page is self-contained (inline styles,
+ * nothing loaded from elsewhere, a Content-Security-Policy that forbids it)
+ * and shows every text of the export as text. Drawn from the JSON report,
+ * so the two always agree. "" whenever ondvimp_last_report() gives "". The
+ * text belongs to the importer and stays valid until its next call or its
+ * release; the page is made at the first request after a call.
+ */
+ONDVIMP_EXPORT const char* ondvimp_last_report_html(const ondvimp_importer* importer);
 
 /*
  * The number of the error that ended the importer's last call with -1, or 0

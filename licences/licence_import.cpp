@@ -7,6 +7,7 @@
 #include "common/dos_letters.h"
 #include "common/numeric.h"
 #include "common/progress.h"
+#include "common/report.h"
 #include "common/trace.h"
 #include "import/cst.h"
 #include "import/database_access.h"
@@ -256,6 +257,7 @@ void import_licences(std::int16_t trace_file, std::int16_t data_file, double ste
             run.count_line();
             f.LineInput(data_file, text);
             accents_dos_in_place(text);
+            report_line_read(run.read(), text);
             run.line(text);
             avance_progression(step);  // once per line, whichever way it ended
         }

@@ -8,6 +8,7 @@
 #include "common/dos_letters.h"
 #include "common/numeric.h"
 #include "common/progress.h"
+#include "common/report.h"
 #include "common/trace.h"
 #include "import/cst.h"
 #include "import/database_access.h"
@@ -88,6 +89,7 @@ bool import_performances(std::int16_t trace_file, std::int16_t data_file, double
             ++read;
             f.LineInput(data_file, line);
             accents_dos_in_place(line);
+            report_line_read(read, line);
             record.fill(std::string());
 
             const std::string stroke(colonne(line, kPerfLayout.first(kPerfNage), kPerfLayout.width(kPerfNage)));

@@ -58,7 +58,7 @@ std::string cree_nageur(std::int16_t trace_file, PerfRecord& record, const std::
             "VALUES ('" + q(club) + "', '" + q(licence) + "', '" + q(record[kPerfNom]) + "', '" +
             q(record[kPerfPrenom]) + "', '" + q(sex) + "', '" + q(birth) + "', 'FRA', 'O', '" + q(licence_date) +
             "', '" + q(licence_date) + "', '" + q(type) + "', 'N');");
-        report_row_inserted(AddedRow::kSwimmer);
+        report_swimmer_inserted(ReportSwimmer{club, licence, record[kPerfNom], record[kPerfPrenom], birth});
         trace(trace_file, "Ajout du nageur avec les données suivantes :"_w + kCrLf + "Nom : " + record[kPerfNom] +
                               ", Prénom : "_w + record[kPerfPrenom] + kCrLf + "Licence : " + licence +
                               ", Date naissance : " + birth + kCrLf + "Nationalité : FRA"_w);

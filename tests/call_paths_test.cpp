@@ -132,26 +132,29 @@ TEST_F(CallPathsTest, RelativePathsAreResolvedFromTheWorkingDirectory) {
     if (on_server()) GTEST_SKIP() << "paths of a database file";
     const fs::path cwd = fs::current_path();
     fs::current_path(dir.path());
-    const int number = error_number([&] {
-        check_call_paths({"club.db", "src", "tmp", "./src/../club.db", ""});
-    });
+    const int number = error_number([&] { check_call_paths({"club.db", "src", "tmp", "./src/../club.db", ""}); });
     fs::current_path(cwd);
     EXPECT_EQ(number, 75);
 }
 
-TEST_F(CallPathsTest, TheReportIsCheckedWithTheRest) {
+TEST_F(CallPathsTest, TheReportAndItsPageAreCheckedWithTheRest) {
     const std::string file_db = dir.file("club.db");
     struct Case {
-        std::string report;
+        std::string report, page;
         const char* message;
     };
-    for (const Case& c : {Case{file_db, "Le rapport est la base de données : "},
-                          Case{at("trace.txt"), "Le fichier de trace est le rapport : "},
-                          Case{at("src/origine.txt"), "Le rapport est le fichier origine.txt de l'export : "},
-                          Case{at("src"), "Le rapport est le répertoire source : "}}) {
+    for (const Case& c :
+         {Case{file_db, "", "Le rapport est la base de données : "},
+          Case{at("trace.txt"), "", "Le fichier de trace est le rapport : "},
+          Case{at("src/origine.txt"), "", "Le rapport est le fichier origine.txt de l'export : "},
+          Case{at("src"), "", "Le rapport est le répertoire source : "},
+          Case{"", file_db, "La page du rapport est la base de données : "},
+          Case{"", at("./trace.txt"), "Le fichier de trace est la page du rapport : "},
+          Case{at("r.json"), at("r.json"), "Le rapport est la page du rapport : "},
+          Case{"", at("src/liffn.txt"), "La page du rapport est le fichier liffn.txt de l'export : "}}) {
         try {
-            check_call_paths({file_db, at("src"), at("tmp"), at("trace.txt"), c.report});
-            ADD_FAILURE() << c.report << " was accepted";
+            check_call_paths({file_db, at("src"), at("tmp"), at("trace.txt"), c.report, false, c.page});
+            ADD_FAILURE() << c.report << " / " << c.page << " was accepted";
         } catch (const platform::Failure& f) {
             EXPECT_EQ(platform::cp1252_to_utf8(f.error().description).rfind(c.message, 0), 0u)
                 << platform::cp1252_to_utf8(f.error().description);
@@ -186,10 +189,10 @@ TEST(SamePath, TellsOneFileUnderTwoNamesFromTwoFiles) {
         bool same;
     };
     const std::string d = dir.path().string();
-    for (const Case& c : {Case{d + "/a", d + "/a", true}, Case{d + "/a", d + "/b", false},
-                          Case{d + "/a", d + "/d/../a", true}, Case{d + "/d-link/x", d + "/d/x", true},
-                          Case{d + "/d/", d + "/d", true}, Case{d + "/new", d + "/new", true},
-                          Case{d + "/new", d + "/New", false}, Case{d + "/d//x", d + "/d/x", true}})
+    for (const Case& c :
+         {Case{d + "/a", d + "/a", true}, Case{d + "/a", d + "/b", false}, Case{d + "/a", d + "/d/../a", true},
+          Case{d + "/d-link/x", d + "/d/x", true}, Case{d + "/d/", d + "/d", true}, Case{d + "/new", d + "/new", true},
+          Case{d + "/new", d + "/New", false}, Case{d + "/d//x", d + "/d/x", true}})
         EXPECT_EQ(platform::SamePath(c.x, c.y), c.same) << c.x << " / " << c.y;
 }
 

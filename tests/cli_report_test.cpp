@@ -79,7 +79,8 @@ TEST(CliReport, CheckSaysWhatTheImportWouldDoAndKeepsNothing) {
 TEST(CliReport, ACheckThatWouldStopSaysWhereAndExitsOne) {
     const CliSetup s({"--faults", "0.1"});
     const std::string before = read_bytes(s.db);
-    const CliRun check = ondival(s.dir, {"check", s.db, s.source, "--report", s.dir.file("check.json")});
+    const CliRun check = ondival(s.dir, {"check", s.db, s.source, "--report", s.dir.file("check.json"), "--html",
+                                         s.dir.file("check.html")});
     EXPECT_EQ(check.exit_code, 1) << check.err;
     EXPECT_TRUE(read_bytes(s.db) == before);
     const nlohmann::json stop = nlohmann::json::parse(read_bytes(s.dir.file("check.json")))["stop"];
@@ -89,7 +90,43 @@ TEST(CliReport, ACheckThatWouldStopSaysWhereAndExitsOne) {
     EXPECT_NE(check.out.find(where), std::string::npos) << check.out;
     EXPECT_NE(check.out.find("Competition:   none, the performances would be withdrawn"), std::string::npos);
     EXPECT_EQ(check.out.find("Trace:"), std::string::npos) << "no trace was asked for";
+    EXPECT_NE(check.out.find("Page:          " + s.dir.file("check.html")), std::string::npos) << check.out;
     expect_valid_reports({read_bytes(s.dir.file("check.json"))});
+
+    // The page says what the report says, and a page drawn later from the
+    // kept report is the same page.
+    const std::string page = read_bytes(s.dir.file("check.html"));
+    EXPECT_NE(page.find("data-result=\"false\""), std::string::npos);
+    EXPECT_NE(page.find("<dd id=\"arret\" data-file=\"liffn.txt\" data-line=\"" +
+                        std::to_string(stop["line"].get<int>()) + "\">"),
+              std::string::npos);
+    const CliRun later = ondival(s.dir, {"report", s.dir.file("check.json"), "--html", s.dir.file("later.html")});
+    EXPECT_EQ(later.exit_code, 0) << later.err;
+    EXPECT_TRUE(read_bytes(s.dir.file("later.html")) == page);
+}
+
+// `ondival report` refuses, writing nothing, what it cannot turn into a page.
+TEST(CliReport, AKeptReportThatCannotBeAPageIsRefused) {
+    const ScratchDir dir;
+    const std::string kept = R"({"format": "ondival-report", "version": 1, "mode": "import"})";
+    write_bytes(dir.file("kept.json"), kept);
+    write_bytes(dir.file("other.json"), R"({"format": "other"})");
+    struct Refusal {
+        std::vector<std::string> args;
+        const char* message;
+    };
+    for (const Refusal& r :
+         {Refusal{{"report", "kept.json"}, "ondival: report: missing option --html FILE"},
+          Refusal{{"report", "kept.json", "--html", "./kept.json"}, "ondival: report: the page would be written over"},
+          Refusal{{"report", "other.json", "--html", "page.html"}, "ondival: report: other.json: Erreur n° 5: "},
+          Refusal{{"report", "missing.json", "--html", "page.html"}, "ondival: report: cannot read missing.json"}}) {
+        const CliRun run = ondival(dir, r.args);
+        EXPECT_EQ(run.exit_code, 2) << r.message;
+        EXPECT_EQ(run.err.rfind(r.message, 0), 0u) << run.err;
+        EXPECT_FALSE(fs::exists(dir.file("page.html")));
+    }
+    EXPECT_EQ(read_bytes(dir.file("kept.json")), kept);
+    EXPECT_EQ(ondival(dir, {"report", "kept.json", "--html", "page.html"}).exit_code, 0);
 }
 
 // A report path that cannot be written: the command stops before the
@@ -98,6 +135,8 @@ struct UnwritableCase {
     std::string name;
     std::string command;  // "import" or "check"
     std::string report;   // relative to the scratch area
+    std::string option = "--report";
+    std::string what = "report";
 };
 
 class CliUnwritableReport : public ::testing::TestWithParam<UnwritableCase> {};
@@ -109,11 +148,14 @@ TEST_P(CliUnwritableReport, TheImportDoesNotRun) {
     const std::string report = s.dir.file(GetParam().report);
     const std::string trace = s.dir.file("trace.txt");
     const CliRun run = GetParam().command == "import"
-                           ? ondival(s.dir, {"import", s.db, s.source, s.scratch, trace, "--report", report})
-                           : ondival(s.dir, {"check", s.db, s.source, "--trace", trace, "--report", report});
+                           ? ondival(s.dir, {"import", s.db, s.source, s.scratch, trace, GetParam().option, report})
+                           : ondival(s.dir, {"check", s.db, s.source, "--trace", trace, GetParam().option, report});
     EXPECT_EQ(run.exit_code, 2);
     EXPECT_TRUE(run.out.empty()) << run.out;
-    EXPECT_EQ(run.err.rfind("ondival: " + GetParam().command + ": cannot write the report " + report + ": ", 0), 0u)
+    EXPECT_EQ(run.err.rfind("ondival: " + GetParam().command + ": cannot write the " + GetParam().what + " " + report +
+                                ": ",
+                            0),
+              0u)
         << run.err;
     EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
     EXPECT_FALSE(fs::exists(trace)) << "the import ran";
@@ -121,13 +163,16 @@ TEST_P(CliUnwritableReport, TheImportDoesNotRun) {
     EXPECT_TRUE(read_bytes(s.db) == before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, CliUnwritableReport,
-                         ::testing::Values(UnwritableCase{"ImportIntoAMissingDirectory", "import",
-                                                          "no/such/report.json"},
-                                           UnwritableCase{"CheckIntoAMissingDirectory", "check", "no/such/report.json"},
-                                           UnwritableCase{"ImportOntoADirectory", "import", "elsewhere"},
-                                           UnwritableCase{"CheckOntoADirectory", "check", "elsewhere"}),
-                         [](const ::testing::TestParamInfo<UnwritableCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Paths, CliUnwritableReport,
+    ::testing::Values(UnwritableCase{"ImportIntoAMissingDirectory", "import", "no/such/report.json"},
+                      UnwritableCase{"CheckIntoAMissingDirectory", "check", "no/such/report.json"},
+                      UnwritableCase{"ImportOntoADirectory", "import", "elsewhere"},
+                      UnwritableCase{"CheckOntoADirectory", "check", "elsewhere"},
+                      UnwritableCase{"ImportPageIntoAMissingDirectory", "import", "no/such/page.html", "--html",
+                                     "page"},
+                      UnwritableCase{"CheckPageOntoADirectory", "check", "elsewhere", "--html", "page"}),
+    [](const ::testing::TestParamInfo<UnwritableCase>& info) { return info.param.name; });
 
 TEST(CliReport, HelpDescribesCheckAndReport) {
     const ScratchDir dir;

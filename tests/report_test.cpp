@@ -9,8 +9,11 @@
 
 #include <cstdlib>
 
+#include "common/dos_letters.h"
 #include "import/cls_ondival.h"
+#include "import/report_html.h"
 #include "import/report_json.h"
+#include "platform/cp1252.h"
 #include "platform/error.h"
 #include "tests/report_support.h"
 
@@ -26,6 +29,30 @@ long file_lines(const fs::path& file) {
     for (std::size_t i = 0; i < bytes.size(); ++i)
         if (bytes[i] == '\n' || (bytes[i] == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n'))) ++n;
     return n + (!bytes.empty() && bytes.back() != '\n' && bytes.back() != '\r' ? 1 : 0);
+}
+
+// The lines of an export file as the import reads them: cut at CRLF, LF or
+// CR, DOS letters made Windows-1252, then UTF-8 as the report gives texts.
+std::vector<std::string> decoded_lines(const fs::path& file) {
+    const std::string bytes = read_bytes(file);
+    std::vector<std::string> lines(1);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r' || bytes[i] == '\n') {
+            if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+            lines.emplace_back();
+        } else {
+            lines.back() += bytes[i];
+        }
+    }
+    if (lines.back().empty()) lines.pop_back();
+    for (std::string& l : lines) l = platform::cp1252_to_utf8(accents_dos(l.substr(0, kLineTextKept)));
+    return lines;
+}
+
+std::string quoted_sql(std::string text) {
+    for (std::size_t at = text.find('\''); at != std::string::npos; at = text.find('\'', at + 2))
+        text.insert(at, 1, '\'');
+    return "'" + text + "'";
 }
 
 class ImportReport : public ::testing::TestWithParam<ExportCase>, public ImportFixture {};
@@ -90,6 +117,28 @@ TEST_P(ImportReport, SaysWhatTheTraceSaysAndWhatTheFilesHeld) {
         EXPECT_EQ(report["imports"][0]["completed"], true);
     }
     EXPECT_EQ(report["added"]["clubs"].get<long>(), std::stol(count("Club")));
+
+    // The clubs and swimmers created are listed as the database holds them,
+    // one for each row counted.
+    const nlohmann::json& created = report["created"];
+    ASSERT_EQ(created["clubs"].size(), report["added"]["clubs"].get<std::size_t>());
+    ASSERT_EQ(created["swimmers"].size(), report["added"]["swimmers"].get<std::size_t>());
+    for (const nlohmann::json& c : created["clubs"])
+        EXPECT_EQ(sql(db, "select Intitule from Club where Code_federal = " + quoted_sql(c["code"])),
+                  std::vector<std::string>{c["label"]});
+    for (const nlohmann::json& w : created["swimmers"])
+        EXPECT_EQ(sql(db, "select Nom || '/' || Prenom || '/' || Date_Naissance from Licence where Code_club = " +
+                              quoted_sql(w["club"]) + " and Licence = " + quoted_sql(w["licence"])),
+                  std::vector<std::string>{w["name"].get<std::string>() + "/" + w["first_name"].get<std::string>() +
+                                           "/" + w["birth"].get<std::string>()});
+
+    // Each entry carries the very line of the export it names.
+    for (const nlohmann::json& e : report["entries"]) {
+        const std::vector<std::string> lines = decoded_lines(source() / e["file"].get<std::string>());
+        const std::size_t n = e["line"].get<std::size_t>();
+        ASSERT_TRUE(n >= 1 && n <= lines.size()) << e;
+        EXPECT_EQ(e["text"], lines[n - 1]) << e;
+    }
     expect_valid_reports({text});
 }
 
@@ -189,9 +238,10 @@ TEST(CapiReport, CheckAndImportThroughTheSharedLibrary) {
     const auto import = reinterpret_cast<Run>(dlsym(lib, "ondvimp_import"));
     const auto check = reinterpret_cast<Run>(dlsym(lib, "ondvimp_check"));
     const auto last_report = reinterpret_cast<Text>(dlsym(lib, "ondvimp_last_report"));
+    const auto last_page = reinterpret_cast<Text>(dlsym(lib, "ondvimp_last_report_html"));
     const auto last_error = reinterpret_cast<Text>(dlsym(lib, "ondvimp_last_error_text"));
     const auto abi = reinterpret_cast<Version>(dlsym(lib, "ondvimp_abi_version"));
-    ASSERT_TRUE(create && release && import && check && last_report && last_error && abi);
+    ASSERT_TRUE(create && release && import && check && last_report && last_page && last_error && abi);
     EXPECT_GE(abi(), 2);  // a host written for version 2 runs on any later one
 
     const ScratchDir dir;
@@ -202,12 +252,15 @@ TEST(CapiReport, CheckAndImportThroughTheSharedLibrary) {
     void* importer = create();
     EXPECT_STREQ(last_report(importer), "");
     EXPECT_STREQ(last_report(nullptr), "");
+    EXPECT_STREQ(last_page(importer), "");
 
     // A check needs neither a scratch directory nor a trace.
     EXPECT_EQ(check(importer, db.c_str(), source.c_str(), nullptr, nullptr, nullptr), 1) << last_error(importer);
     EXPECT_EQ(dump_database(db), before);
     const std::string checked = last_report(importer);
     EXPECT_EQ(nlohmann::json::parse(checked)["mode"], "check");
+    // The page is the report's, and follows it from call to call.
+    EXPECT_EQ(last_page(importer), rapport_html_json(checked));
 
     fs::create_directories(dir.path() / "scratch");
     EXPECT_EQ(import(importer, db.c_str(), source.c_str(), dir.file("scratch").c_str(), dir.file("trace.txt").c_str(),
@@ -219,10 +272,12 @@ TEST(CapiReport, CheckAndImportThroughTheSharedLibrary) {
     EXPECT_EQ(report["mode"], "import");
     EXPECT_EQ(report["added"], nlohmann::json::parse(checked)["added"]);
     expect_report_agrees_with_trace(report, trace_lines(dir.file("trace.txt")));
+    EXPECT_EQ(last_page(importer), rapport_html_json(imported));
 
     // A refused call leaves no report; an import needs its scratch and trace.
     EXPECT_EQ(import(importer, db.c_str(), source.c_str(), nullptr, dir.file("t.txt").c_str(), nullptr), -1);
     EXPECT_STREQ(last_report(importer), "");
+    EXPECT_STREQ(last_page(importer), "");
     EXPECT_EQ(check(importer, nullptr, source.c_str(), nullptr, nullptr, nullptr), -1);
     EXPECT_STREQ(last_report(importer), "");
     EXPECT_EQ(check(nullptr, db.c_str(), source.c_str(), nullptr, nullptr, nullptr), -1);

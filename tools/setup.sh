@@ -12,6 +12,8 @@ packages+=(libzip-dev)
 packages+=(python3-pytest python3-setuptools python3-wheel python3-venv python3-pip pkg-config build-essential dpkg-dev
            debhelper dh-python lintian
            file groff-base)
+# The report's HTML page is tried in a real browser, headless.
+packages+=(chromium)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -339,6 +339,15 @@ class Importer:
         text = self._lib.ondvimp_last_report(self._handle).decode("utf-8")
         return _forget_removed(json.loads(text), self._removed) if text else {}
 
+    def last_report_html(self) -> str:
+        """The same report as one HTML page in French, self-contained (it
+        loads nothing from elsewhere), to save and open in a browser: the
+        outcome, each file's lines, the refused lines grouped by kind of
+        message, the clubs and swimmers created; "" before the first call."""
+        if self._handle is None:
+            raise ValueError("the importer is closed")
+        return self._lib.ondvimp_last_report_html(self._handle).decode("utf-8")
+
     def _run(self, function, db, source, scratch, trace, progress):
         # The five arguments every call of the library takes; a new call
         # with the same arguments is one method calling this.

@@ -292,11 +292,22 @@ def test_a_check_leaves_the_database_as_it_was_and_reports_what_an_import_would_
         assert db.read_bytes() == before, "a check changed the database"
         imported = importer.import_export(db, export)
         did = importer.last_report()
+        page = importer.last_report_html()
     assert checked and imported
     assert checked.trace.splitlines()[1:-1] == imported.trace.splitlines()[1:-1]  # but the times
     assert would["mode"] == "check" and did["mode"] == "import"
     assert would["added"] == did["added"]
     assert attached(db) == PERFORMANCES + RELAYS
+    assert page.startswith("<!DOCTYPE html>") and 'data-result="true"' in page
+    assert f'data-added="performances"><b>{PERFORMANCES + RELAYS}</b>' in page
+
+
+def test_no_page_before_the_first_call_nor_after_close():
+    importer = ondvimp.Importer()
+    assert importer.last_report_html() == ""
+    importer.close()
+    with pytest.raises(ValueError):
+        importer.last_report_html()
 
 
 @pytest.mark.parametrize("layout", ["flat", "nested"])
