@@ -165,40 +165,74 @@ std::vector<std::string> dump_database(const std::string& db) {
     return platform::is_postgres_uri(db) ? dump_server(db) : dump_sqlite(db);
 }
 
-std::vector<std::string> rows_without_keys(const std::string& db) {
+namespace {
+
+// One row of `table` as text, column by column, NULL as "<null>", booleans
+// as 1 and 0 on both engines, a column naming a row of a keyed table
+// showing that row's natural key (">FRA5110750001/851234"); with the row's
+// own surrogate key or without it.
+std::string row_text(const std::string& db, const std::string& table, bool keep_key) {
     const bool server = platform::is_postgres_uri(db);
-    const std::vector<std::string> tables =
-        server ? sql(db, "SELECT table_name FROM information_schema.tables WHERE table_schema = 'public' ORDER BY 1")
-               : sql(db, "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%' ORDER BY 1");
-    std::vector<std::string> rows;
-    for (const std::string& table : tables) {
-        const std::string t = lower(table);
-        const std::vector<std::string> columns =
-            server ? sql(db, "SELECT column_name FROM information_schema.columns WHERE table_schema = 'public'"
-                             " AND table_name = '" +
-                                 table + "' ORDER BY ordinal_position")
-                   : sql(db, "SELECT name FROM pragma_table_info('" + table + "') ORDER BY cid");
-        const KeyedTable* own = nullptr;
-        for (const KeyedTable& k : kKeyedTables)
-            if (t == k.table) own = &k;
-        std::string row = "'" + table + ":'";
-        for (const std::string& column : columns) {
-            const std::string c = lower(column);
-            if (own && c == own->key) continue;
-            const std::string value = "CAST(t.\"" + column + "\" AS TEXT)";
-            std::string shown = "COALESCE(" + value + ", '<null>')";
-            if (const KeyedTable* target = named_by(t, c); target && target->natural) {
-                // A number that names no row (a staged performance's -1)
-                // stays as it is.
-                shown = "COALESCE((SELECT '>' || " + std::string(target->natural) + " FROM \"" + target->table +
-                        "\" x WHERE x.\"" + target->key + "\" = t.\"" + column + "\"), " + shown + ")";
-            }
-            row += " || '|' || " + shown;
+    const std::string t = lower(table);
+    const std::vector<std::string> columns =
+        server ? sql(db, "SELECT column_name || '|' || data_type FROM information_schema.columns"
+                         " WHERE table_schema = 'public' AND table_name = '" +
+                             t + "' ORDER BY ordinal_position")
+               : sql(db, "SELECT name || '|' || lower(type) FROM pragma_table_info('" + table + "') ORDER BY cid");
+    const KeyedTable* own = nullptr;
+    for (const KeyedTable& k : kKeyedTables)
+        if (t == k.table) own = &k;
+    std::string row = "'" + t + ":'";
+    for (const std::string& typed : columns) {
+        const std::string column = typed.substr(0, typed.find('|'));
+        const std::string c = lower(column);
+        if (own && c == own->key && !keep_key) continue;
+        std::string value = "t.\"" + column + "\"";
+        if (typed.substr(typed.find('|') + 1) == "boolean") value = "CAST(" + value + " AS INTEGER)";
+        std::string shown = "COALESCE(CAST(" + value + " AS TEXT), '<null>')";
+        if (const KeyedTable* target = named_by(t, c); target && target->natural) {
+            // A number that names no row (a staged performance's -1)
+            // stays as it is.
+            shown = "COALESCE((SELECT '>' || " + std::string(target->natural) + " FROM \"" + target->table +
+                    "\" x WHERE x.\"" + target->key + "\" = t.\"" + column + "\"), " + shown + ")";
         }
-        for (std::string& r : sql(db, "SELECT " + row + " FROM \"" + table + "\" t")) rows.push_back(std::move(r));
+        row += " || '|' || " + shown;
     }
+    return row;
+}
+
+std::string without_table(const std::string& row) { return row.substr(row.find(":|") + 2); }
+
+}  // namespace
+
+std::vector<std::string> rows_without_keys(const std::string& db) {
+    const std::vector<std::string> tables =
+        platform::is_postgres_uri(db)
+            ? sql(db, "SELECT table_name FROM information_schema.tables WHERE table_schema = 'public' ORDER BY 1")
+            : sql(db, "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%' ORDER BY 1");
+    std::vector<std::string> rows;
+    for (const std::string& table : tables)
+        for (std::string& r : sql(db, "SELECT " + row_text(db, table, false) + " FROM \"" + table + "\" t"))
+            rows.push_back(std::move(r));
     std::sort(rows.begin(), rows.end());
     return rows;
+}
+
+void expect_stored_rows(const std::string& db, const std::string& table, std::vector<std::string> expected) {
+    const KeyedTable* keyed = nullptr;
+    for (const KeyedTable& k : kKeyedTables)
+        if (lower(table) == k.table) keyed = &k;
+    const bool keys = keyed && !platform::is_postgres_uri(db);
+    std::vector<std::string> rows = sql(db, "SELECT " + row_text(db, table, keys) + " FROM " + table + " t" +
+                                                (keys ? std::string(" ORDER BY t.") + keyed->key : std::string()));
+    for (std::string& r : rows) r = without_table(r);
+    if (keyed && !keys)
+        for (std::string& r : expected) r = r.substr(r.find('|') + 1);
+    if (!keys) {
+        std::sort(rows.begin(), rows.end());
+        std::sort(expected.begin(), expected.end());
+    }
+    EXPECT_EQ(rows, expected) << "rows of " << table;
 }
 
 ImportOutcome import_once(const std::string& db, const fs::path& source, const ScratchDir& dir, const std::string& tag,

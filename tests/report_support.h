@@ -40,6 +40,15 @@ std::vector<std::string> dump_database(const std::string& db);
 // what two imports that drew different keys for the same rows leave alike.
 std::vector<std::string> rows_without_keys(const std::string& db);
 
+// Checks every row of a table an import writes, every column as text
+// (booleans 1 and 0), a column naming a licence, a competition or a pool
+// showing ">" and that row's natural key ("club/licence", the name); on a
+// file with each row's surrogate key as its first field, in key order, as
+// `expected` gives them; on a server, where a rolled-back speculation may
+// leave gaps in the keys, without them (the first field of each expected
+// row of a keyed table is dropped) and in any order.
+void expect_stored_rows(const std::string& db, const std::string& table, std::vector<std::string> expected);
+
 // What one import came to, for comparing a speculative import with a
 // line-by-line one.
 struct ImportOutcome {
