@@ -46,6 +46,17 @@ void write_stopping(const fs::path& source) {
                                        PerfLine{.club = kClub, .licence = "851234"}.str()});
 }
 
+// A line refused (a blank one names no club) and gone past, then a licence
+// number without a year that stops the licence import at line 3; the
+// performances go in.
+void write_licences_stopping(const fs::path& source) {
+    const LicenceLine good{.club = kClub, .licence = "851234", .nom = "MARTIN", .prenom = "Paul"};
+    write_lines(source / "club.txt", {club_line(kClub, "CN PARIS")});
+    write_lines(source / "licence.txt", {good.str(), "", LicenceLine{.club = kClub, .licence = "AB1234"}.str(),
+                                         LicenceLine{.club = kClub, .licence = "902001"}.str()});
+    write_lines(source / "liffn.txt", {PerfLine{.club = kClub, .licence = "851234", .nom = "MARTIN"}.str()});
+}
+
 // Bytes Windows-1252 leaves undefined, a NUL and control bytes in codes and
 // names that the trace quotes back: the report must still be valid JSON.
 void write_odd_bytes(const fs::path& source) {
@@ -150,12 +161,13 @@ bool is_entry_header(const std::string& line) {
 
 std::vector<ExportCase> export_cases() {
     return {
-        {"CleanExport", [](const fs::path& s) { write_generated(s, 0.0); }, false},
-        {"DamagedExport", [](const fs::path& s) { write_generated(s, 0.08); }, true},
-        {"StopsAtALine", write_stopping, true},
-        {"OddBytesInTexts", write_odd_bytes, false},
+        {"CleanExport", [](const fs::path& s) { write_generated(s, 0.0); }},
+        {"DamagedExport", [](const fs::path& s) { write_generated(s, 0.08); }, "liffn.txt"},
+        {"StopsAtALine", write_stopping, "liffn.txt"},
+        {"LicencesStopAfterARefusedLine", write_licences_stopping, "licence.txt"},
+        {"OddBytesInTexts", write_odd_bytes},
         {"OnlyClubsWithoutPerformances",
-         [](const fs::path& s) { write_lines(s / "club.txt", {club_line(kClub, "CN PARIS")}); }, false},
+         [](const fs::path& s) { write_lines(s / "club.txt", {club_line(kClub, "CN PARIS")}); }},
     };
 }
 
@@ -283,6 +295,8 @@ std::size_t located_entries(const std::vector<std::string>& trace_lines) {
 void expect_report_agrees_with_trace(const nlohmann::json& report, const std::vector<std::string>& trace) {
     const nlohmann::json& entries = report.at("entries");
     EXPECT_EQ(entries.size(), located_entries(trace)) << "entries in the report and in the trace";
+    const nlohmann::json& stop = report.at("stop");
+    bool stop_found = stop.is_null() || stop.at("line").is_null();
     std::size_t at = 0;
     for (const nlohmann::json& e : entries) {
         const std::string header = e.at("kind").get<std::string>() +
@@ -295,7 +309,16 @@ void expect_report_agrees_with_trace(const nlohmann::json& report, const std::ve
             EXPECT_EQ(trace[at], line.get<std::string>()) << "under " << header;
             ++at;
         }
+        if (!stop_found && e.at("kind") == "Erreur" && e.at("file") == stop.at("file") &&
+            e.at("line") == stop.at("line") && e.at("lines") == stop.at("lines")) {
+            // The file import ended on it: what follows is the next step.
+            std::size_t next = at;
+            while (next < trace.size() && trace[next].empty()) ++next;
+            stop_found = next == trace.size() || !is_entry_header(trace[next]);
+        }
     }
+    EXPECT_TRUE(stop_found) << "the report stops at " << stop << ", which is not where the trace shows its file "
+                            << "import ending";
     at = 0;
     for (const nlohmann::json& import : report.at("imports")) {
         for (const nlohmann::json& c : import.at("counts")) {

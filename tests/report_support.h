@@ -21,7 +21,7 @@ namespace ondival::test {
 struct ExportCase {
     std::string name;
     std::function<void(const std::filesystem::path& source)> write;
-    bool stops = false;  // the performance import stops at a line
+    std::string stop;  // the file whose import stops at a line, "" when none
 };
 
 // Clean, damaged and stopping exports, shared by the check and report suites.
@@ -77,7 +77,9 @@ std::size_t located_entries(const std::vector<std::string>& trace_lines);
 
 // Checks that a report says what its trace says: every located entry with
 // its message lines, in trace order and no other; every summary count as a
-// trace line, in order, its count the first number of its text.
+// trace line, in order, its count the first number of its text; a stop at a
+// line that is the entry the trace shows its file import ending on, no
+// other entry after it.
 void expect_report_agrees_with_trace(const nlohmann::json& report, const std::vector<std::string>& trace_lines);
 
 }  // namespace ondival::test

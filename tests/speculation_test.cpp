@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "import/cls_ondival.h"
+#include "import/report_json.h"
 #include "licences/licence_record.h"
 #include "platform/database.h"
 #include "platform/error.h"
@@ -152,7 +153,8 @@ TEST_P(Speculation, ComesToWhatALineByLineImportComesTo) {
     GetParam().prepare(db, source);
     const std::string twin = copy_host_database(db, dir, "twin.db");
 
-    const ImportOutcome speculative = import_once(db, source, dir, "speculative", true);
+    Report report;
+    const ImportOutcome speculative = import_once(db, source, dir, "speculative", true, nullptr, &report);
     const ImportOutcome line_by_line = import_once(twin, source, dir, "line-by-line", false);
 
     EXPECT_EQ(speculative.result, line_by_line.result);
@@ -161,6 +163,9 @@ TEST_P(Speculation, ComesToWhatALineByLineImportComesTo) {
                                                          << speculative.trace << "\n---\n"
                                                          << line_by_line.trace;
     EXPECT_EQ(speculative.rows_without_keys, line_by_line.rows_without_keys);
+    // A file import run again reports what its run again wrote, nothing of the run it abandoned.
+    expect_report_agrees_with_trace(nlohmann::json::parse(rapport_json(report)),
+                                    trace_lines(dir.file("speculative.txt")));
     if (speculative.abandoned == 0) EXPECT_EQ(speculative.rows, line_by_line.rows);
     EXPECT_EQ(line_by_line.abandoned, 0);
     if (GetParam().reruns) EXPECT_EQ(speculative.abandoned, on_server() ? *GetParam().reruns : 0);
