@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <map>
 #include <set>
 
 #include "import/call_paths.h"
@@ -21,14 +20,6 @@ namespace ondival::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Every regular file under a directory, with its bytes.
-std::map<std::string, std::string> snapshot(const fs::path& dir) {
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(dir))
-        if (entry.is_regular_file()) files[fs::relative(entry.path(), dir).string()] = read_bytes(entry.path());
-    return files;
-}
 
 std::set<std::string> root_entries() {
     std::set<std::string> names;
@@ -132,9 +123,7 @@ TEST_F(CallPathsTest, RelativePathsAreResolvedFromTheWorkingDirectory) {
     if (on_server()) GTEST_SKIP() << "paths of a database file";
     const fs::path cwd = fs::current_path();
     fs::current_path(dir.path());
-    const int number = error_number([&] {
-        check_call_paths({"club.db", "src", "tmp", "./src/../club.db", ""});
-    });
+    const int number = error_number([&] { check_call_paths({"club.db", "src", "tmp", "./src/../club.db", ""}); });
     fs::current_path(cwd);
     EXPECT_EQ(number, 75);
 }
@@ -186,10 +175,10 @@ TEST(SamePath, TellsOneFileUnderTwoNamesFromTwoFiles) {
         bool same;
     };
     const std::string d = dir.path().string();
-    for (const Case& c : {Case{d + "/a", d + "/a", true}, Case{d + "/a", d + "/b", false},
-                          Case{d + "/a", d + "/d/../a", true}, Case{d + "/d-link/x", d + "/d/x", true},
-                          Case{d + "/d/", d + "/d", true}, Case{d + "/new", d + "/new", true},
-                          Case{d + "/new", d + "/New", false}, Case{d + "/d//x", d + "/d/x", true}})
+    for (const Case& c :
+         {Case{d + "/a", d + "/a", true}, Case{d + "/a", d + "/b", false}, Case{d + "/a", d + "/d/../a", true},
+          Case{d + "/d-link/x", d + "/d/x", true}, Case{d + "/d/", d + "/d", true}, Case{d + "/new", d + "/new", true},
+          Case{d + "/new", d + "/New", false}, Case{d + "/d//x", d + "/d/x", true}})
         EXPECT_EQ(platform::SamePath(c.x, c.y), c.same) << c.x << " / " << c.y;
 }
 

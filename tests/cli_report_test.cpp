@@ -13,32 +13,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using CliRun = ProgramRun;
-
-// The command-line host off any terminal, as a nightly job runs it.
-CliRun ondival(const ScratchDir& dir, const std::vector<std::string>& args) {
-    return run_in(dir.path(), quoted(ONDIVAL_CLI), args);
-}
-
-// A database made by `ondival init` and an export by `ondival generate`.
-struct CliSetup {
-    explicit CliSetup(const std::vector<std::string>& generate_options = {}) {
-        fs::create_directories(dir.path() / "scratch");
-        EXPECT_EQ(ondival(dir, {"init", db}).exit_code, 0);
-        std::vector<std::string> generate = {"generate", source,           "--clubs", "5",        "--licences",
-                                             "60",       "--performances", "150",     "--relays", "8"};
-        generate.insert(generate.end(), generate_options.begin(), generate_options.end());
-        EXPECT_EQ(ondival(dir, generate).exit_code, 0);
-    }
-    ScratchDir dir;
-    std::string db = dir.file("club.db"), source = dir.file("export"), scratch = dir.file("scratch");
-};
-
 TEST(CliReport, CheckSaysWhatTheImportWouldDoAndKeepsNothing) {
     const CliSetup s;
     const std::string before = read_bytes(s.db);
-    const CliRun check = ondival(s.dir, {"check", s.db, s.source, "--trace", s.dir.file("check.txt"), "--report",
-                                         s.dir.file("check.json")});
+    const ProgramRun check = ondival(s.dir.path(), {"check", s.db, s.source, "--trace", s.dir.file("check.txt"),
+                                                    "--report", s.dir.file("check.json")});
     EXPECT_EQ(check.exit_code, 0) << check.err;
     EXPECT_TRUE(read_bytes(s.db) == before) << "the check changed the database file";
     EXPECT_NE(check.out.find("Result:        true"), std::string::npos) << check.out;
@@ -52,8 +31,8 @@ TEST(CliReport, CheckSaysWhatTheImportWouldDoAndKeepsNothing) {
     EXPECT_NE(check.out.find("Competition:   1er import perf du "), std::string::npos) << check.out;
     EXPECT_EQ(check.out.find("Stops at:"), std::string::npos) << check.out;
 
-    const CliRun import = ondival(s.dir, {"import", s.db, s.source, s.scratch, s.dir.file("import.txt"), "--quiet",
-                                          "--report", s.dir.file("import.json")});
+    const ProgramRun import = ondival(s.dir.path(), {"import", s.db, s.source, s.scratch, s.dir.file("import.txt"),
+                                                     "--quiet", "--report", s.dir.file("import.json")});
     EXPECT_EQ(import.exit_code, 0) << import.err;
     // Two processes on the real clock: the traces may differ in the times of
     // their first and last lines, and nowhere else.
@@ -77,9 +56,11 @@ TEST(CliReport, CheckSaysWhatTheImportWouldDoAndKeepsNothing) {
 }
 
 TEST(CliReport, ACheckThatWouldStopSaysWhereAndExitsOne) {
-    const CliSetup s({"--faults", "0.1"});
+    std::vector<std::string> damaged = CliSetup::kSmallExport;
+    damaged.insert(damaged.end(), {"--faults", "0.1"});
+    const CliSetup s(damaged);
     const std::string before = read_bytes(s.db);
-    const CliRun check = ondival(s.dir, {"check", s.db, s.source, "--report", s.dir.file("check.json")});
+    const ProgramRun check = ondival(s.dir.path(), {"check", s.db, s.source, "--report", s.dir.file("check.json")});
     EXPECT_EQ(check.exit_code, 1) << check.err;
     EXPECT_TRUE(read_bytes(s.db) == before);
     const nlohmann::json stop = nlohmann::json::parse(read_bytes(s.dir.file("check.json")))["stop"];
@@ -108,9 +89,9 @@ TEST_P(CliUnwritableReport, TheImportDoesNotRun) {
     const std::string before = read_bytes(s.db);
     const std::string report = s.dir.file(GetParam().report);
     const std::string trace = s.dir.file("trace.txt");
-    const CliRun run = GetParam().command == "import"
-                           ? ondival(s.dir, {"import", s.db, s.source, s.scratch, trace, "--report", report})
-                           : ondival(s.dir, {"check", s.db, s.source, "--trace", trace, "--report", report});
+    const ProgramRun run = GetParam().command == "import"
+                               ? ondival(s.dir.path(), {"import", s.db, s.source, s.scratch, trace, "--report", report})
+                               : ondival(s.dir.path(), {"check", s.db, s.source, "--trace", trace, "--report", report});
     EXPECT_EQ(run.exit_code, 2);
     EXPECT_TRUE(run.out.empty()) << run.out;
     EXPECT_EQ(run.err.rfind("ondival: " + GetParam().command + ": cannot write the report " + report + ": ", 0), 0u)
@@ -131,16 +112,17 @@ INSTANTIATE_TEST_SUITE_P(Paths, CliUnwritableReport,
 
 TEST(CliReport, HelpDescribesCheckAndReport) {
     const ScratchDir dir;
-    const CliRun overview = ondival(dir, {"--help"});
+    const ProgramRun overview = ondival(dir.path(), {"--help"});
     EXPECT_NE(overview.out.find("  check DB SOURCE "), std::string::npos) << overview.out;
-    const CliRun check = ondival(dir, {"check", "--help"});
+    const ProgramRun check = ondival(dir.path(), {"check", "--help"});
     EXPECT_EQ(check.out.rfind("Usage: ondival check DB SOURCE [--scratch DIR] [--trace FILE] [--report FILE]", 0), 0u)
         << check.out;
-    EXPECT_NE(ondival(dir, {"import", "--help"}).out.find("--report FILE"), std::string::npos);
-    const CliRun missing = ondival(dir, {"check", dir.file("club.db")});
+    EXPECT_NE(ondival(dir.path(), {"import", "--help"}).out.find("--report FILE"), std::string::npos);
+    const ProgramRun missing = ondival(dir.path(), {"check", dir.file("club.db")});
     EXPECT_EQ(missing.exit_code, 2);
     EXPECT_NE(missing.err.find("check: missing argument SOURCE"), std::string::npos) << missing.err;
-    EXPECT_EQ(ondival(dir, {"check", "a", "b", "--report="}).err, "ondival: check: option --report: an empty path\n");
+    EXPECT_EQ(ondival(dir.path(), {"check", "a", "b", "--report="}).err,
+              "ondival: check: option --report: an empty path\n");
 }
 
 }  // namespace
