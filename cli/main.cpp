@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -91,8 +93,11 @@ bool report_writable(const std::string& command, const std::string& path) {
     return true;
 }
 
-bool write_report(const std::string& path, const Report& report) {
+// The report is written before the command's temporary directory is
+// removed: it names none of the files that will be gone.
+bool write_report(const std::string& path, Report report, const std::string& temporary) {
     if (path.empty()) return true;
+    forget_removed_files(report, temporary);
     const std::string json = rapport_json(report);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << json;
@@ -115,6 +120,54 @@ bool paths_distinct(const CallPaths& paths) {
         return false;
     }
     return true;
+}
+
+// A scratch directory named but not there yet is made, as a club
+// application makes its own before it calls the component. One that exists
+// (or a file in its place) is the component's to judge.
+bool scratch_ready(const std::string& command, const std::string& dir) {
+    std::error_code ec;
+    if (dir.empty() || std::filesystem::exists(dir, ec)) return true;
+    if (std::filesystem::create_directories(dir, ec) || !ec) return true;
+    print_error(command + ": cannot create the scratch directory " + dir + ": " + ec.message());
+    return false;
+}
+
+// A temporary directory of the command's own, removed however it ends.
+class TemporaryFolder {
+public:
+    explicit TemporaryFolder(bool wanted, const char* prefix)
+        : path_(wanted ? platform::MakeTemporaryFolder(prefix) : std::string()) {}
+    ~TemporaryFolder() { platform::DeleteFolder(path_); }
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// Where an import's trace goes when none is named: beside the database,
+// where the club keeps its data, named after the database and the time so
+// that it does not replace the last import's. A server's database has no
+// folder: the current one.
+std::string trace_beside(const std::string& database) {
+    namespace fs = std::filesystem;
+    fs::path folder, name = "ondival";
+    if (!platform::is_postgres_uri(database)) {
+        folder = fs::path(database).parent_path();
+        name = fs::path(database).stem();
+    }
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    const std::string base = (folder / (name.string() + "-import-" + stamp)).string();
+    std::string path = base + ".txt";
+    std::error_code ec;
+    for (int n = 2; fs::exists(path, ec); ++n) path = base + "-" + std::to_string(n) + ".txt";
+    return path;
 }
 
 // What the user is told when Ctrl-C stopped the call. Only Ctrl-C makes
@@ -145,12 +198,17 @@ int run_generate(const GenerateCommand& generate) {
     return kExitSuccess;
 }
 
-int run_import(const ImportCommand& import) {
+int run_import(const ImportCommand& given) {
+    ImportCommand import = given;
     warn_about_password(import.database);
-    if (!paths_distinct(
-            {import.database, import.source_dir, import.scratch_dir, import.trace_path, import.report_path}))
+    if (import.trace_beside_database) import.trace_path = trace_beside(import.database);
+    if (!paths_distinct({import.database, import.source_dir, import.scratch_dir, import.trace_path, import.report_path,
+                         import.temporary_scratch}))
         return kExitError;
     if (!report_writable("import", import.report_path)) return kExitError;
+    if (!scratch_ready("import", import.scratch_dir)) return kExitError;
+    const TemporaryFolder temporary(import.temporary_scratch, "ondival-import-");
+    if (import.temporary_scratch) import.scratch_dir = temporary.path();
     const std::optional<StoredCounts> before = import.quiet ? std::nullopt : count_stored(import.database);
 
     // A bar written into a file or a pipe would only fill it with carriage
@@ -170,7 +228,7 @@ int run_import(const ImportCommand& import) {
     } catch (...) {
         error = platform::current_error();
     }
-    const bool reported = write_report(import.report_path, component.rapport());
+    const bool reported = write_report(import.report_path, component.rapport(), temporary.path());
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     bar.reset();
     if (ctrl_c.interrupted() && error.number == platform::err::kUserInterrupt)
@@ -235,16 +293,13 @@ int run_check(const CheckCommand& check) {
             {check.database, check.source_dir, check.scratch_dir, check.trace_path, check.report_path, true}))
         return kExitError;
     if (!report_writable("check", check.report_path)) return kExitError;
+    if (!scratch_ready("check", check.scratch_dir)) return kExitError;
     std::optional<TerminalProgress> bar;
     if (!check.quiet && isatty(fileno(stderr))) bar.emplace(stderr);
 
     // The trace is needed to show it, even when it is not to be kept.
-    std::string trace_path = check.trace_path;
-    std::string temporary;
-    if (check.show_trace && trace_path.empty()) {
-        temporary = platform::MakeTemporaryFolder("ondival-trace-");
-        trace_path = temporary + "/trace.txt";
-    }
+    const TemporaryFolder temporary(check.show_trace && check.trace_path.empty(), "ondival-trace-");
+    const std::string trace_path = temporary.path().empty() ? check.trace_path : temporary.path() + "/trace.txt";
 
     const auto start = std::chrono::steady_clock::now();
     std::optional<bool> result;
@@ -259,15 +314,12 @@ int run_check(const CheckCommand& check) {
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     bar.reset();
-    const bool reported = write_report(check.report_path, component.rapport());
-    if (ctrl_c.interrupted() && error.number == platform::err::kUserInterrupt) {
-        platform::DeleteFolder(temporary);
+    const bool reported = write_report(check.report_path, component.rapport(), temporary.path());
+    if (ctrl_c.interrupted() && error.number == platform::err::kUserInterrupt)
         return interrupted("check: interrupted; nothing was kept");
-    }
 
     if (!result) print_error(error_text(error));
     if (check.show_trace && !print_trace(trace_path)) print_error("cannot read the trace");
-    platform::DeleteFolder(temporary);
     if (!check.quiet) write_all(stdout, visible_controls(check_summary(component.rapport(), seconds, check)));
     if (!result || !reported) return kExitError;
     return *result ? kExitSuccess : kExitImportFalse;

@@ -29,11 +29,18 @@ struct InitCommand {
     std::string database;
 };
 
+// `ondival import`, as `import DB SOURCE SCRATCH TRACE` or `import DB
+// SOURCE [--scratch DIR] [--trace FILE]`. Without --scratch the copies go to
+// a temporary directory, removed afterwards; without --trace the trace is
+// kept beside the database. An empty SCRATCH or TRACE argument stays empty,
+// for the component to refuse.
 struct ImportCommand {
     std::string database;
     std::string source_dir;
     std::string scratch_dir;
     std::string trace_path;
+    bool temporary_scratch = false;
+    bool trace_beside_database = false;
     bool quiet = false;
     bool show_trace = false;
     std::string report_path;  // empty: no report

@@ -9,16 +9,20 @@
 #     P/share/man/man1/ondival.1              written from ondival's own help
 #     P/lib/python3/dist-packages/ondvimp/    the Python module
 #
-#   cpack -G DEB --config build/CPackConfig.cmake
-#     build/ondival_<version>_<arch>.deb, the same files under /usr
+# With the prefix /usr, GNUInstallDirs puts the library, pkg-config file and
+# CMake package in the multiarch directory (lib/x86_64-linux-gnu), as the
+# Debian packages built from debian/ want them; the Python module stays in
+# lib/python3/dist-packages, where Debian's python3 looks.
 #
 # The component library, the host-side and sample libraries, the tests,
 # benchmarks and scripts stay in the source tree.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set(ONDVIMP_PYTHON_DIR "${CMAKE_INSTALL_LIBDIR}/python3/dist-packages" CACHE STRING
+set(ONDVIMP_PYTHON_DIR "lib/python3/dist-packages" CACHE STRING
     "Where the Python module ondvimp goes, relative to the prefix (/usr/lib/python3/dist-packages is on Debian's path)")
+option(ONDVIMP_PYTHON_LIBRARY_BESIDE
+       "Tell the installed Python module where the library was installed (off: it asks the dynamic loader)" ON)
 set(ONDVIMP_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/ondvimp")
 
 # The source tree's include folder serves the build; an installed host
@@ -47,21 +51,25 @@ configure_file(cmake/ondvimp.pc.in ${PROJECT_BINARY_DIR}/cmake/ondvimp.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/cmake/ondvimp.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 # Python module, with the place of the library beside it, relative so that
-# the prefix may be moved (the Debian package is built in a staging copy).
+# the prefix may be moved. A system-wide installation whose library is on
+# the loader's path (the Debian packages) leaves it out: the module is then
+# the same file on every architecture.
 install(DIRECTORY python/ondvimp DESTINATION ${ONDVIMP_PYTHON_DIR} FILES_MATCHING PATTERN "*.py"
         PATTERN __pycache__ EXCLUDE)
-foreach(dir ONDVIMP_PYTHON_DIR CMAKE_INSTALL_LIBDIR)
-  if(IS_ABSOLUTE "${${dir}}")
-    set(full_${dir} "${${dir}}")
-  else()
-    set(full_${dir} "${CMAKE_INSTALL_PREFIX}/${${dir}}")
-  endif()
-endforeach()
-file(RELATIVE_PATH ONDVIMP_PYTHON_TO_LIB "${full_ONDVIMP_PYTHON_DIR}/ondvimp" "${full_CMAKE_INSTALL_LIBDIR}")
-string(REGEX REPLACE "/$" "" ONDVIMP_PYTHON_TO_LIB "${ONDVIMP_PYTHON_TO_LIB}")
-file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/python/_install_location.py CONTENT
-     "# Written at install time: the library installed with this module, relative to its folder.\nLIBRARY = \"${ONDVIMP_PYTHON_TO_LIB}/$<TARGET_SONAME_FILE_NAME:ondvimp>\"\n")
-install(FILES ${PROJECT_BINARY_DIR}/python/_install_location.py DESTINATION ${ONDVIMP_PYTHON_DIR}/ondvimp)
+if(ONDVIMP_PYTHON_LIBRARY_BESIDE)
+  foreach(dir ONDVIMP_PYTHON_DIR CMAKE_INSTALL_LIBDIR)
+    if(IS_ABSOLUTE "${${dir}}")
+      set(full_${dir} "${${dir}}")
+    else()
+      set(full_${dir} "${CMAKE_INSTALL_PREFIX}/${${dir}}")
+    endif()
+  endforeach()
+  file(RELATIVE_PATH ONDVIMP_PYTHON_TO_LIB "${full_ONDVIMP_PYTHON_DIR}/ondvimp" "${full_CMAKE_INSTALL_LIBDIR}")
+  string(REGEX REPLACE "/$" "" ONDVIMP_PYTHON_TO_LIB "${ONDVIMP_PYTHON_TO_LIB}")
+  file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/python/_install_location.py CONTENT
+       "# Written at install time: the library installed with this module, relative to its folder.\nLIBRARY = \"${ONDVIMP_PYTHON_TO_LIB}/$<TARGET_SONAME_FILE_NAME:ondvimp>\"\n")
+  install(FILES ${PROJECT_BINARY_DIR}/python/_install_location.py DESTINATION ${ONDVIMP_PYTHON_DIR}/ondvimp)
+endif()
 
 # Manual page, written from `ondival --help` and each command's help.
 find_package(Python3 COMPONENTS Interpreter)
@@ -76,36 +84,3 @@ if(Python3_Interpreter_FOUND)
 else()
   message(STATUS "No python3: the manual page of ondival is not written nor installed")
 endif()
-
-# Debian package.
-set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME ondival)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "Ondival developers <ondival@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "import of a swimming federation's export into a club's host database")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "Brings a swimming federation's export of clubs, licences and performances
-(club.txt, licence.txt, liffn.txt, origine.txt) into a club's host database,
-a SQLite file or a database on a PostgreSQL server, in one call, with a French
-trace of every step.
-
-This package holds the command-line host ondival, the shared library
-libondvimp with its C header, pkg-config file and CMake package, and the
-Python module ondvimp.")
-set(CPACK_DEBIAN_PACKAGE_SECTION misc)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR})
-set(CPACK_STRIP_FILES ON)
-# Dependencies from the libraries the binaries load (libsqlite3-0, libpq5,
-# the C and C++ runtimes), a shlibs file, and the ldconfig trigger.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3")
-set(ONDVIMP_PACKAGED_PYTHON_DIR "${CPACK_PACKAGING_INSTALL_PREFIX}/${ONDVIMP_PYTHON_DIR}")
-configure_file(cmake/prerm.in ${PROJECT_BINARY_DIR}/debian/prerm @ONLY
-               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/prerm)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-include(CPack)

@@ -1,5 +1,7 @@
 #include "common/report.h"
 
+#include "platform/file_system.h"
+
 namespace ondival {
 namespace {
 
@@ -110,6 +112,21 @@ void report_rows_rolled_back() {
 
 void report_staged_performances_deleted() {
     if (Report* r = t_report) r->inserting.performances = 0;
+}
+
+namespace {
+
+bool lies_under(const std::string& path, const std::string& dir) {
+    if (dir.empty() || path.size() <= dir.size() || path.compare(0, dir.size(), dir) != 0) return false;
+    return dir.back() == platform::kPathSeparator || path[dir.size()] == platform::kPathSeparator;
+}
+
+}  // namespace
+
+void forget_removed_files(Report& report, const std::string& removed_dir) {
+    if (lies_under(report.trace_path, removed_dir)) report.trace_path.clear();
+    for (ReportSourceFile& f : report.source_files)
+        if (lies_under(f.copy, removed_dir)) f.copy.clear();
 }
 
 std::optional<ReportStop> first_stop(const Report& report) {

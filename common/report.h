@@ -135,6 +135,12 @@ void report_rows_committed();
 void report_rows_rolled_back();
 void report_staged_performances_deleted();
 
+// Once a temporary directory of the call (a check's copies and trace, a
+// host's own scratch directory) is removed, the report must not send a
+// reader to files that are gone: the trace and the copies that lay under
+// `removed_dir` are forgotten (null in the JSON).
+void forget_removed_files(Report& report, const std::string& removed_dir);
+
 // The trace text cut at its CRLFs, blank lines at either end dropped.
 std::vector<std::string> report_lines(std::string_view text);
 

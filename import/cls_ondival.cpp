@@ -8,6 +8,7 @@
 #include "import/cst.h"
 #include "import/database_access.h"
 #include "import/driver.h"
+#include "import/export_archive.h"
 #include "import/source_files.h"
 #include "import/stroke_codes.h"
 #include "platform/clock.h"
@@ -77,6 +78,7 @@ public:
     CheckArea& operator=(const CheckArea&) = delete;
     const std::string& scratch() const { return scratch_; }
     const std::string& trace() const { return trace_; }
+    const std::string& temporary() const { return dir_; }
 
 private:
     std::string dir_, scratch_, trace_;
@@ -153,7 +155,16 @@ bool clsOndival::bcontrole_perf(const std::string& strFileBase_P, const std::str
         objRapport.error = platform::current_error();
         throw platform::Failure(*objRapport.error);
     }
-    return run(strFileBase_P, strRepSource, area->scratch(), area->trace(), objFormCible, true);
+    // The report is read after the call, when the temporary directory is
+    // gone: it names none of its files.
+    try {
+        const bool result = run(strFileBase_P, strRepSource, area->scratch(), area->trace(), objFormCible, true);
+        forget_removed_files(objRapport, area->temporary());
+        return result;
+    } catch (...) {
+        forget_removed_files(objRapport, area->temporary());
+        throw;
+    }
 }
 
 bool clsOndival::run(const std::string& strFileBase_P, const std::string& strRepSource, const std::string& strRepTempo,
@@ -163,6 +174,7 @@ bool clsOndival::run(const std::string& strFileBase_P, const std::string& strRep
     bool result = false;
     const StopRequestScope stop(bStop);
     ReportedCall call(check || bRapport ? &objRapport : nullptr, strFileBase_P, strRepSource, strFileTrace_P, check);
+    std::optional<ExportDeballe> deballe;  // ends with the call, after the files are closed
     try {
         check_call_paths({strFileBase_P, strRepSource, strRepTempo, strFileTrace_P, ""});
         c.strFileTrace = strFileTrace_P;
@@ -177,14 +189,19 @@ bool clsOndival::run(const std::string& strFileBase_P, const std::string& strRep
     }
     try {
         trace(kTraceFile, "Début de l'import : "_w + platform::GeneralDate(platform::Now()) + kCrLf);
+        // A zipped export is read as the folder its files are unpacked into,
+        // inside the scratch directory; a bad archive stops the call here,
+        // before the database is opened.
+        if (est_archive_export(strRepSource)) deballe.emplace(strRepSource, strRepTempo);
+        const std::string& source = deballe ? deballe->dossier() : strRepSource;
         c.strFileBase = strFileBase_P;
-        c.strFileLicence = chemin_fichier(strRepSource, "licence.txt");
-        c.strFileClub = chemin_fichier(strRepSource, "club.txt");
-        c.strFileOrigine = chemin_fichier(strRepSource, "origine.txt");
-        c.strFileLiffn = chemin_fichier(strRepSource, "liffn.txt");
+        c.strFileLicence = chemin_fichier(source, "licence.txt");
+        c.strFileClub = chemin_fichier(source, "club.txt");
+        c.strFileOrigine = chemin_fichier(source, "origine.txt");
+        c.strFileLiffn = chemin_fichier(source, "liffn.txt");
         vide_listes();
 
-        if (!lecteur_pret(strRepSource)) {
+        if (!lecteur_pret(source)) {
             trace(kTraceFile, "Le lecteur source n'est pas pret.");
             trace(kTraceFile, "Import annulé."_w);
         } else {

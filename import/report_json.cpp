@@ -30,6 +30,8 @@ std::string iso_time(const platform::LocalTime& t) {
 
 json count_or_null(std::int64_t n) { return n < 0 ? json(nullptr) : json(n); }
 
+json file_or_null(const std::string& file) { return file.empty() ? json(nullptr) : json(file); }
+
 // Linux file names are bytes, and need not be UTF-8: a club's export
 // unpacked from an old Windows share keeps its Latin-1 folder names
 // ("r\xe9sultats"). A JSON string must be UTF-8, so such a path is written
@@ -80,7 +82,13 @@ std::string hex(std::string_view bytes) {
     return out;
 }
 
-void put_path(json& out, const std::string& name, const std::string& path) {
+// A file the report names may be gone once the call ends (a check's
+// temporary trace and copies): then it is null, never a path to nothing.
+void put_path(json& out, const std::string& name, const std::string& path, bool null_when_empty = false) {
+    if (null_when_empty && path.empty()) {
+        out[name] = nullptr;
+        return;
+    }
     out[name] = path;
     if (!is_utf8(path)) out[name + "_bytes"] = hex(path);
 }
@@ -91,7 +99,7 @@ json source_file(const ReportSourceFile& f) {
     out["found"] = f.found;
     out["lines"] = f.found ? json(f.lines) : json(nullptr);
     if (f.found) {
-        put_path(out, "copy", f.copy);
+        put_path(out, "copy", f.copy, true);
     } else {
         out["copy"] = nullptr;
     }
@@ -102,8 +110,6 @@ json source_file(const ReportSourceFile& f) {
     return out;
 }
 
-json file_or_null(const std::string& file) { return file.empty() ? json(nullptr) : json(file); }
-
 }  // namespace
 
 std::string rapport_json(const Report& report) {
@@ -113,7 +119,7 @@ std::string rapport_json(const Report& report) {
     out["mode"] = report.check ? "check" : "import";
     put_path(out, "database", report.database);
     put_path(out, "source_dir", report.source_dir);
-    put_path(out, "trace", report.trace_path);
+    put_path(out, "trace", report.trace_path, true);
     out["started"] = iso_time(report.started);
     out["ended"] = iso_time(report.ended);
     out["result"] = report.result ? json(*report.result) : json(nullptr);

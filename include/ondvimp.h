@@ -105,7 +105,13 @@ ONDVIMP_EXPORT void ondvimp_release(ondvimp_importer* importer);
  *                it: PGPASSWORD, ~/.pgpass or PGPASSFILE, a service file;
  *                one written in the address works too, but every user of
  *                the machine may see a command line)
- *   source_dir   the directory of the federation's export
+ *   source_dir   the directory of the federation's export, or its .zip
+ *                archive: the four files found by name whatever their folder
+ *                and capitals inside it, unpacked into scratch_dir (and
+ *                removed at the end). An archive that is no zip, is damaged,
+ *                stores a name with ".." or from the root, holds a file twice
+ *                or one far larger than an export is refused with error 321
+ *                before the database is opened
  *   scratch_dir  a writable directory that receives copies of the export
  *   trace_path   the trace file, created or emptied
  *   progress     the progress display, or NULL for none
@@ -147,7 +153,8 @@ ONDVIMP_EXPORT int ondvimp_import(ondvimp_importer* importer, const char* db, co
  *
  * The other arguments and the result are those of ondvimp_import(): 1, 0 or
  * -1 say what the import would have returned. ondvimp_last_report() then
- * says what it would have done.
+ * says what it would have done; it names only files that are still there
+ * (a trace or copies in the temporary directory are null).
  */
 ONDVIMP_EXPORT int ondvimp_check(ondvimp_importer* importer, const char* db, const char* source_dir,
                                  const char* scratch_dir, const char* trace_path, const ondvimp_progress* progress);

@@ -39,6 +39,9 @@ inline constexpr std::int32_t kPermissionDenied = 70;
 inline constexpr std::int32_t kPathFileAccess = 75;
 inline constexpr std::int32_t kPathNotFound = 76;
 inline constexpr std::int32_t kInvalidUseOfNull = 94;
+// A file that is not what its name says: an export archive that is no zip,
+// or a damaged one.
+inline constexpr std::int32_t kBadFileFormat = 321;
 }  // namespace err
 
 class Failure : public std::exception {

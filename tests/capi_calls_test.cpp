@@ -546,7 +546,49 @@ TEST_P(CapiSequence, EachCallLeavesOnlyItsOwnErrorAndReport) {
             const nlohmann::json parsed = nlohmann::json::parse(report);
             EXPECT_EQ(parsed["mode"], e.report);
             EXPECT_EQ(parsed["error"].is_null(), e.error == 0);
+            // Every file the report names is there once the call has
+            // returned: a check's temporary trace and copies are null.
+            if (!parsed["trace"].is_null()) {
+                EXPECT_TRUE(fs::exists(parsed["trace"].get<std::string>())) << parsed["trace"];
+            }
+            EXPECT_EQ(parsed["trace"].is_null(), e.call == Call::Check);
+            for (const nlohmann::json& f : parsed["source_files"]) {
+                if (!f["copy"].is_null()) {
+                    EXPECT_TRUE(fs::exists(f["copy"].get<std::string>())) << f;
+                }
+                EXPECT_EQ(f["copy"].is_null(), e.call == Call::Check || f["found"] == false) << f;
+            }
         }
+    }
+}
+
+// Paths a host gets wrong reach the component's own check: -1, the error
+// naming both roles, the database and the export as they were and nothing
+// written to the root.
+TEST_F(CapiCalls, PathsThatClashAreRefusedBeforeAnythingIsTouched) {
+    if (on_server()) GTEST_SKIP() << "paths of a database file";
+    const Importer importer;
+    const std::string db_bytes = read_bytes(db), liffn = (source / "liffn.txt").string(),
+                      liffn_bytes = read_bytes(liffn), scratch = dir.subdir("scratch").string();
+    struct Case {
+        std::string scratch, trace;
+        int number;
+        const char* text;
+    };
+    for (const Case& c :
+         {Case{"", dir.file("t.txt"), 5, "Argument ou appel de procédure incorrect : le répertoire "},
+          Case{scratch, db, 75, "Le fichier de trace est la base de données : "},
+          Case{scratch, liffn, 75, "Le fichier de trace est le fichier liffn.txt de l'export : "},
+          Case{source.string(), dir.file("t.txt"), 75, "Le répertoire de travail est le répertoire source : "}}) {
+        EXPECT_EQ(api().import(importer.get(), db.c_str(), source.c_str(), c.scratch.c_str(), c.trace.c_str(), nullptr),
+                  -1);
+        EXPECT_EQ(api().error_number(importer.get()), c.number);
+        EXPECT_EQ(std::string(api().error_text(importer.get())).rfind(c.text, 0), 0u)
+            << api().error_text(importer.get());
+        EXPECT_TRUE(read_bytes(db) == db_bytes);
+        EXPECT_TRUE(read_bytes(liffn) == liffn_bytes);
+        EXPECT_FALSE(fs::exists("/liffn.txt") || fs::exists("/club.txt"));
+        EXPECT_EQ(std::distance(fs::directory_iterator(source), fs::directory_iterator()), 4);
     }
 }
 

@@ -125,10 +125,22 @@ TEST(DryRunFiles, TemporaryCopiesAreRemovedNamedOnesKept) {
 
     const Outcome unnamed = run_call(db, source, "", "", true);
     EXPECT_EQ(unnamed.result, true);
+    // The report is read once the temporary directory is gone: it names
+    // none of its files.
     const nlohmann::json report = nlohmann::json::parse(unnamed.report);
-    const fs::path copy = report["source_files"][0]["copy"].get<std::string>();
-    EXPECT_FALSE(fs::exists(copy.parent_path())) << copy;
-    EXPECT_FALSE(fs::exists(report["trace"].get<std::string>()));
+    for (const nlohmann::json& f : report["source_files"]) EXPECT_TRUE(f["copy"].is_null()) << f;
+    EXPECT_TRUE(report["trace"].is_null()) << report["trace"];
+    // Only the copies go when the trace is named, and the other way round.
+    const Outcome named_trace = run_call(db, source, "", dir.file("kept.txt"), true);
+    const nlohmann::json traced = nlohmann::json::parse(named_trace.report);
+    EXPECT_EQ(traced["trace"], dir.file("kept.txt"));
+    EXPECT_TRUE(traced["source_files"][0]["copy"].is_null());
+    fs::create_directories(dir.path() / "kept");
+    const Outcome named_scratch = run_call(db, source, dir.file("kept"), "", true);
+    const nlohmann::json copied = nlohmann::json::parse(named_scratch.report);
+    EXPECT_TRUE(copied["trace"].is_null());
+    EXPECT_EQ(copied["source_files"][0]["copy"], dir.file("kept") + "/liffn.txt");
+    expect_valid_reports({unnamed.report, named_trace.report, named_scratch.report});
 
     fs::create_directories(dir.path() / "scratch");
     const Outcome named = run_call(db, source, dir.file("scratch"), dir.file("trace.txt"), true);

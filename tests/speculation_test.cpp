@@ -183,12 +183,16 @@ TEST_P(Speculation, ComesToWhatALineByLineImportComesTo) {
     // A file import run again reports what its run again wrote, nothing of the run it abandoned.
     expect_report_agrees_with_trace(nlohmann::json::parse(rapport_json(report)),
                                     trace_lines(dir.file("speculative.txt")));
-    if (speculative.abandoned == 0) EXPECT_EQ(speculative.rows, line_by_line.rows);
+    if (speculative.abandoned == 0) {
+        EXPECT_EQ(speculative.rows, line_by_line.rows);
+    }
     EXPECT_EQ(line_by_line.abandoned, 0);
     const std::vector<std::string> traced = trace_lines(dir.file("line-by-line.txt"));
     for (const std::string& line : GetParam().traced)
         EXPECT_NE(std::find(traced.begin(), traced.end(), line), traced.end()) << line;
-    if (GetParam().reruns) EXPECT_EQ(speculative.abandoned, on_server() ? *GetParam().reruns : 0);
+    if (GetParam().reruns) {
+        EXPECT_EQ(speculative.abandoned, on_server() ? *GetParam().reruns : 0);
+    }
     if (on_server()) {
         EXPECT_LE(speculative.round_trips, line_by_line.round_trips);
     } else {

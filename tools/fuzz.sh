@@ -29,11 +29,13 @@ declare -A max_len=(
   [fuzz_dos_letters]=1024
   [fuzz_dates]=64
   [fuzz_import]=16384
+  [fuzz_export_archive]=8192
 )
 declare -A extra=([fuzz_import]="-dict=$root/fuzz/import.dict")
 
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_licence_record fuzz_perf_record fuzz_dos_letters fuzz_dates fuzz_import)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_licence_record fuzz_perf_record fuzz_dos_letters fuzz_dates fuzz_import
+                                  fuzz_export_archive)
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}

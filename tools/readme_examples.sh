@@ -14,9 +14,9 @@
 # The examples run in a temporary directory with HOME inside it: the
 # "$HOME/ondival" of the examples is a fresh installation, and nothing of the
 # user's home is read or written. `build` and `tools` there lead to the build
-# and the source tree's scripts, as they do at the root of a clone. `sudo` is
-# a stand-in that checks its `dpkg -i` names a Debian package and installs
-# nothing (tools/test_install.sh installs the package, where it may).
+# and the source tree's scripts, as they do at the root of a clone. The
+# Debian packages and pip are not run here: tools/test_install.sh builds,
+# lints, installs and removes them.
 #
 #   tools/readme_examples.sh [BUILD_DIR]            every example but the server's
 #   tools/readme_examples.sh [BUILD_DIR] --server   the server's alone, on a
@@ -83,7 +83,7 @@ awk -v out="$examples" '
   END { if (inblock) { print FILENAME ": a block left open" > "/dev/stderr"; bad = 1 }; exit bad }
 ' "$readme" || fail "README.md: every fenced block needs its mark"
 
-known="install host.c pkg-config CMakeLists.txt cmake-host run-hosts python-import python-check deb-package server"
+known="install host.c pkg-config CMakeLists.txt cmake-host run-hosts python-import python-check server"
 for file in "$examples"/*; do
   name=$(basename "$file")
   [[ " $known " == *" $name "* ]] || fail "README.md has an example this script does not run: $name"
@@ -138,41 +138,5 @@ grep -qx true <<<"$output" || fail "the example python-import did not import: $o
 output=$(run_python python-check "$work/project")
 echo "$output"
 grep -q '^would add {' <<<"$output" || fail "the example python-check did not say what the import would add"
-
-# sudo: checks that `dpkg -i FILE` names a package, and installs nothing.
-cat >"$work/bin/sudo" <<'EOF'
-#!/bin/sh
-[ "$#" -eq 3 ] && [ "$1" = dpkg ] && [ "$2" = -i ] || { echo "sudo (readme_examples.sh): not run: $*" >&2; exit 1; }
-dpkg-deb --field "$3" Package Version Architecture || exit 1
-echo "sudo (readme_examples.sh): $* not run, the package is installed by tools/test_install.sh"
-EOF
-chmod +x "$work/bin/sudo"
-run_shell deb-package "$work/src"
-# The size README.md quotes for this kind of build, within 15% of the
-# package's: the RelWithDebInfo build README's commands make, or a Release
-# one. A build with gcov counters or without optimisation packs other
-# binaries, and is not compared.
-deb=$(grep -o 'build/ondival_[^ ]*\.deb' "$examples/deb-package" | head -n 1)
-actual=$(($(stat -c %s "$work/src/$deb") / 1000))
-build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
-flags=$(sed -n 's/^CMAKE_CXX_FLAGS:[A-Z]*=//p' "$build/CMakeCache.txt")
-case "$build_type" in
-RelWithDebInfo) pattern='about [0-9]* kB' ;;
-Release) pattern='[0-9]* kB from a Release build' ;;
-*) pattern="" ;;
-esac
-quoted=""
-if [ -n "$pattern" ]; then
-  quoted=$(grep -o "$pattern" "$examples/deb-package" | grep -o '^[a-z ]*[0-9]*' | grep -o '[0-9]*$') ||
-    fail "README.md quotes no package size for a $build_type build"
-fi
-if [ -z "$quoted" ] || [[ $flags == *--coverage* ]]; then
-  echo "$deb: $actual kB, not compared with README.md: a build of type ${build_type:-none} ($flags)"
-else
-  echo "$deb: $actual kB; README.md says $quoted kB for a $build_type build"
-  if [ $((quoted * 100)) -lt $((actual * 85)) ] || [ $((quoted * 100)) -gt $((actual * 115)) ]; then
-    fail "README.md says the package of a $build_type build is $quoted kB; it is $actual kB"
-  fi
-fi
 
 echo "every example of README.md but the server's runs as README.md gives it"

@@ -246,6 +246,7 @@ class Importer:
         self._busy = threading.Lock()  # held for the length of a call, and by close()
         self._releasing = threading.Lock()  # held by close() while it releases the handle
         self._caller = None  # the thread running a call, while one runs
+        self._removed = None  # the temporary directory of the last call, removed when it ended
         self._handle = self._lib.ondvimp_create()
         if not self._handle:
             raise MemoryError("ondvimp_create")
@@ -295,7 +296,9 @@ class Importer:
 
     def import_export(self, db: PathArgument, source: PathArgument, scratch: Optional[PathArgument] = None,
                       trace: Optional[PathArgument] = None, progress: Optional[Progress] = None) -> Result:
-        """Imports the export in directory source into the host database db.
+        """Imports the export in source, a directory or the federation's .zip
+        archive, into the host database db (a bad archive raises Error 321,
+        nothing imported).
 
         scratch receives copies of the export files (a temporary directory,
         removed afterwards, when None); trace is the trace file, created or
@@ -328,11 +331,13 @@ class Importer:
 
     def last_report(self) -> dict:
         """The report of this importer's last import or check, as the JSON
-        object doc/report.schema.json describes; {} before the first."""
+        object doc/report.schema.json describes; {} before the first. It
+        names only files that are still there: the trace and the copies of a
+        call given no trace or scratch directory are None."""
         if self._handle is None:
             raise ValueError("the importer is closed")
         text = self._lib.ondvimp_last_report(self._handle).decode("utf-8")
-        return json.loads(text) if text else {}
+        return _forget_removed(json.loads(text), self._removed) if text else {}
 
     def _run(self, function, db, source, scratch, trace, progress):
         # The five arguments every call of the library takes; a new call
@@ -353,9 +358,11 @@ class Importer:
             def cancel():
                 return self._lib.ondvimp_cancel(handle) == 1
 
+            self._removed = None
             with contextlib.ExitStack() as cleanup:
                 if scratch is None or trace is None:
                     temporary = cleanup.enter_context(tempfile.TemporaryDirectory(prefix="ondvimp-"))
+                    self._removed = temporary
                 if scratch is None:
                     scratch = os.path.join(temporary, "scratch")
                     os.mkdir(scratch)
@@ -375,6 +382,25 @@ class Importer:
         if code < 0:
             raise Error(number, message, text)
         return Result(code == 1, text, None if trace is None else trace_path)
+
+
+def _forget_removed(report: dict, removed: Optional[str]) -> dict:
+    """The report without the files of the call's temporary directory, gone
+    once the call returned: the trace and the copies there become None, as
+    the library's own temporary files are null."""
+    if removed is None:
+        return report
+    prefix = os.path.join(removed, "")
+
+    def gone(path):
+        return isinstance(path, str) and path.startswith(prefix)
+
+    if gone(report.get("trace")):
+        report["trace"] = None
+    for f in report.get("source_files", []):
+        if gone(f.get("copy")):
+            f["copy"] = None
+    return report
 
 
 def import_export(db: PathArgument, source: PathArgument, scratch: Optional[PathArgument] = None,

@@ -25,12 +25,27 @@ def test_an_import_goes_in_and_leaves_only_what_was_asked_for(tmp_path, monkeypa
     scratch = tmp_path / "copies été"
     scratch.mkdir()
     trace = tmp_path / "trace é.txt"
+    check_scratch = tmp_path / "check copies"
+    check_scratch.mkdir()
 
     with ondvimp.Importer() as importer:
+        checked = importer.check_export(db, export, check_scratch if scratch_given else None,
+                                        trace if trace_given else None)
+        check_report = importer.last_report()
         result = importer.import_export(db, export, scratch if scratch_given else None,
                                         trace if trace_given else None)
+        import_report = importer.last_report()
 
-    assert result and result.ok is True
+    # The reports name only files that are still there: a temporary trace
+    # or copies are None.
+    for report, copies in ((check_report, check_scratch), (import_report, scratch)):
+        assert report["trace"] == (str(trace) if trace_given else None)
+        for f in report["source_files"]:
+            if scratch_given:
+                assert f["copy"] == str(copies / f["name"]) and os.path.exists(f["copy"])
+            else:
+                assert f["copy"] is None
+    assert checked and result and result.ok is True
     assert attached(db) == PERFORMANCES + RELAYS
     assert result.trace.startswith("Début de l'import : ")
     assert "\r" not in result.trace
@@ -86,6 +101,33 @@ def test_an_error_reaching_the_host_is_raised_with_its_number_and_text(tmp_path,
     else:
         assert error.trace == ""
     assert attached(db) == 0
+
+
+@pytest.mark.parametrize("case, number, text", [
+    ("trace is the database", 75, "Le fichier de trace est la base de données : "),
+    ("trace is an export file", 75, "Le fichier de trace est le fichier liffn.txt de l'export : "),
+    ("scratch is the export", 75, "Le répertoire de travail est le répertoire source : "),
+    ("scratch is empty", 5, "Argument ou appel de procédure incorrect : le répertoire de travail est vide"),
+])
+def test_paths_that_clash_are_refused_with_nothing_touched(tmp_path, export, db, case, number, text):
+    scratch, trace = tmp_path / "scratch", tmp_path / "trace.txt"
+    scratch.mkdir()
+    if case == "trace is the database":
+        trace = db
+    elif case == "trace is an export file":
+        trace = export / "liffn.txt"
+    elif case == "scratch is the export":
+        scratch = export
+    else:
+        scratch = ""
+    before = {p: p.read_bytes() for p in [db, *export.iterdir()]}
+
+    with pytest.raises(ondvimp.Error) as raised:
+        ondvimp.import_export(db, export, scratch, trace)
+
+    assert raised.value.number == number and raised.value.text.startswith(text)
+    assert {p: p.read_bytes() for p in [db, *export.iterdir()]} == before
+    assert not os.path.exists("/liffn.txt")
 
 
 @pytest.mark.parametrize("argument", ["db", "source"])
@@ -255,3 +297,31 @@ def test_a_check_leaves_the_database_as_it_was_and_reports_what_an_import_would_
     assert would["mode"] == "check" and did["mode"] == "import"
     assert would["added"] == did["added"]
     assert attached(db) == PERFORMANCES + RELAYS
+
+
+@pytest.mark.parametrize("layout", ["flat", "nested"])
+def test_a_zipped_export_imports_as_its_folder_would(tmp_path, export, db, layout):
+    import zipfile
+    archive = tmp_path / "export.zip"
+    with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as z:
+        for name in os.listdir(export):
+            z.write(export / name, name if layout == "flat" else "FFN 2026/" + name.upper())
+    with ondvimp.Importer() as importer:
+        assert importer.check_export(db, archive)
+        result = importer.import_export(db, archive)
+        assert importer.last_report()["source_dir"] == str(archive)
+    assert result, result.trace
+    assert attached(db) == PERFORMANCES + RELAYS
+
+
+def test_a_bad_archive_is_an_error_and_imports_nothing(tmp_path, db):
+    import zipfile
+    archive = tmp_path / "export.zip"
+    with zipfile.ZipFile(archive, "w") as z:
+        z.writestr("../liffn.txt", "climbs out")
+    with pytest.raises(ondvimp.Error) as raised:
+        ondvimp.import_export(db, archive)
+    assert raised.value.number == 321
+    assert "../liffn.txt" in raised.value.text
+    assert not (tmp_path.parent / "liffn.txt").exists()
+    assert attached(db) == 0 and staged(db) == 0

@@ -1,0 +1,183 @@
+// What `ondival import` and `ondival check` choose when the user leaves a
+// path out, and what they make for the user: a trace kept beside the
+// database, copies in a temporary directory that goes away, a scratch
+// directory named but missing made ready, and reports that never send a
+// script to a file that is gone. Also one advice about passwords in every
+// help.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "tests/report_support.h"
+
+namespace ondival::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A database made by `ondival init` and a small export, and a TMPDIR of the
+// test's own, so that a temporary directory left behind shows.
+struct CliWorkplace {
+    CliWorkplace() {
+        EXPECT_EQ(ondival({"init", db}).exit_code, 0);
+        EXPECT_EQ(ondival(
+                      {"generate", source, "--clubs", "4", "--licences", "40", "--performances", "80", "--relays", "4"})
+                      .exit_code,
+                  0);
+    }
+    ProgramRun ondival(const std::vector<std::string>& args) const {
+        return run_in(dir.path(), "TMPDIR=" + quoted(tmp.string()) + " " + quoted(ONDIVAL_CLI), args);
+    }
+    // The files in the database's folder whose names say they are import
+    // traces of club.db.
+    std::vector<std::string> traces_beside_database() const {
+        static const std::regex name(R"(club-import-\d{8}-\d{6}(-\d+)?\.txt)");
+        std::vector<std::string> found;
+        for (const auto& e : fs::directory_iterator(dir.path()))
+            if (std::regex_match(e.path().filename().string(), name)) found.push_back(e.path().string());
+        return found;
+    }
+    ScratchDir dir;
+    fs::path tmp = dir.subdir("tmp");
+    std::string db = dir.file("club.db"), source = dir.file("export");
+};
+
+// One command line, its paths relative to the setup's folder ("DB" and
+// "SRC" stand for the database and the export), and what must follow.
+struct DefaultsCase {
+    const char* name;
+    std::vector<std::string> args;
+    const char* scratch;  // the scratch directory that must hold the copies afterwards, or ""
+    const char* trace;    // the trace file, "" when it is the one beside the database, "none" for no trace
+};
+
+class CliDefaults : public ::testing::TestWithParam<DefaultsCase> {};
+
+TEST_P(CliDefaults, CopiesTraceAndReportGoWhereTheyShould) {
+    const CliWorkplace s;
+    std::vector<std::string> args;
+    for (const std::string& a : GetParam().args) args.push_back(a == "DB" ? s.db : a == "SRC" ? s.source : a);
+    args.insert(args.end(), {"--report", "report.json"});
+    const ProgramRun run = s.ondival(args);
+    ASSERT_EQ(run.exit_code, 0) << run.err << run.out;
+    EXPECT_TRUE(run.err.empty()) << run.err;
+    EXPECT_TRUE(fs::is_empty(s.tmp)) << "a temporary directory stayed behind";
+
+    const nlohmann::json report = nlohmann::json::parse(read_bytes(s.dir.file("report.json")));
+    expect_valid_reports({read_bytes(s.dir.file("report.json"))});
+    const std::string scratch = GetParam().scratch;
+    for (const nlohmann::json& f : report["source_files"]) {
+        if (scratch.empty()) {
+            EXPECT_TRUE(f["copy"].is_null()) << f;
+        } else {
+            EXPECT_EQ(f["copy"], scratch + "/" + f["name"].get<std::string>());
+            EXPECT_TRUE(fs::exists(s.dir.path() / f["copy"].get<std::string>())) << f;
+        }
+    }
+
+    const std::string trace = GetParam().trace;
+    const std::vector<std::string> beside = s.traces_beside_database();
+    if (trace == "none") {
+        EXPECT_TRUE(report["trace"].is_null()) << report["trace"];
+        EXPECT_EQ(run.out.find("Trace:"), std::string::npos) << run.out;
+    } else {
+        const std::string expected = trace.empty() ? (beside.empty() ? "?" : beside.front()) : trace;
+        EXPECT_EQ(beside.size(), trace.empty() ? 1u : 0u);
+        EXPECT_EQ(report["trace"], expected);
+        EXPECT_EQ(read_bytes(s.dir.path() / expected)
+                      .rfind("D\xe9"
+                             "but de l'import : ",
+                             0),
+                  0u);
+        EXPECT_NE(run.out.find("Trace:         " + expected + "\n"), std::string::npos) << run.out;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CliDefaults,
+    ::testing::Values(
+        DefaultsCase{"ImportAlone", {"import", "DB", "SRC"}, "", ""},
+        DefaultsCase{
+            "ImportWithOptions", {"import", "DB", "SRC", "--scratch", "s/deep", "--trace", "t.txt"}, "s/deep", "t.txt"},
+        DefaultsCase{"ImportOnlyScratch", {"import", "--scratch", "s", "DB", "SRC"}, "s", ""},
+        DefaultsCase{"ImportOnlyTrace", {"import", "DB", "SRC", "--trace=t.txt"}, "", "t.txt"},
+        DefaultsCase{"ImportFourArgumentsScratchMissing",
+                     {"import", "DB", "SRC", "new/scratch", "t.txt"},
+                     "new/scratch",
+                     "t.txt"},
+        DefaultsCase{"CheckScratchMissing", {"check", "DB", "SRC", "--scratch", "s/deep"}, "s/deep", "none"},
+        DefaultsCase{"CheckTraceShownNotKept", {"check", "DB", "SRC", "--show-trace"}, "", "none"},
+        DefaultsCase{"CheckAlone", {"check", "DB", "SRC"}, "", "none"}),
+    [](const ::testing::TestParamInfo<DefaultsCase>& info) { return std::string(info.param.name); });
+
+// Two imports within the same second keep both traces.
+TEST(CliDefaultTrace, ASecondImportDoesNotReplaceTheFirstTrace) {
+    const CliWorkplace s;
+    ASSERT_EQ(s.ondival({"import", s.db, s.source, "--quiet"}).exit_code, 0);
+    ASSERT_EQ(s.ondival({"import", s.db, s.source, "--quiet"}).exit_code, 0);
+    const std::vector<std::string> traces = s.traces_beside_database();
+    ASSERT_EQ(traces.size(), 2u);
+    EXPECT_NE(read_bytes(traces[0]), read_bytes(traces[1])) << "the second import's trace tells of a second import";
+}
+
+TEST(CliDefaultTrace, ARelativeDatabaseKeepsItsTraceInItsOwnFolder) {
+    const CliWorkplace s;
+    fs::create_directories(s.dir.path() / "club");
+    ASSERT_EQ(s.ondival({"init", "club/club.db"}).exit_code, 0);
+    const ProgramRun run = s.ondival({"import", "club/club.db", "export"});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    const std::smatch shown = [&] {
+        std::smatch m;
+        std::regex_search(run.out, m, std::regex(R"(Trace:         (club/club-import-\d{8}-\d{6}\.txt)\n)"));
+        return m;
+    }();
+    ASSERT_FALSE(shown.empty()) << run.out;
+    EXPECT_TRUE(fs::exists(s.dir.path() / shown[1].str()));
+}
+
+// Command lines that mix the two forms, or leave the scratch directory no
+// way to be made, stop before anything is touched.
+TEST(CliDefaultTrace, MixedOrImpossibleCommandLinesAreRefused) {
+    const CliWorkplace s;
+    write_bytes(s.dir.path() / "afile", "not a folder");
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"import", s.db, s.source, "sc", "t.txt", "--trace", "u.txt"},
+         "ondival: import: SCRATCH and TRACE are given as arguments, so --scratch and --trace cannot be"},
+        {{"import", s.db, s.source, "sc", "t.txt", "--scratch", "sc2"}, "ondival: import: SCRATCH and TRACE are given"},
+        {{"import", s.db, s.source, "--scratch", "afile/sub"}, "ondival: import: cannot create the scratch directory "},
+        {{"check", s.db, s.source, "--scratch", "afile/sub"}, "ondival: check: cannot create the scratch directory "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        const std::string before = read_bytes(s.db);
+        const ProgramRun run = s.ondival(c.args);
+        EXPECT_EQ(run.exit_code, 2);
+        EXPECT_EQ(run.err.rfind(c.message, 0), 0u) << run.err;
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+        EXPECT_TRUE(s.traces_beside_database().empty());
+        EXPECT_FALSE(fs::exists(s.dir.path() / "sc"));
+        EXPECT_TRUE(fs::is_empty(s.tmp));
+        EXPECT_TRUE(read_bytes(s.db) == before);
+    }
+}
+
+// A password on a command line can be read by every user of the machine:
+// no help shows an address that carries one, and every help that shows an
+// address says where the password goes instead.
+TEST(CliHelp, EveryHelpGivesTheSamePasswordAdvice) {
+    const CliWorkplace s;
+    for (const char* command : {"init", "import", "check"}) {
+        SCOPED_TRACE(command);
+        const std::string help = s.ondival({command, "--help"}).out;
+        EXPECT_NE(help.find("postgresql://user@host:port/dbname"), std::string::npos) << help;
+        EXPECT_EQ(help.find("user:password@"), std::string::npos) << help;
+        EXPECT_NE(help.find("Leave the password out of a server address"), std::string::npos) << help;
+        EXPECT_NE(help.find("PGPASSWORD"), std::string::npos) << help;
+    }
+}
+
+}  // namespace
+}  // namespace ondival::test
