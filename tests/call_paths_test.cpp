@@ -123,7 +123,9 @@ TEST_F(CallPathsTest, RelativePathsAreResolvedFromTheWorkingDirectory) {
     if (on_server()) GTEST_SKIP() << "paths of a database file";
     const fs::path cwd = fs::current_path();
     fs::current_path(dir.path());
-    const int number = error_number([&] { check_call_paths({"club.db", "src", "tmp", "./src/../club.db", ""}); });
+    const int number = error_number([&] {
+        check_call_paths({"club.db", "src", "tmp", "./src/../club.db", ""});
+    });
     fs::current_path(cwd);
     EXPECT_EQ(number, 75);
 }
@@ -175,10 +177,10 @@ TEST(SamePath, TellsOneFileUnderTwoNamesFromTwoFiles) {
         bool same;
     };
     const std::string d = dir.path().string();
-    for (const Case& c :
-         {Case{d + "/a", d + "/a", true}, Case{d + "/a", d + "/b", false}, Case{d + "/a", d + "/d/../a", true},
-          Case{d + "/d-link/x", d + "/d/x", true}, Case{d + "/d/", d + "/d", true}, Case{d + "/new", d + "/new", true},
-          Case{d + "/new", d + "/New", false}, Case{d + "/d//x", d + "/d/x", true}})
+    for (const Case& c : {Case{d + "/a", d + "/a", true}, Case{d + "/a", d + "/b", false},
+                          Case{d + "/a", d + "/d/../a", true}, Case{d + "/d-link/x", d + "/d/x", true},
+                          Case{d + "/d/", d + "/d", true}, Case{d + "/new", d + "/new", true},
+                          Case{d + "/new", d + "/New", false}, Case{d + "/d//x", d + "/d/x", true}})
         EXPECT_EQ(platform::SamePath(c.x, c.y), c.same) << c.x << " / " << c.y;
 }
 
