@@ -89,12 +89,13 @@ plant() {
   cp "$1" "$saved"
   planted=$1
   python3 - "$1" "$2" "$3" <<'PY' || { restore; return 1; }
-import sys
-path, old, new = sys.argv[1], sys.argv[2], sys.argv[3]
-text = open(path, encoding='latin-1').read()
+import os, sys
+# Bytes throughout: the sources are UTF-8, and a fault may quote an accent.
+path, old, new = sys.argv[1], os.fsencode(sys.argv[2]), os.fsencode(sys.argv[3])
+text = open(path, 'rb').read()
 if text.count(old) != 1:
-    sys.exit(f"{path}: the text to replace appears {text.count(old)} times: {old}")
-open(path, 'w', encoding='latin-1').write(text.replace(old, new))
+    sys.exit(f"{path}: the text to replace appears {text.count(old)} times: {sys.argv[2]}")
+open(path, 'wb').write(text.replace(old, new))
 PY
 }
 
