@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <map>
 #include <set>
 
 #include "import/call_paths.h"
@@ -21,14 +20,6 @@ namespace ondival::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Every regular file under a directory, with its bytes.
-std::map<std::string, std::string> snapshot(const fs::path& dir) {
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(dir))
-        if (entry.is_regular_file()) files[fs::relative(entry.path(), dir).string()] = read_bytes(entry.path());
-    return files;
-}
 
 std::set<std::string> root_entries() {
     std::set<std::string> names;

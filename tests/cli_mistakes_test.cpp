@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <map>
 #include <thread>
 
 #include "platform/cp1252.h"
@@ -20,29 +19,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-ProgramRun ondival(const ScratchDir& dir, const std::vector<std::string>& args) {
-    return run_in(dir.path(), quoted(ONDIVAL_CLI), args);
-}
-
-struct CliSetup {
-    explicit CliSetup(const std::string& performances = "150") {
-        fs::create_directories(dir.path() / "scratch");
-        EXPECT_EQ(ondival(dir, {"init", db}).exit_code, 0);
-        EXPECT_EQ(ondival(dir, {"generate", source, "--clubs", "20", "--licences", "400", "--performances",
-                                performances, "--relays", "8"})
-                      .exit_code,
-                  0);
-    }
-    ScratchDir dir;
-    std::string db = dir.file("club.db"), source = dir.file("export"), scratch = dir.file("scratch");
-};
-
-std::map<std::string, std::string> snapshot(const fs::path& dir) {
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(dir))
-        if (entry.is_regular_file()) files[fs::relative(entry.path(), dir).string()] = read_bytes(entry.path());
-    return files;
-}
+// Long enough for Ctrl-C to land inside a step.
+const std::vector<std::string> kLongExport = {"--clubs",        "20",    "--licences", "400",
+                                              "--performances", "60000", "--relays",   "8"};
 
 // A command line with a path in the wrong place. "DB", "SRC", "SCRATCH"
 // stand for the setup's own paths, other words are relative to its
@@ -65,7 +44,7 @@ TEST_P(CliMistake, IsRefusedWithNothingTouched) {
                        : a.empty() || a[0] == '-' || a == "import" || a == "check" ? a
                                                                                     : s.dir.file(a));
     const auto before = snapshot(s.dir.path());
-    const ProgramRun run = ondival(s.dir, args);
+    const ProgramRun run = ondival(s.dir.path(), args);
     EXPECT_EQ(run.exit_code, 2) << run.err;
     EXPECT_EQ(run.err.rfind(std::string("ondival: Erreur n° ") + GetParam().message, 0), 0u) << run.err;
     EXPECT_TRUE(snapshot(s.dir.path()) == before) << "a file was created, changed or removed";
@@ -154,7 +133,7 @@ struct Interruption {
 class CliCtrlC : public ::testing::TestWithParam<Interruption> {};
 
 TEST_P(CliCtrlC, StopsCleanlyAtTheNextLine) {
-    const CliSetup s("60000");
+    const CliSetup s(kLongExport);
     const fs::path trace = s.dir.path() / "trace.txt", report = s.dir.path() / "report.json";
     const fs::path tmp = s.dir.subdir("tmp");
     const std::string clubs = sql1(s.db, "select count(*) from Club");
@@ -200,7 +179,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Interruption>& info) { return std::string(info.param.name); });
 
 TEST(CliCtrlC, ASecondOneEndsTheProcessAndTheDatabaseStaysWhole) {
-    const CliSetup s("60000");
+    const CliSetup s(kLongExport);
     const fs::path trace = s.dir.path() / "trace.txt";
     const Started run = start(s.dir, {"import", s.db, s.source, s.scratch, trace.string()});
     ASSERT_TRUE(wait_for_step(run.pid, trace, "Traitement des performances depuis fichier Liffn.txt"));
@@ -225,13 +204,13 @@ TEST(CliCtrlC, ASecondOneEndsTheProcessAndTheDatabaseStaysWhole) {
 TEST(CliTerminal, ControlCharactersFromTheExportAreShownNotObeyed) {
     const ScratchDir dir;
     const std::string db = dir.file("club.db");
-    ASSERT_EQ(ondival(dir, {"init", db}).exit_code, 0);
+    ASSERT_EQ(ondival(dir.path(), {"init", db}).exit_code, 0);
     const fs::path source = dir.subdir("export");
     PerfLine line;
     line.club = std::string("FRA\x1b[2J\0\x9d", 9);
     line.licence = "0512345";
     write_lines(source / "liffn.txt", {line.str()});
-    const ProgramRun run = ondival(dir, {"check", db, source.string(), "--show-trace"});
+    const ProgramRun run = ondival(dir.path(), {"check", db, source.string(), "--show-trace"});
     EXPECT_EQ(run.exit_code, 1) << run.err;
     EXPECT_EQ(run.out.find('\x1b'), std::string::npos) << "an escape reached the terminal";
     EXPECT_EQ(run.out.find('\0'), std::string::npos) << "a NUL reached the terminal";

@@ -13,32 +13,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using CliRun = ProgramRun;
-
-// The command-line host off any terminal, as a nightly job runs it.
-CliRun ondival(const ScratchDir& dir, const std::vector<std::string>& args) {
-    return run_in(dir.path(), quoted(ONDIVAL_CLI), args);
-}
-
-// A database made by `ondival init` and an export by `ondival generate`.
-struct CliSetup {
-    explicit CliSetup(const std::vector<std::string>& generate_options = {}) {
-        fs::create_directories(dir.path() / "scratch");
-        EXPECT_EQ(ondival(dir, {"init", db}).exit_code, 0);
-        std::vector<std::string> generate = {"generate", source,           "--clubs", "5",        "--licences",
-                                             "60",       "--performances", "150",     "--relays", "8"};
-        generate.insert(generate.end(), generate_options.begin(), generate_options.end());
-        EXPECT_EQ(ondival(dir, generate).exit_code, 0);
-    }
-    ScratchDir dir;
-    std::string db = dir.file("club.db"), source = dir.file("export"), scratch = dir.file("scratch");
-};
-
 TEST(CliReport, CheckSaysWhatTheImportWouldDoAndKeepsNothing) {
     const CliSetup s;
     const std::string before = read_bytes(s.db);
-    const CliRun check = ondival(s.dir, {"check", s.db, s.source, "--trace", s.dir.file("check.txt"), "--report",
-                                         s.dir.file("check.json")});
+    const ProgramRun check = ondival(s.dir.path(), {"check", s.db, s.source, "--trace", s.dir.file("check.txt"),
+                                                    "--report", s.dir.file("check.json")});
     EXPECT_EQ(check.exit_code, 0) << check.err;
     EXPECT_TRUE(read_bytes(s.db) == before) << "the check changed the database file";
     EXPECT_NE(check.out.find("Result:        true"), std::string::npos) << check.out;
@@ -52,8 +31,8 @@ TEST(CliReport, CheckSaysWhatTheImportWouldDoAndKeepsNothing) {
     EXPECT_NE(check.out.find("Competition:   1er import perf du "), std::string::npos) << check.out;
     EXPECT_EQ(check.out.find("Stops at:"), std::string::npos) << check.out;
 
-    const CliRun import = ondival(s.dir, {"import", s.db, s.source, s.scratch, s.dir.file("import.txt"), "--quiet",
-                                          "--report", s.dir.file("import.json")});
+    const ProgramRun import = ondival(s.dir.path(), {"import", s.db, s.source, s.scratch, s.dir.file("import.txt"),
+                                                     "--quiet", "--report", s.dir.file("import.json")});
     EXPECT_EQ(import.exit_code, 0) << import.err;
     // Two processes on the real clock: the traces may differ in the times of
     // their first and last lines, and nowhere else.
@@ -77,10 +56,12 @@ TEST(CliReport, CheckSaysWhatTheImportWouldDoAndKeepsNothing) {
 }
 
 TEST(CliReport, ACheckThatWouldStopSaysWhereAndExitsOne) {
-    const CliSetup s({"--faults", "0.1"});
+    std::vector<std::string> damaged = CliSetup::kSmallExport;
+    damaged.insert(damaged.end(), {"--faults", "0.1"});
+    const CliSetup s(damaged);
     const std::string before = read_bytes(s.db);
-    const CliRun check = ondival(s.dir, {"check", s.db, s.source, "--report", s.dir.file("check.json"), "--html",
-                                         s.dir.file("check.html")});
+    const ProgramRun check = ondival(s.dir.path(), {"check", s.db, s.source, "--report", s.dir.file("check.json"),
+                                                    "--html", s.dir.file("check.html")});
     EXPECT_EQ(check.exit_code, 1) << check.err;
     EXPECT_TRUE(read_bytes(s.db) == before);
     const nlohmann::json stop = nlohmann::json::parse(read_bytes(s.dir.file("check.json")))["stop"];
@@ -100,7 +81,7 @@ TEST(CliReport, ACheckThatWouldStopSaysWhereAndExitsOne) {
     EXPECT_NE(page.find("<dd id=\"arret\" data-file=\"liffn.txt\" data-line=\"" +
                         std::to_string(stop["line"].get<int>()) + "\">"),
               std::string::npos);
-    const CliRun later = ondival(s.dir, {"report", s.dir.file("check.json"), "--html", s.dir.file("later.html")});
+    const ProgramRun later = ondival(s.dir.path(), {"report", s.dir.file("check.json"), "--html", s.dir.file("later.html")});
     EXPECT_EQ(later.exit_code, 0) << later.err;
     EXPECT_TRUE(read_bytes(s.dir.file("later.html")) == page);
 }
@@ -120,13 +101,13 @@ TEST(CliReport, AKeptReportThatCannotBeAPageIsRefused) {
           Refusal{{"report", "kept.json", "--html", "./kept.json"}, "ondival: report: the page would be written over"},
           Refusal{{"report", "other.json", "--html", "page.html"}, "ondival: report: other.json: Erreur n° 5: "},
           Refusal{{"report", "missing.json", "--html", "page.html"}, "ondival: report: cannot read missing.json"}}) {
-        const CliRun run = ondival(dir, r.args);
+        const ProgramRun run = ondival(dir.path(), r.args);
         EXPECT_EQ(run.exit_code, 2) << r.message;
         EXPECT_EQ(run.err.rfind(r.message, 0), 0u) << run.err;
         EXPECT_FALSE(fs::exists(dir.file("page.html")));
     }
     EXPECT_EQ(read_bytes(dir.file("kept.json")), kept);
-    EXPECT_EQ(ondival(dir, {"report", "kept.json", "--html", "page.html"}).exit_code, 0);
+    EXPECT_EQ(ondival(dir.path(), {"report", "kept.json", "--html", "page.html"}).exit_code, 0);
 }
 
 // A report path that cannot be written: the command stops before the
@@ -147,9 +128,10 @@ TEST_P(CliUnwritableReport, TheImportDoesNotRun) {
     const std::string before = read_bytes(s.db);
     const std::string report = s.dir.file(GetParam().report);
     const std::string trace = s.dir.file("trace.txt");
-    const CliRun run = GetParam().command == "import"
-                           ? ondival(s.dir, {"import", s.db, s.source, s.scratch, trace, GetParam().option, report})
-                           : ondival(s.dir, {"check", s.db, s.source, "--trace", trace, GetParam().option, report});
+    const ProgramRun run =
+        GetParam().command == "import"
+            ? ondival(s.dir.path(), {"import", s.db, s.source, s.scratch, trace, GetParam().option, report})
+            : ondival(s.dir.path(), {"check", s.db, s.source, "--trace", trace, GetParam().option, report});
     EXPECT_EQ(run.exit_code, 2);
     EXPECT_TRUE(run.out.empty()) << run.out;
     EXPECT_EQ(run.err.rfind("ondival: " + GetParam().command + ": cannot write the " + GetParam().what + " " + report +
@@ -176,16 +158,17 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(CliReport, HelpDescribesCheckAndReport) {
     const ScratchDir dir;
-    const CliRun overview = ondival(dir, {"--help"});
+    const ProgramRun overview = ondival(dir.path(), {"--help"});
     EXPECT_NE(overview.out.find("  check DB SOURCE "), std::string::npos) << overview.out;
-    const CliRun check = ondival(dir, {"check", "--help"});
+    const ProgramRun check = ondival(dir.path(), {"check", "--help"});
     EXPECT_EQ(check.out.rfind("Usage: ondival check DB SOURCE [--scratch DIR] [--trace FILE] [--report FILE]", 0), 0u)
         << check.out;
-    EXPECT_NE(ondival(dir, {"import", "--help"}).out.find("--report FILE"), std::string::npos);
-    const CliRun missing = ondival(dir, {"check", dir.file("club.db")});
+    EXPECT_NE(ondival(dir.path(), {"import", "--help"}).out.find("--report FILE"), std::string::npos);
+    const ProgramRun missing = ondival(dir.path(), {"check", dir.file("club.db")});
     EXPECT_EQ(missing.exit_code, 2);
     EXPECT_NE(missing.err.find("check: missing argument SOURCE"), std::string::npos) << missing.err;
-    EXPECT_EQ(ondival(dir, {"check", "a", "b", "--report="}).err, "ondival: check: option --report: an empty path\n");
+    EXPECT_EQ(ondival(dir.path(), {"check", "a", "b", "--report="}).err,
+              "ondival: check: option --report: an empty path\n");
 }
 
 }  // namespace

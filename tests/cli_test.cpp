@@ -23,10 +23,6 @@ using Outcome = ProgramRun;
 
 int exit_code(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
 
-Outcome ondival(const fs::path& cwd, const std::vector<std::string>& args) {
-    return run_in(cwd, quoted(ONDIVAL_CLI), args);
-}
-
 // An error is one line that names the program and the problem.
 void expect_one_line_error(const Outcome& run, const std::string& fragment) {
     EXPECT_EQ(run.exit_code, 2);
@@ -53,30 +49,6 @@ std::vector<std::string> entries(const fs::path& dir) {
 }
 
 const std::vector<std::string> kExportFiles = {"club.txt", "licence.txt", "liffn.txt", "origine.txt"};
-
-// A database made by `ondival init` and a small export by `ondival
-// generate`, in the layout every import test uses.
-struct ImportSetup {
-    ScratchDir dir;
-    std::string db = dir.file("club.db"), source = dir.file("export"), scratch = dir.file("scratch"),
-                trace = dir.file("trace.txt");
-    static constexpr int kPerformanceLines = 150 + 8;  // of the default export below
-
-    explicit ImportSetup(const std::vector<std::string>& generate_options = {"--clubs", "5", "--licences", "60",
-                                                                             "--performances", "150", "--relays",
-                                                                             "8"}) {
-        fs::create_directory(scratch);
-        EXPECT_EQ(ondival(dir.path(), {"init", db}).exit_code, 0);
-        std::vector<std::string> generate = {"generate", source};
-        generate.insert(generate.end(), generate_options.begin(), generate_options.end());
-        EXPECT_EQ(ondival(dir.path(), generate).exit_code, 0);
-    }
-    std::vector<std::string> import_args(const std::vector<std::string>& extra = {}) const {
-        std::vector<std::string> args = {"import", db, source, scratch, trace};
-        args.insert(args.end(), extra.begin(), extra.end());
-        return args;
-    }
-};
 
 TEST(CliTest, VersionAndHelpAnswerOnStdout) {
     const struct {
@@ -216,7 +188,7 @@ TEST(CliTest, ImportRunsQuietOffATerminalAndSummarisesUnlessAskedNot) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.options.empty() ? "no option" : c.options[0] + (c.options.size() > 1 ? " --quiet" : ""));
-        const ImportSetup setup;
+        const CliSetup setup;
         const Outcome run = ondival(setup.dir.path(), setup.import_args(c.options));
         EXPECT_EQ(run.exit_code, 0);
         EXPECT_TRUE(run.err.empty()) << run.err;
@@ -228,7 +200,7 @@ TEST(CliTest, ImportRunsQuietOffATerminalAndSummarisesUnlessAskedNot) {
 
         const std::string stored = sql1(setup.db, "SELECT (SELECT COUNT(*) FROM Liffn WHERE Num_compet <> -1) + "
                                                   "(SELECT COUNT(*) FROM Liffn_relais WHERE Num_compet <> -1)");
-        ASSERT_EQ(stored, std::to_string(ImportSetup::kPerformanceLines));
+        ASSERT_EQ(stored, std::to_string(CliSetup::kPerformanceLines));
         const std::string summary = "Result:        true\n";
         EXPECT_EQ(run.out.find(summary) != std::string::npos, c.summary) << run.out;
         EXPECT_EQ(run.out.find("Performances:  " + stored + " in the database (+" + stored + ")\n") !=
@@ -253,7 +225,7 @@ TEST(CliTest, ImportRunsQuietOffATerminalAndSummarisesUnlessAskedNot) {
 }
 
 TEST(CliTest, ImportExitCodeTellsTrueFalseAndError) {
-    const ImportSetup setup;
+    const CliSetup setup;
     const std::string no_liffn = setup.dir.file("no-liffn");
     fs::create_directory(no_liffn);
     for (const char* file : {"club.txt", "licence.txt", "origine.txt"})
@@ -325,7 +297,7 @@ std::size_t occurrences(const std::string& text, const std::string& part) {
 }
 
 TEST(CliTest, ProgressBarOnATerminalIsThrottledAndErasedBeforeTheSummary) {
-    const ImportSetup setup({"--clubs", "40", "--licences", "3000", "--performances", "40000", "--relays", "500"});
+    const CliSetup setup({"--clubs", "40", "--licences", "3000", "--performances", "40000", "--relays", "500"});
     const std::string erase = "\r\x1b[K";
 
     const auto start = std::chrono::steady_clock::now();
@@ -361,7 +333,7 @@ TEST(CliTest, PythonHostImportsThroughTheSharedLibrary) {
 #endif
     const ScratchDir cwd;
     if (run_in(cwd.path(), "python3", {"-c", "import ctypes"}).exit_code != 0) GTEST_SKIP() << "no python3";
-    const ImportSetup setup;
+    const CliSetup setup;
     const std::string example = std::string(ONDIVAL_SOURCE_DIR) + "/examples/ondvimp_example.py";
     // The module from the source tree, over the library just built.
     const std::string python = "PYTHONPATH=" + quoted(std::string(ONDIVAL_SOURCE_DIR) + "/python") +
@@ -427,7 +399,7 @@ TEST(ServerCli, InitThenImportIntoADatabaseOnAServer) {
 // say so first, without repeating it. Nothing listens on port 1, so each
 // command ends at the connection, after the warning.
 TEST(CliTest, AnAddressCarryingAPasswordIsWarnedAbout) {
-    const ImportSetup setup;
+    const CliSetup setup;
     const struct {
         std::string address;
         bool warned;

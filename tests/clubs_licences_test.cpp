@@ -56,24 +56,32 @@ class ClubCode : public Connected, public ::testing::WithParamInterface<CodeCase
 
 TEST_P(ClubCode, AgainstTheGeographicTables) { EXPECT_EQ(code_club_valide(GetParam().code), GetParam().valid); }
 
-INSTANTIATE_TEST_SUITE_P(Codes, ClubCode,
-                         ::testing::Values(CodeCase{"DepartmentOfItsRegion", "FRA5110750001", true},
-                                           CodeCase{"TwelveCharacters", "FRA511075001", false},
-                                           CodeCase{"FourteenCharacters", "FRA51107500011", false},
-                                           CodeCase{"ForeignWithInterRegionZero", "BEL0123456789", true},
-                                           CodeCase{"ForeignWithAnInterRegion", "BEL5000000001", false},
-                                           CodeCase{"National", "FRA0000000001", true},
-                                           CodeCase{"NationalWithARegion", "FRA0110000001", false},
-                                           CodeCase{"InterRegionLevel", "FRA5000000001", true},
-                                           CodeCase{"RegionZeroWithADepartment", "FRA5000750001", false},
-                                           CodeCase{"RegionUnderAnotherInterRegion", "FRA1110000001", false},
-                                           CodeCase{"RegionLevelWithoutDepartmentQuery", "FRA5110000001", true},
-                                           CodeCase{"DepartmentOfAnotherRegion", "FRA5110130001", false},
-                                           CodeCase{"UnknownCountry", "ZZZ0000000001", false},
-                                           CodeCase{"InterRegionNotADigit", "FRAX110750001", false},
-                                           CodeCase{"FourteenWithQuotes", "FRA5'1'0750001", false},
-                                           CodeCase{"QuoteInTheRegion", "FRA511' OR '1", false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Codes, ClubCode,
+    ::testing::Values(
+        CodeCase{"DepartmentOfItsRegion", "FRA5110750001", true}, CodeCase{"TwelveCharacters", "FRA511075001", false},
+        CodeCase{"FourteenCharacters", "FRA51107500011", false},
+        CodeCase{"ForeignWithInterRegionZero", "BEL0123456789", true},
+        CodeCase{"ForeignWithAnInterRegion", "BEL5000000001", false}, CodeCase{"National", "FRA0000000001", true},
+        CodeCase{"NationalWithARegion", "FRA0110000001", false}, CodeCase{"InterRegionLevel", "FRA5000000001", true},
+        CodeCase{"RegionZeroWithADepartment", "FRA5000750001", false},
+        CodeCase{"RegionUnderAnotherInterRegion", "FRA1110000001", false},
+        CodeCase{"RegionLevelWithoutDepartmentQuery", "FRA5110000001", true},
+        CodeCase{"DepartmentOfAnotherRegion", "FRA5110130001", false},
+        CodeCase{"UnknownCountry", "ZZZ0000000001", false}, CodeCase{"InterRegionNotADigit", "FRAX110750001", false},
+        CodeCase{"FourteenWithQuotes", "FRA5'1'0750001", false}, CodeCase{"QuoteInTheRegion", "FRA511' OR '1", false},
+        // Each zero part above a non-zero one.
+        CodeCase{"NationalWithADepartment", "FRA0000750001", false},
+        CodeCase{"NationalWithRegionAndDepartment", "FRA0110750001", false},
+        CodeCase{"ForeignWithZeroParts", "BEL0000000001", true},
+        // The first and last of each reference table, and one past.
+        CodeCase{"LastCountry", "AND0000000001", true}, CodeCase{"CountryInLowerCase", "fra5110750001", false},
+        CodeCase{"LastInterRegion", "FRA6000000001", true}, CodeCase{"InterRegionOnePast", "FRA7000000001", false},
+        CodeCase{"FirstRegion", "FRA6010000001", true}, CodeCase{"RegionInAGap", "FRA6050000001", false},
+        CodeCase{"LastRegion", "FRA3940000001", true}, CodeCase{"RegionOnePast", "FRA3950000001", false},
+        CodeCase{"FirstDepartment", "FRA3840010001", true}, CodeCase{"DepartmentWithALetter", "FRA39402A0001", true},
+        CodeCase{"LastDepartment", "FRA6069760001", true}, CodeCase{"DepartmentOnePast", "FRA6069770001", false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Connected, SauveClubEveryStatus) {
     std::string m = "untouched";

@@ -40,6 +40,8 @@ INSTANTIATE_TEST_SUITE_P(
                       YearCase{"FourDigits1985Kept", kDec2026, "1985", "19850101"},
                       YearCase{"FourDigitsThisYearKept", kDec2026, "2026", "20260101"},
                       YearCase{"FourDigitsNextYearIsACenturyBack", kDec2026, "2027", "19270101"},
+                      YearCase{"OneDigitGivesThisCentury", kDec2026, "7", "20070101"},
+                      YearCase{"FirstFourDigitYear", kDec2026, "0100", "01000101"},
                       // 1 January itself is today, not after it.
                       YearCase{"OnFirstJanuaryYear26IsThisYear", {2026, 1, 1}, "26", "20260101"},
                       YearCase{"OnLastDayOf2025Year26IsACenturyBack", {2025, 12, 31}, "26", "19260101"},
@@ -48,7 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(DateAnneeFailure, TextThatIsNoYearRaisesATypeMismatch) {
     FixedClock clock;
-    for (const char* year : {"AB", "", "8A", "-5", "1.5"}) {
+    for (const char* year : {"AB", "", "8A", "-5", "1.5", "198", "0099", "19850"}) {
         try {
             date_annee(year);
             ADD_FAILURE() << "no error for \"" << year << "\"";
@@ -99,6 +101,11 @@ TEST(DateTexte, WritesTheFrenchDisplayTextInWindows1252) {
         {"19850812", "12 août 1985"_w},
         {"20261206", "6 décembre 2026"_w},
         {"20000229", "29 février 2000"_w},
+        {"20240229", "29 février 2024"_w},
+        {"19850101", "1 janvier 1985"},
+        {"19851231", "31 décembre 1985"_w},
+        {"19850430", "30 avril 1985"},
+        {"01000101", "1 janvier 0100"},
         {"", ""},
         {"1985050", ""},
         {"198505030", ""},
@@ -108,7 +115,8 @@ TEST(DateTexte, WritesTheFrenchDisplayTextInWindows1252) {
 }
 
 TEST(DateTexte, EightCharactersThatAreNoDateRaise) {
-    for (const char* bad : {"19850231", "19851301", "19850500", "19000229", "1985AB03"}) {
+    for (const char* bad : {"19850231", "19851301", "19850500", "19000229", "1985AB03", "20230229", "21000229",
+                            "19850431", "19851232", "19850100", "19850001", "00991231"}) {
         try {
             date_texte(bad);
             ADD_FAILURE() << "no error for " << bad;

@@ -108,7 +108,7 @@ TEST_P(DryRun, LeavesEveryTableAsItWasAndWritesTheTraceOfARealImport) {
     if (import.result == true && fs::exists(source / "liffn.txt")) {
         EXPECT_EQ(nlohmann::json::parse(check.report)["competition"]["name"], "2ème import perf du 20261206");
     }
-    EXPECT_EQ(nlohmann::json::parse(check.report)["stop"].is_null(), !GetParam().stops);
+    EXPECT_EQ(nlohmann::json::parse(check.report)["stop"].is_null(), GetParam().stop.empty());
     expect_valid_reports({first.report, check.report, import.report});
 }
 

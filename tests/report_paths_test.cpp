@@ -158,11 +158,9 @@ std::pair<std::string, bool> call(Caller caller, const ScratchDir& dir, const Ca
         const std::string report = dir.file("report.json");
         const ProgramRun run =
             caller == Caller::CliImport
-                ? run_in(dir.path(), quoted(ONDIVAL_CLI),
-                         {"import", p.db, p.source, p.scratch, p.trace, "--quiet", "--report", report})
-                : run_in(dir.path(), quoted(ONDIVAL_CLI),
-                         {"check", p.db, p.source, "--scratch", p.scratch, "--trace", p.trace, "--quiet", "--report",
-                          report});
+                ? ondival(dir.path(), {"import", p.db, p.source, p.scratch, p.trace, "--quiet", "--report", report})
+                : ondival(dir.path(), {"check", p.db, p.source, "--scratch", p.scratch, "--trace", p.trace, "--quiet",
+                                       "--report", report});
         EXPECT_EQ(run.err, "");
         return {read_bytes(report), run.exit_code == 0};
     }

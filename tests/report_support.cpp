@@ -46,6 +46,17 @@ void write_stopping(const fs::path& source) {
                                        PerfLine{.club = kClub, .licence = "851234"}.str()});
 }
 
+// A line refused (a blank one names no club) and gone past, then a licence
+// number without a year that stops the licence import at line 3; the
+// performances go in.
+void write_licences_stopping(const fs::path& source) {
+    const LicenceLine good{.club = kClub, .licence = "851234", .nom = "MARTIN", .prenom = "Paul"};
+    write_lines(source / "club.txt", {club_line(kClub, "CN PARIS")});
+    write_lines(source / "licence.txt", {good.str(), "", LicenceLine{.club = kClub, .licence = "AB1234"}.str(),
+                                         LicenceLine{.club = kClub, .licence = "902001"}.str()});
+    write_lines(source / "liffn.txt", {PerfLine{.club = kClub, .licence = "851234", .nom = "MARTIN"}.str()});
+}
+
 // Bytes Windows-1252 leaves undefined, a NUL and control bytes in codes and
 // names that the trace quotes back: the report must still be valid JSON.
 void write_odd_bytes(const fs::path& source) {
@@ -150,12 +161,13 @@ bool is_entry_header(const std::string& line) {
 
 std::vector<ExportCase> export_cases() {
     return {
-        {"CleanExport", [](const fs::path& s) { write_generated(s, 0.0); }, false},
-        {"DamagedExport", [](const fs::path& s) { write_generated(s, 0.08); }, true},
-        {"StopsAtALine", write_stopping, true},
-        {"OddBytesInTexts", write_odd_bytes, false},
+        {"CleanExport", [](const fs::path& s) { write_generated(s, 0.0); }},
+        {"DamagedExport", [](const fs::path& s) { write_generated(s, 0.08); }, "liffn.txt"},
+        {"StopsAtALine", write_stopping, "liffn.txt"},
+        {"LicencesStopAfterARefusedLine", write_licences_stopping, "licence.txt"},
+        {"OddBytesInTexts", write_odd_bytes},
         {"OnlyClubsWithoutPerformances",
-         [](const fs::path& s) { write_lines(s / "club.txt", {club_line(kClub, "CN PARIS")}); }, false},
+         [](const fs::path& s) { write_lines(s / "club.txt", {club_line(kClub, "CN PARIS")}); }},
     };
 }
 
@@ -165,40 +177,74 @@ std::vector<std::string> dump_database(const std::string& db) {
     return platform::is_postgres_uri(db) ? dump_server(db) : dump_sqlite(db);
 }
 
-std::vector<std::string> rows_without_keys(const std::string& db) {
+namespace {
+
+// One row of `table` as text, column by column, NULL as "<null>", booleans
+// as 1 and 0 on both engines, a column naming a row of a keyed table
+// showing that row's natural key (">FRA5110750001/851234"); with the row's
+// own surrogate key or without it.
+std::string row_text(const std::string& db, const std::string& table, bool keep_key) {
     const bool server = platform::is_postgres_uri(db);
-    const std::vector<std::string> tables =
-        server ? sql(db, "SELECT table_name FROM information_schema.tables WHERE table_schema = 'public' ORDER BY 1")
-               : sql(db, "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%' ORDER BY 1");
-    std::vector<std::string> rows;
-    for (const std::string& table : tables) {
-        const std::string t = lower(table);
-        const std::vector<std::string> columns =
-            server ? sql(db, "SELECT column_name FROM information_schema.columns WHERE table_schema = 'public'"
-                             " AND table_name = '" +
-                                 table + "' ORDER BY ordinal_position")
-                   : sql(db, "SELECT name FROM pragma_table_info('" + table + "') ORDER BY cid");
-        const KeyedTable* own = nullptr;
-        for (const KeyedTable& k : kKeyedTables)
-            if (t == k.table) own = &k;
-        std::string row = "'" + table + ":'";
-        for (const std::string& column : columns) {
-            const std::string c = lower(column);
-            if (own && c == own->key) continue;
-            const std::string value = "CAST(t.\"" + column + "\" AS TEXT)";
-            std::string shown = "COALESCE(" + value + ", '<null>')";
-            if (const KeyedTable* target = named_by(t, c); target && target->natural) {
-                // A number that names no row (a staged performance's -1)
-                // stays as it is.
-                shown = "COALESCE((SELECT '>' || " + std::string(target->natural) + " FROM \"" + target->table +
-                        "\" x WHERE x.\"" + target->key + "\" = t.\"" + column + "\"), " + shown + ")";
-            }
-            row += " || '|' || " + shown;
+    const std::string t = lower(table);
+    const std::vector<std::string> columns =
+        server ? sql(db, "SELECT column_name || '|' || data_type FROM information_schema.columns"
+                         " WHERE table_schema = 'public' AND table_name = '" +
+                             t + "' ORDER BY ordinal_position")
+               : sql(db, "SELECT name || '|' || lower(type) FROM pragma_table_info('" + table + "') ORDER BY cid");
+    const KeyedTable* own = nullptr;
+    for (const KeyedTable& k : kKeyedTables)
+        if (t == k.table) own = &k;
+    std::string row = "'" + t + ":'";
+    for (const std::string& typed : columns) {
+        const std::string column = typed.substr(0, typed.find('|'));
+        const std::string c = lower(column);
+        if (own && c == own->key && !keep_key) continue;
+        std::string value = "t.\"" + column + "\"";
+        if (typed.substr(typed.find('|') + 1) == "boolean") value = "CAST(" + value + " AS INTEGER)";
+        std::string shown = "COALESCE(CAST(" + value + " AS TEXT), '<null>')";
+        if (const KeyedTable* target = named_by(t, c); target && target->natural) {
+            // A number that names no row (a staged performance's -1)
+            // stays as it is.
+            shown = "COALESCE((SELECT '>' || " + std::string(target->natural) + " FROM \"" + target->table +
+                    "\" x WHERE x.\"" + target->key + "\" = t.\"" + column + "\"), " + shown + ")";
         }
-        for (std::string& r : sql(db, "SELECT " + row + " FROM \"" + table + "\" t")) rows.push_back(std::move(r));
+        row += " || '|' || " + shown;
     }
+    return row;
+}
+
+std::string without_table(const std::string& row) { return row.substr(row.find(":|") + 2); }
+
+}  // namespace
+
+std::vector<std::string> rows_without_keys(const std::string& db) {
+    const std::vector<std::string> tables =
+        platform::is_postgres_uri(db)
+            ? sql(db, "SELECT table_name FROM information_schema.tables WHERE table_schema = 'public' ORDER BY 1")
+            : sql(db, "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%' ORDER BY 1");
+    std::vector<std::string> rows;
+    for (const std::string& table : tables)
+        for (std::string& r : sql(db, "SELECT " + row_text(db, table, false) + " FROM \"" + table + "\" t"))
+            rows.push_back(std::move(r));
     std::sort(rows.begin(), rows.end());
     return rows;
+}
+
+void expect_stored_rows(const std::string& db, const std::string& table, std::vector<std::string> expected) {
+    const KeyedTable* keyed = nullptr;
+    for (const KeyedTable& k : kKeyedTables)
+        if (lower(table) == k.table) keyed = &k;
+    const bool keys = keyed && !platform::is_postgres_uri(db);
+    std::vector<std::string> rows = sql(db, "SELECT " + row_text(db, table, keys) + " FROM " + table + " t" +
+                                                (keys ? std::string(" ORDER BY t.") + keyed->key : std::string()));
+    for (std::string& r : rows) r = without_table(r);
+    if (keyed && !keys)
+        for (std::string& r : expected) r = r.substr(r.find('|') + 1);
+    if (!keys) {
+        std::sort(rows.begin(), rows.end());
+        std::sort(expected.begin(), expected.end());
+    }
+    EXPECT_EQ(rows, expected) << "rows of " << table;
 }
 
 ImportOutcome import_once(const std::string& db, const fs::path& source, const ScratchDir& dir, const std::string& tag,
@@ -249,6 +295,8 @@ std::size_t located_entries(const std::vector<std::string>& trace_lines) {
 void expect_report_agrees_with_trace(const nlohmann::json& report, const std::vector<std::string>& trace) {
     const nlohmann::json& entries = report.at("entries");
     EXPECT_EQ(entries.size(), located_entries(trace)) << "entries in the report and in the trace";
+    const nlohmann::json& stop = report.at("stop");
+    bool stop_found = stop.is_null() || stop.at("line").is_null();
     std::size_t at = 0;
     for (const nlohmann::json& e : entries) {
         const std::string header = e.at("kind").get<std::string>() +
@@ -261,7 +309,16 @@ void expect_report_agrees_with_trace(const nlohmann::json& report, const std::ve
             EXPECT_EQ(trace[at], line.get<std::string>()) << "under " << header;
             ++at;
         }
+        if (!stop_found && e.at("kind") == "Erreur" && e.at("file") == stop.at("file") &&
+            e.at("line") == stop.at("line") && e.at("lines") == stop.at("lines")) {
+            // The file import ended on it: what follows is the next step.
+            std::size_t next = at;
+            while (next < trace.size() && trace[next].empty()) ++next;
+            stop_found = next == trace.size() || !is_entry_header(trace[next]);
+        }
     }
+    EXPECT_TRUE(stop_found) << "the report stops at " << stop << ", which is not where the trace shows its file "
+                            << "import ending";
     at = 0;
     for (const nlohmann::json& import : report.at("imports")) {
         for (const nlohmann::json& c : import.at("counts")) {

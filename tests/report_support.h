@@ -21,7 +21,7 @@ namespace ondival::test {
 struct ExportCase {
     std::string name;
     std::function<void(const std::filesystem::path& source)> write;
-    bool stops = false;  // the performance import stops at a line
+    std::string stop;  // the file whose import stops at a line, "" when none
 };
 
 // Clean, damaged and stopping exports, shared by the check and report suites.
@@ -39,6 +39,15 @@ std::vector<std::string> dump_database(const std::string& db);
 // (a licence's club and number, a competition's or a pool's name), sorted:
 // what two imports that drew different keys for the same rows leave alike.
 std::vector<std::string> rows_without_keys(const std::string& db);
+
+// Checks every row of a table an import writes, every column as text
+// (booleans 1 and 0), a column naming a licence, a competition or a pool
+// showing ">" and that row's natural key ("club/licence", the name); on a
+// file with each row's surrogate key as its first field, in key order, as
+// `expected` gives them; on a server, where a rolled-back speculation may
+// leave gaps in the keys, without them (the first field of each expected
+// row of a keyed table is dropped) and in any order.
+void expect_stored_rows(const std::string& db, const std::string& table, std::vector<std::string> expected);
 
 // What one import came to, for comparing a speculative import with a
 // line-by-line one.
@@ -68,7 +77,9 @@ std::size_t located_entries(const std::vector<std::string>& trace_lines);
 
 // Checks that a report says what its trace says: every located entry with
 // its message lines, in trace order and no other; every summary count as a
-// trace line, in order, its count the first number of its text.
+// trace line, in order, its count the first number of its text; a stop at a
+// line that is the entry the trace shows its file import ending on, no
+// other entry after it.
 void expect_report_agrees_with_trace(const nlohmann::json& report, const std::vector<std::string>& trace_lines);
 
 }  // namespace ondival::test

@@ -90,9 +90,9 @@ TEST_P(ImportReport, SaysWhatTheTraceSaysAndWhatTheFilesHeld) {
     }
 
     const nlohmann::json& stop = report["stop"];
-    EXPECT_EQ(stop.is_null(), !GetParam().stops);
-    if (GetParam().stops) {
-        EXPECT_EQ(stop["file"], "liffn.txt");
+    EXPECT_EQ(stop.is_null(), GetParam().stop.empty());
+    if (!GetParam().stop.empty()) EXPECT_EQ(stop["file"], GetParam().stop);
+    if (GetParam().stop == "liffn.txt") {
         EXPECT_FALSE(result);
         EXPECT_TRUE(report["purged"].get<bool>());
         EXPECT_TRUE(report["competition"].is_null());
@@ -115,6 +115,13 @@ TEST_P(ImportReport, SaysWhatTheTraceSaysAndWhatTheFilesHeld) {
         EXPECT_EQ(report["entries"][0]["file"], "club.txt");
         EXPECT_EQ(report["entries"][0]["line"], 2);
         EXPECT_EQ(report["imports"][0]["completed"], true);
+    }
+    if (GetParam().name == "LicencesStopAfterARefusedLine") {
+        // The stop is the line the import stopped at, not the line it refused and went past.
+        EXPECT_EQ(stop["line"], 3);
+        EXPECT_EQ(stop["lines"][0], "Import des licences interrompu.");
+        EXPECT_EQ(report["entries"][0]["line"], 2);
+        EXPECT_EQ(report["imports"][1]["completed"], false);
     }
     EXPECT_EQ(report["added"]["clubs"].get<long>(), std::stol(count("Club")));
 

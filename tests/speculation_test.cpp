@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "import/cls_ondival.h"
+#include "import/report_json.h"
 #include "licences/licence_record.h"
 #include "platform/database.h"
 #include "platform/error.h"
@@ -68,6 +69,7 @@ struct SpeculationCase {
     // File imports the server makes the speculative import run again;
     // nullopt where the damage drawn decides.
     std::optional<long> reruns = 0;
+    std::vector<std::string> traced = {};  // lines both traces must hold (UTF-8)
 };
 
 std::vector<SpeculationCase> speculation_cases() {
@@ -92,6 +94,22 @@ std::vector<SpeculationCase> speculation_cases() {
                      // The licence file, and the performance file that
                      // creates the swimmer the refused licence was for.
                      2});
+    // Refused by the server while the club file was sent ahead: the line
+    // is reported and the file import goes on, as line by line, rather than
+    // the whole file being lost with the transaction.
+    cases.push_back(
+        {"ClubRefusedByTheDatabase",
+         [](const fs::path& source) {
+             write_lines(source / "club.txt",
+                         {club_line("FRA5110750001", "CN PARIS"), club_line("FRA5110920002", "CN BOULOGNE"),
+                          club_line("FRA1320590003", "LILLE NATATION")});
+             write_lines(source / "liffn.txt", {PerfLine{.club = "FRA5110750001", .licence = "851234"}.str()});
+         },
+         [](const std::string& db, const fs::path&) {
+             refuse_inserts(db, "Club", "Code_federal <> 'FRA1320590003'", "NEW.Code_federal = 'FRA1320590003'");
+         },
+         1,
+         {"Erreur Ligne n° : 3.", "Récupération de 2 clubs sur 3."}});
     cases.push_back({"PerformanceRefusedByTheDatabase", write_season,
                      [](const std::string& db, const fs::path&) {
                          // A check may not hold a query; a function it calls may.
@@ -152,7 +170,8 @@ TEST_P(Speculation, ComesToWhatALineByLineImportComesTo) {
     GetParam().prepare(db, source);
     const std::string twin = copy_host_database(db, dir, "twin.db");
 
-    const ImportOutcome speculative = import_once(db, source, dir, "speculative", true);
+    Report report;
+    const ImportOutcome speculative = import_once(db, source, dir, "speculative", true, nullptr, &report);
     const ImportOutcome line_by_line = import_once(twin, source, dir, "line-by-line", false);
 
     EXPECT_EQ(speculative.result, line_by_line.result);
@@ -161,10 +180,16 @@ TEST_P(Speculation, ComesToWhatALineByLineImportComesTo) {
                                                          << speculative.trace << "\n---\n"
                                                          << line_by_line.trace;
     EXPECT_EQ(speculative.rows_without_keys, line_by_line.rows_without_keys);
+    // A file import run again reports what its run again wrote, nothing of the run it abandoned.
+    expect_report_agrees_with_trace(nlohmann::json::parse(rapport_json(report)),
+                                    trace_lines(dir.file("speculative.txt")));
     if (speculative.abandoned == 0) {
         EXPECT_EQ(speculative.rows, line_by_line.rows);
     }
     EXPECT_EQ(line_by_line.abandoned, 0);
+    const std::vector<std::string> traced = trace_lines(dir.file("line-by-line.txt"));
+    for (const std::string& line : GetParam().traced)
+        EXPECT_NE(std::find(traced.begin(), traced.end(), line), traced.end()) << line;
     if (GetParam().reruns) {
         EXPECT_EQ(speculative.abandoned, on_server() ? *GetParam().reruns : 0);
     }

@@ -335,6 +335,35 @@ ProgramRun run_in(const std::filesystem::path& cwd, const std::string& program, 
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_bytes(out), read_bytes(err)};
 }
 
+ProgramRun ondival(const std::filesystem::path& cwd, const std::vector<std::string>& args) {
+    return run_in(cwd, quoted(ONDIVAL_CLI), args);
+}
+
+const std::vector<std::string> CliSetup::kSmallExport = {"--clubs",        "5",   "--licences", "60",
+                                                         "--performances", "150", "--relays",   "8"};
+
+CliSetup::CliSetup(const std::vector<std::string>& generate_options) {
+    std::filesystem::create_directory(scratch);
+    EXPECT_EQ(ondival(dir.path(), {"init", db}).exit_code, 0);
+    std::vector<std::string> generate = {"generate", source};
+    generate.insert(generate.end(), generate_options.begin(), generate_options.end());
+    EXPECT_EQ(ondival(dir.path(), generate).exit_code, 0);
+}
+
+std::vector<std::string> CliSetup::import_args(const std::vector<std::string>& extra) const {
+    std::vector<std::string> args = {"import", db, source, scratch, trace};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+}
+
+std::map<std::string, std::string> snapshot(const std::filesystem::path& dir) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir))
+        if (entry.is_regular_file())
+            files[std::filesystem::relative(entry.path(), dir).string()] = read_bytes(entry.path());
+    return files;
+}
+
 int start_detached(const std::vector<std::string>& args) {
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -160,6 +161,27 @@ std::string quoted(const std::string& arg);
 // Runs `program` (a shell word or more, such as "VAR=x python3") with args
 // in directory cwd and waits for it, capturing what it writes.
 ProgramRun run_in(const std::filesystem::path& cwd, const std::string& program, const std::vector<std::string>& args);
+// The command-line host run in cwd, as a nightly job runs it.
+ProgramRun ondival(const std::filesystem::path& cwd, const std::vector<std::string>& args);
+
+// A database made by `ondival init` and an export made by `ondival generate`
+// with `generate_options`, a scratch directory and a trace path beside them.
+struct CliSetup {
+    // 5 clubs, 60 licences, 150 individual and 8 relay lines.
+    static const std::vector<std::string> kSmallExport;
+    static constexpr int kPerformanceLines = 150 + 8;
+    explicit CliSetup(const std::vector<std::string>& generate_options = kSmallExport);
+    // `ondival import` of this export into this database, then `extra`.
+    std::vector<std::string> import_args(const std::vector<std::string>& extra = {}) const;
+
+    ScratchDir dir;
+    std::string db = dir.file("club.db"), source = dir.file("export"), scratch = dir.file("scratch"),
+                trace = dir.file("trace.txt");
+};
+
+// Every regular file under a directory, with its bytes.
+std::map<std::string, std::string> snapshot(const std::filesystem::path& dir);
+
 // Starts args[0] with args, its three standard streams on /dev/null.
 int start_detached(const std::vector<std::string>& args);
 // Waits for a process started so, and gives its wait status.

@@ -5,12 +5,31 @@
 # A fault that survives is a promise the suite does not keep; add the test
 # that catches it. Slow (one rebuild per fault): not part of tools/test.sh.
 #
-#   tools/mutate.sh [BUILD_DIR] [PATTERN]   (default build-mutate; only the
-#                                            faults whose line holds PATTERN)
+#   tools/mutate.sh [--faults FILE] [--sqlite-first] [BUILD_DIR] [PATTERN]
+#
+#   BUILD_DIR       default build-mutate
+#   PATTERN         only the faults whose line holds PATTERN
+#   --faults FILE   plant the faults of FILE instead of the list below: a set
+#                   written apart from the tests, by someone who has not read
+#                   them (lines as below; blank lines and lines starting with
+#                   # are skipped)
+#   --sqlite-first  run only the SQLite suite on each fault, then the
+#                   PostgreSQL runs only on the faults that survived it (the
+#                   second pass needs ONDIVAL_TEST_PG_URI, else the survivors
+#                   are named untried)
 #
 # Each fault is: file @@ text as it stands @@ text that replaces it @@ what
 # it breaks. The text must appear exactly once in the file.
 set -euo pipefail
+fault_file="" sqlite_first=""
+while [ $# -gt 0 ]; do
+  case $1 in
+    --faults) fault_file=$(realpath "$2"); shift 2 ;;
+    --sqlite-first) sqlite_first=1; shift ;;
+    -*) echo "usage: tools/mutate.sh [--faults FILE] [--sqlite-first] [BUILD_DIR] [PATTERN]" >&2; exit 2 ;;
+    *) break ;;
+  esac
+done
 cd "$(dirname "$0")/.."
 build=${1:-build-mutate}
 only=${2:-}
@@ -46,45 +65,74 @@ platform/pending_answers.cpp @@ handler.over(done, first && got_); @@ handler.ov
 platform/postgres_engine.cpp @@ if (!spec_.failed && r && others_doing(p, r)) @@ if (false) @@ server: another session's lock taken for a wrong guess and waited for twice
 platform/database.cpp @@ if (!objects.empty()) line_by_line_ = true; @@ (void)objects; @@ server: a host trigger on an import table leaves the import sending ahead
 common/report.cpp @@ if (Report* r = t_report) r->inserting.performances = 0; @@ if (Report* r = t_report) (void)r; @@ report: withdrawn performances counted as added
+common/report.cpp @@ stop.lines = e.lines; @@ stop.lines = e.lines; break; @@ report: the stop names the first line refused, not the line the import stopped at
+import/speculation.cpp @@ if (Report* r = current_report(); r && p.report) *r = std::move(*p.report); @@ (void)p; @@ server: a file import run again keeps the abandoned run's report entries
+platform/postgres_engine.cpp @@ if (!succeeded(raw)) refused(p, raw); @@ (void)p; @@ server: a write refused while sent ahead left for the commit to find
+clubs/club_code.cpp @@ if (c.I == "0") return c.R == "00" && c.D == "000"; @@ if (c.I == "0") return c.R == "00"; @@ a national club code with a department taken as valid
+licences/licence_record.cpp @@ case kLicDateObliteration: @@ case kLicenceFields: @@ a licence's stamp date stored as ddmmyyyy
+platform/cp1252.cpp @@ 0x2018, 0x2019 @@ 0x2018, 0x2018 @@ a typographic apostrophe stored as an opening quote
 EOF
 )
+
+if [ -n "$fault_file" ]; then
+  faults=$(grep -v '^[[:space:]]*\(#\|$\)' "$fault_file")
+fi
 
 saved=$(mktemp)
 planted=""
 restore() { if [ -n "$planted" ]; then cp "$saved" "$planted"; planted=""; fi; }
 trap 'restore; rm -f "$saved"' EXIT
 
+# Plants one fault; false (and nothing planted) when its text is not there
+# exactly once.
+plant() {
+  cp "$1" "$saved"
+  planted=$1
+  python3 - "$1" "$2" "$3" <<'PY' || { restore; return 1; }
+import os, sys
+# Bytes throughout: the sources are UTF-8, and a fault may quote an accent.
+path, old, new = sys.argv[1], os.fsencode(sys.argv[2]), os.fsencode(sys.argv[3])
+text = open(path, 'rb').read()
+if text.count(old) != 1:
+    sys.exit(f"{path}: the text to replace appears {text.count(old)} times: {sys.argv[2]}")
+open(path, 'wb').write(text.replace(old, new))
+PY
+}
+
+# Runs the tests that are not excluded by $1 on the planted build; true when
+# they all pass: the fault survived.
+survives() { ctest --test-dir "$build" -j"$jobs" -E "$1" --stop-on-failure >/dev/null 2>&1; }
+
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DONDIVAL_BENCH=OFF >/dev/null
 cmake --build "$build" -j"$jobs" >/dev/null
 
+# The server's own suite (Server*) needs a server of its own; c_host, a file.
+every='^(c_host|postgresql/Server)'
+first=$every
+[ -z "$sqlite_first" ] || first='^(c_host|postgresql/)'
+
 killed=0 total=0
-survivors=()
+survivors=() second=()
 while IFS=$'\x1f' read -r file from to what; do
   [ -n "$file" ] || continue
   [ -z "$only" ] || [[ "$file $from $what" == *"$only"* ]] || continue
   total=$((total + 1))
-  cp "$file" "$saved"
-  planted=$file
-  if ! python3 - "$file" "$from" "$to" <<'PY'
-import sys
-path, old, new = sys.argv[1], sys.argv[2], sys.argv[3]
-text = open(path, encoding='latin-1').read()
-if text.count(old) != 1:
-    sys.exit(f"{path}: the text to replace appears {text.count(old)} times: {old}")
-open(path, 'w', encoding='latin-1').write(text.replace(old, new))
-PY
-  then
-    echo "?? $what: not planted (the code changed; update this list)"
+  if ! plant "$file" "$from" "$to"; then
+    echo "?? $what: not planted (the code changed; update the list)"
     survivors+=("$what (not planted)")
-    restore
     continue
   fi
   if ! cmake --build "$build" -j"$jobs" >/dev/null 2>&1; then
     echo "-- $what: does not compile (not counted)"
     total=$((total - 1))
-  elif ctest --test-dir "$build" -j"$jobs" -E '^(c_host|postgresql/Server)' --stop-on-failure >/dev/null 2>&1; then
-    echo "SURVIVED  $what   ($file)"
-    survivors+=("$what")
+  elif survives "$first"; then
+    if [ -n "$sqlite_first" ]; then
+      echo "survived SQLite  $what   ($file)"
+      second+=("$file"$'\x1f'"$from"$'\x1f'"$to"$'\x1f'"$what")
+    else
+      echo "SURVIVED  $what   ($file)"
+      survivors+=("$what")
+    fi
   else
     echo "killed    $what"
     killed=$((killed + 1))
@@ -92,8 +140,29 @@ PY
   restore
 done < <(sed 's/ @@ /\x1f/g' <<<"$faults")
 
+# The faults the SQLite suite let through, against the PostgreSQL runs.
+for fault in "${second[@]}"; do
+  IFS=$'\x1f' read -r file from to what <<<"$fault"
+  if [ -z "${ONDIVAL_TEST_PG_URI:-}" ]; then
+    echo "UNTRIED   $what   ($file): no server named by ONDIVAL_TEST_PG_URI"
+    survivors+=("$what (not tried on PostgreSQL)")
+    continue
+  fi
+  plant "$file" "$from" "$to"
+  if cmake --build "$build" -j"$jobs" >/dev/null 2>&1 &&
+    ONDIVAL_REQUIRE_POSTGRES=1 ctest --test-dir "$build" -j"$jobs" -R '^postgresql/' -E "$every" \
+      --stop-on-failure >/dev/null 2>&1; then
+    echo "SURVIVED  $what   ($file)"
+    survivors+=("$what")
+  else
+    echo "killed on PostgreSQL  $what"
+    killed=$((killed + 1))
+  fi
+  restore
+done
+
 cmake --build "$build" -j"$jobs" >/dev/null
 echo
-echo "mutation score: $killed of $total faults caught"
+echo "mutation score: $killed of $total faults caught${fault_file:+ (faults of $fault_file)}"
 for s in "${survivors[@]}"; do echo "  not caught: $s"; done
 [ ${#survivors[@]} -eq 0 ]
