@@ -161,13 +161,13 @@ bool is_entry_header(const std::string& line) {
 
 std::vector<ExportCase> export_cases() {
     return {
-        {"CleanExport", [](const fs::path& s) { write_generated(s, 0.0); }},
+        {"CleanExport", [](const fs::path& s) { write_generated(s, 0.0); }, ""},
         {"DamagedExport", [](const fs::path& s) { write_generated(s, 0.08); }, "liffn.txt"},
         {"StopsAtALine", write_stopping, "liffn.txt"},
         {"LicencesStopAfterARefusedLine", write_licences_stopping, "licence.txt"},
-        {"OddBytesInTexts", write_odd_bytes},
+        {"OddBytesInTexts", write_odd_bytes, ""},
         {"OnlyClubsWithoutPerformances",
-         [](const fs::path& s) { write_lines(s / "club.txt", {club_line(kClub, "CN PARIS")}); }},
+         [](const fs::path& s) { write_lines(s / "club.txt", {club_line(kClub, "CN PARIS")}); }, ""},
     };
 }
 

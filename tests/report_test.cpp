@@ -91,7 +91,9 @@ TEST_P(ImportReport, SaysWhatTheTraceSaysAndWhatTheFilesHeld) {
 
     const nlohmann::json& stop = report["stop"];
     EXPECT_EQ(stop.is_null(), GetParam().stop.empty());
-    if (!GetParam().stop.empty()) EXPECT_EQ(stop["file"], GetParam().stop);
+    if (!GetParam().stop.empty()) {
+        EXPECT_EQ(stop["file"], GetParam().stop);
+    }
     if (GetParam().stop == "liffn.txt") {
         EXPECT_FALSE(result);
         EXPECT_TRUE(report["purged"].get<bool>());
