@@ -1,7 +1,7 @@
 #include "clubs/club_code.h"
 
 #include "common/numeric.h"
-#include "import/database_access.h"
+#include "core/database_access.h"
 
 namespace ondival {
 namespace {

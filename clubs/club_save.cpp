@@ -4,8 +4,8 @@
 #include "common/numeric.h"
 #include "common/report.h"
 #include "common/trace.h"
-#include "import/cst.h"
-#include "import/database_access.h"
+#include "core/cst.h"
+#include "core/database_access.h"
 #include "platform/cp1252.h"
 #include "platform/error.h"
 

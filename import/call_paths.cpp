@@ -3,7 +3,7 @@
 #include <array>
 #include <vector>
 
-#include "import/source_files.h"
+#include "core/source_files.h"
 #include "platform/cp1252.h"
 #include "platform/database.h"
 #include "platform/error.h"

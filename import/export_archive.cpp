@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <map>
 
-#include "import/source_files.h"
+#include "core/source_files.h"
 #include "platform/cp1252.h"
 #include "platform/error.h"
 #include "platform/file_system.h"

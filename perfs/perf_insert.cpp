@@ -3,7 +3,7 @@
 #include "common/numeric.h"
 #include "common/report.h"
 #include "common/trace.h"
-#include "import/cst.h"
+#include "core/cst.h"
 #include "platform/cp1252.h"
 #include "platform/error.h"
 

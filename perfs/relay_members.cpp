@@ -2,8 +2,8 @@
 
 #include "common/numeric.h"
 #include "common/trace.h"
-#include "import/cst.h"
-#include "import/database_access.h"
+#include "core/cst.h"
+#include "core/database_access.h"
 
 namespace ondival {
 

@@ -12,8 +12,8 @@
 #include <tuple>
 
 #include "host/server_session.h"
-#include "import/cst.h"
-#include "import/database_access.h"
+#include "core/cst.h"
+#include "core/database_access.h"
 #include "platform/cp1252.h"
 #include "platform/database.h"
 #include "platform/error.h"

@@ -12,7 +12,7 @@
 #include "common/numeric.h"
 #include "common/progress.h"
 #include "common/trace.h"
-#include "import/cst.h"
+#include "core/cst.h"
 #include "platform/cp1252.h"
 #include "platform/error.h"
 #include "platform/text_file.h"

@@ -1,4 +1,4 @@
-#include "import/source_files.h"
+#include "core/source_files.h"
 
 #include <algorithm>
 #include <fstream>
@@ -6,7 +6,7 @@
 #include "common/numeric.h"
 #include "common/report.h"
 #include "common/trace.h"
-#include "import/cst.h"
+#include "core/cst.h"
 #include "platform/cp1252.h"
 #include "platform/error.h"
 #include "platform/file_system.h"

@@ -1,4 +1,4 @@
-#include "import/cst.h"
+#include "core/cst.h"
 
 namespace ondival {
 

@@ -1,8 +1,8 @@
-#include "import/stroke_codes.h"
+#include "core/stroke_codes.h"
 
 #include "common/numeric.h"
-#include "import/cst.h"
-#include "import/database_access.h"
+#include "core/cst.h"
+#include "core/database_access.h"
 #include "platform/cp1252.h"
 #include "platform/error.h"
 

@@ -1,9 +1,9 @@
-#include "import/competition.h"
+#include "core/competition.h"
 
 #include "common/numeric.h"
 #include "common/trace.h"
-#include "import/cst.h"
-#include "import/database_access.h"
+#include "core/cst.h"
+#include "core/database_access.h"
 #include "platform/clock.h"
 #include "platform/cp1252.h"
 #include "platform/error.h"

@@ -1,10 +1,10 @@
-#include "import/database_access.h"
+#include "core/database_access.h"
 
 #include <cmath>
 
 #include "common/numeric.h"
 #include "common/trace.h"
-#include "import/cst.h"
+#include "core/cst.h"
 #include "platform/cp1252.h"
 #include "platform/error.h"
 

@@ -1,8 +1,8 @@
-#include "import/read_ahead.h"
+#include "core/read_ahead.h"
 
 #include "common/dos_letters.h"
-#include "import/cst.h"
-#include "import/speculation.h"
+#include "core/cst.h"
+#include "core/speculation.h"
 #include "platform/cp1252.h"
 #include "platform/error.h"
 #include "platform/text_file.h"

@@ -1,10 +1,10 @@
-#include "import/speculation.h"
+#include "core/speculation.h"
 
 #include <optional>
 
 #include "common/progress.h"
 #include "common/report.h"
-#include "import/cst.h"
+#include "core/cst.h"
 #include "platform/database.h"
 #include "platform/error.h"
 #include "platform/text_file.h"
