@@ -60,12 +60,14 @@ void check_call_paths(const CallPaths& paths) {
     for (const char* name : kExportFiles)
         roles.push_back({"Le fichier "_w + name + " de l'export", chemin_fichier(paths.source_dir, name)});
 
+    // Each path resolved once, then every pair compared.
+    std::vector<platform::PathIdentity> ids;
+    for (const Role& r : roles) ids.push_back(platform::IdentityOf(r.path));
     for (std::size_t i = 0; i < roles.size(); ++i)
         for (std::size_t j = i + 1; j < roles.size(); ++j)
-            if (platform::SamePath(roles[i].path, roles[j].path))
-                platform::raise(platform::err::kPathFileAccess,
-                                roles[i].name + " est " + as_attribute(roles[j].name) + " : " +
-                                    path_for_message(platform::ResolvedPath(roles[i].path)));
+            if (platform::SamePath(ids[i], ids[j]))
+                platform::raise(platform::err::kPathFileAccess, roles[i].name + " est " + as_attribute(roles[j].name) +
+                                                                    " : " + path_for_message(ids[i].resolved));
 }
 
 }  // namespace ondival

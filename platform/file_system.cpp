@@ -1,6 +1,7 @@
 #include "platform/file_system.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -110,10 +111,23 @@ std::string ResolvedPath(const std::string& path) {
     return text;
 }
 
-bool SamePath(const std::string& a, const std::string& b) {
-    std::error_code ec_a, ec_b, ec;
-    if (fs::exists(a, ec_a) && fs::exists(b, ec_b) && fs::equivalent(a, b, ec) && !ec) return true;
-    return ResolvedPath(a) == ResolvedPath(b);
+PathIdentity IdentityOf(const std::string& path) {
+    PathIdentity id;
+    id.resolved = ResolvedPath(path);
+    struct stat st {};
+    if (!path.empty() && ::stat(path.c_str(), &st) == 0) {
+        id.exists = true;
+        id.device = st.st_dev;
+        id.inode = st.st_ino;
+    }
+    return id;
 }
+
+bool SamePath(const PathIdentity& a, const PathIdentity& b) {
+    if (a.exists && b.exists && a.device == b.device && a.inode == b.inode) return true;
+    return a.resolved == b.resolved;
+}
+
+bool SamePath(const std::string& a, const std::string& b) { return SamePath(IdentityOf(a), IdentityOf(b)); }
 
 }  // namespace ondival::platform

@@ -34,9 +34,19 @@ void DeleteFolder(const std::string& path) noexcept;
 // settled, symbolic links followed as far as the path exists, no trailing
 // separator. A path that cannot be resolved is only made absolute.
 std::string ResolvedPath(const std::string& path);
+// Where a path leads, found once so that many paths can be compared with
+// each other cheaply: its resolved form and, when it exists, the file's
+// identity on its device.
+struct PathIdentity {
+    std::string resolved;
+    bool exists = false;
+    std::uint64_t device = 0, inode = 0;
+};
+PathIdentity IdentityOf(const std::string& path);
 // True when two paths reach the same file or folder: the same resolved
 // path, or, when both exist, one file under two names (a hard link, a
 // bind mount, a file system that ignores case).
+bool SamePath(const PathIdentity& a, const PathIdentity& b);
 bool SamePath(const std::string& a, const std::string& b);
 
 }  // namespace ondival::platform
