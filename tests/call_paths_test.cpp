@@ -119,15 +119,6 @@ INSTANTIATE_TEST_SUITE_P(
               "Argument ou appel de procédure incorrect : le fichier de trace est vide"}),
     [](const ::testing::TestParamInfo<Clash>& info) { return std::string(info.param.name); });
 
-TEST_F(CallPathsTest, RelativePathsAreResolvedFromTheWorkingDirectory) {
-    if (on_server()) GTEST_SKIP() << "paths of a database file";
-    const fs::path cwd = fs::current_path();
-    fs::current_path(dir.path());
-    const int number = error_number([&] { check_call_paths({"club.db", "src", "tmp", "./src/../club.db", ""}); });
-    fs::current_path(cwd);
-    EXPECT_EQ(number, 75);
-}
-
 TEST_F(CallPathsTest, TheReportAndItsPageAreCheckedWithTheRest) {
     const std::string file_db = dir.file("club.db");
     struct Case {
@@ -167,24 +158,6 @@ TEST_F(CallPathsTest, DistinctPathsImportAsBefore) {
     EXPECT_TRUE(clsOndival().bimport_perf(db, source().string() + "/", scratch().string(),
                                           (scratch() / "trace.txt").string(), nullptr));
     EXPECT_EQ(count("Club where Code_federal = 'FRA5110750001'"), "1");
-}
-
-TEST(SamePath, TellsOneFileUnderTwoNamesFromTwoFiles) {
-    const ScratchDir dir;
-    write_bytes(dir.path() / "a", "a");
-    write_bytes(dir.path() / "b", "a");
-    fs::create_directories(dir.path() / "d");
-    fs::create_symlink(dir.path() / "d", dir.path() / "d-link");
-    struct Case {
-        std::string x, y;
-        bool same;
-    };
-    const std::string d = dir.path().string();
-    for (const Case& c :
-         {Case{d + "/a", d + "/a", true}, Case{d + "/a", d + "/b", false}, Case{d + "/a", d + "/d/../a", true},
-          Case{d + "/d-link/x", d + "/d/x", true}, Case{d + "/d/", d + "/d", true}, Case{d + "/new", d + "/new", true},
-          Case{d + "/new", d + "/New", false}, Case{d + "/d//x", d + "/d/x", true}})
-        EXPECT_EQ(platform::SamePath(c.x, c.y), c.same) << c.x << " / " << c.y;
 }
 
 }  // namespace

@@ -8,12 +8,11 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
-#include <set>
 #include <tuple>
 
-#include "host/server_session.h"
 #include "core/cst.h"
 #include "core/database_access.h"
+#include "host/server_session.h"
 #include "platform/cp1252.h"
 #include "platform/database.h"
 #include "platform/error.h"
@@ -26,28 +25,6 @@ namespace {
 
 using platform::cp1252_to_utf8;
 using platform::utf8_to_cp1252;
-
-bool undefined_in_1252(int b) { return b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D; }
-
-TEST(Cp1252, EveryDefinedByteRoundTripsThroughUtf8) {
-    std::set<std::string> seen;
-    for (int b = 0x20; b <= 0xFF; ++b) {
-        if (undefined_in_1252(b)) continue;
-        const std::string byte(1, static_cast<char>(b));
-        const std::string utf8 = cp1252_to_utf8(byte);
-        EXPECT_TRUE(seen.insert(utf8).second) << "two bytes give the same character: " << b;
-        EXPECT_EQ(utf8_to_cp1252(utf8), byte) << b;
-    }
-    const std::pair<int, const char*> known[] = {{0x80, "€"}, {0x83, "ƒ"}, {0x8A, "Š"},      {0x8C, "Œ"}, {0x96, "–"},
-                                                 {0x99, "™"}, {0x9F, "Ÿ"}, {0xA0, "\u00A0"}, {0xE9, "é"}, {0xFF, "ÿ"}};
-    for (const auto& [b, u] : known) EXPECT_EQ(cp1252_to_utf8(std::string(1, static_cast<char>(b))), u) << b;
-}
-
-TEST(Cp1252, UndefinedBytesSurviveAsControlCharacters) {
-    const std::string undefined = "\x81\x8D\x8F\x90\x9D";
-    EXPECT_EQ(cp1252_to_utf8(undefined), "\u0081\u008D\u008F\u0090\u009D");
-    EXPECT_EQ(utf8_to_cp1252(cp1252_to_utf8(undefined)), undefined);
-}
 
 TEST(Cp1252, WhatWindows1252CannotHoldBecomesAQuestionMark) {
     const std::pair<std::string, std::string> cases[] = {

@@ -77,9 +77,8 @@ TEST_P(StopAt, EndsTheCallAsAnErrorDoesAndKeepsOnlyFinishedSteps) {
     clsOndival component;
     component.collecte_rapport(true);
     CancellingForm form(component, m.step, m.after_lines);
-    const int number = error_number([&] {
-        component.bimport_perf(db, source().string(), scratch().string(), trace_path(), &form);
-    });
+    const int number =
+        error_number([&] { component.bimport_perf(db, source().string(), scratch().string(), trace_path(), &form); });
     EXPECT_EQ(number, 18);
     expect_trace_ends_interrupted();
     expect_nothing_half_done();
@@ -107,27 +106,12 @@ TEST_F(StopRequest, AskedBeforeTheCallStopsItAtItsFirstStep) {
     const std::string clubs = stored("Club");
     clsOndival component;
     component.request_stop();
-    EXPECT_EQ(error_number([&] {
-                  component.bimport_perf(db, source().string(), scratch().string(), trace_path(), nullptr);
-              }),
+    EXPECT_EQ(error_number(
+                  [&] { component.bimport_perf(db, source().string(), scratch().string(), trace_path(), nullptr); }),
               18);
     expect_trace_ends_interrupted();
     expect_nothing_half_done();
     EXPECT_EQ(stored("Club"), clubs);
-}
-
-TEST_F(StopRequest, ACheckStoppedLeavesTheDatabaseAsItWas) {
-    const std::string clubs = stored("Club"), licences = stored("Licence");
-    clsOndival component;
-    CancellingForm form(component, "Fichier Liffn.txt", 300);
-    EXPECT_EQ(error_number([&] {
-                  component.bcontrole_perf(db, source().string(), "", trace_path(), &form);
-              }),
-              18);
-    expect_trace_ends_interrupted();
-    EXPECT_EQ(stored("Club"), clubs);
-    EXPECT_EQ(stored("Licence"), licences);
-    EXPECT_EQ(count("Rcomp"), "0");
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 
 #include <cfenv>
 #include <functional>
-#include <map>
 
 #include "common/dos_letters.h"
 #include "common/keyed_list.h"
@@ -20,32 +19,6 @@
 
 namespace ondival::test {
 namespace {
-
-TEST(DosLetters, EveryByteGivesOneByteAndOnlyTheFifteenLettersChange) {
-    // The letters the DOS code page means by each byte, written here as
-    // letters rather than byte values.
-    const std::map<int, std::string> dos = {
-        {0x81, "ü"_w}, {0x82, "é"_w}, {0x83, "â"_w}, {0x84, "ä"_w}, {0x85, "à"_w},
-        {0x87, "ç"_w}, {0x88, "ê"_w}, {0x89, "ë"_w}, {0x8A, "è"_w}, {0x8B, "ï"_w},
-        {0x8C, "î"_w}, {0x93, "ô"_w}, {0x94, "ö"_w}, {0x96, "û"_w}, {0x97, "ù"_w},
-    };
-    int changed = 0;
-    for (int b = 0; b < 256; ++b) {
-        const std::string in(1, static_cast<char>(b));
-        const std::string out = accents_dos(in);
-        ASSERT_EQ(out.size(), 1u) << "byte " << b;
-        const auto it = dos.find(b);
-        EXPECT_EQ(out, it == dos.end() ? in : it->second) << "byte " << b;
-        changed += out != in;
-    }
-    EXPECT_EQ(changed, 15);
-    // DOS å and the DOS capital É keep their Windows-1252 reading.
-    EXPECT_EQ(accents_dos("\x86\x90"), "\x86\x90");
-    EXPECT_EQ(accents_dos("\x82"
-                          "e L\x8A"
-                          "VE"),
-              "ée LèVE"_w);
-}
 
 TEST(AccentMap, FamilyNamesComeOutInPlainCapitals) {
     TextList accents, capitals;
@@ -63,19 +36,6 @@ TEST(AccentMap, FamilyNamesComeOutInPlainCapitals) {
     };
     for (const auto& [name, expected] : cases)
         EXPECT_EQ(majuscules_sans_accents(name, accents, capitals), expected) << name;
-}
-
-TEST(AccentMap, LoadingTwiceKeepsFourteenPairs) {
-    TextList accents, capitals;
-    accents.Add("stale");
-    charge_accents(accents, capitals);
-    charge_accents(accents, capitals);
-    ASSERT_EQ(accents.Count(), 14u);
-    ASSERT_EQ(capitals.Count(), 14u);
-    EXPECT_EQ(accents.Item(1), "é"_w);
-    EXPECT_EQ(capitals.Item(1), "E");
-    EXPECT_EQ(accents.Item(14), "ç"_w);
-    EXPECT_EQ(capitals.Item(14), "C");
 }
 
 TEST(KeyedListTest, KeysIgnoreLetterCaseAccentedLettersIncluded) {
