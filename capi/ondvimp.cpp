@@ -192,7 +192,7 @@ int run_call(ondvimp_importer* importer, const char* db, const char* source_dir,
         importer->page.clear();
         importer->page_made = false;
     }
-    component.collecte_rapport(true);
+    component.collect_report(true);
     bool started = false;
     int result = -1;
     try {
@@ -228,7 +228,7 @@ int run_call(ondvimp_importer* importer, const char* db, const char* source_dir,
     }
     if (started) {
         try {
-            importer->report = ondival::rapport_json(component.rapport());
+            importer->report = ondival::report_to_json(component.rapport());
         } catch (...) {
             // Out of memory while writing the report: the result still tells.
             importer->report.clear();
@@ -267,7 +267,7 @@ const char* ondvimp_last_report_html(const ondvimp_importer* importer) {
     const std::lock_guard<std::mutex> lock(importer->page_lock);
     if (!importer->page_made) {
         try {
-            importer->page = ondival::rapport_html_json(importer->report);
+            importer->page = ondival::report_html_from_json(importer->report);
         } catch (...) {
             // Out of memory while drawing the page: the JSON still tells.
             importer->page.clear();

@@ -110,9 +110,9 @@ bool write_file(const std::string& path, const std::string& text, const char* wh
 bool write_report(const std::string& path, const std::string& html_path, Report report,
                   const std::string& temporary) {
     forget_removed_files(report, temporary);
-    const std::string json = path.empty() && html_path.empty() ? std::string() : rapport_json(report);
+    const std::string json = path.empty() && html_path.empty() ? std::string() : report_to_json(report);
     const bool reported = path.empty() || write_file(path, json, "report");
-    return (html_path.empty() || write_file(html_path, rapport_html_json(json), "page")) && reported;
+    return (html_path.empty() || write_file(html_path, report_html_from_json(json), "page")) && reported;
 }
 
 // Before anything is opened or emptied, every path the command writes is
@@ -227,7 +227,7 @@ int run_import(const ImportCommand& given) {
     std::optional<bool> result;  // empty when an error reached us
     platform::Error error;
     clsOndival component;
-    component.collecte_rapport(!import.report_path.empty() || !import.html_path.empty());
+    component.collect_report(!import.report_path.empty() || !import.html_path.empty());
     const InterruptScope ctrl_c(component);
     try {
         result = component.bimport_perf(import.database, import.source_dir, import.scratch_dir, import.trace_path,
@@ -350,7 +350,7 @@ int run_report(const ReportCommand& report) {
     const std::string json((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::string page;
     try {
-        page = rapport_html_json(json);
+        page = report_html_from_json(json);
     } catch (const platform::Failure& failure) {
         print_error("report: " + report.report_path + ": " + error_text(failure.error()));
         return kExitError;

@@ -126,7 +126,7 @@ std::string date_aaaammjj(std::string_view date) {
 
 bool date_valide(std::string_view year, std::string_view month, std::string_view day) {
     if (month.empty() || day.empty() || year.size() < 4) return false;
-    const double d = valeur_numerique(day), m = valeur_numerique(month);
+    const double d = numeric_value(day), m = numeric_value(month);
     return d >= 1 && d <= 31 && m >= 1 && m <= 12;
 }
 

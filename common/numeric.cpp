@@ -15,7 +15,7 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
-double valeur_numerique(std::string_view text) {
+double numeric_value(std::string_view text) {
     std::string digits;
     std::size_t i = 0;
     const std::size_t n = text.size();

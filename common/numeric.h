@@ -10,7 +10,7 @@
 
 namespace ondival {
 
-double valeur_numerique(std::string_view text);
+double numeric_value(std::string_view text);
 
 // Rounds to the nearest whole number, a half to the even neighbour.
 double arrondi_pair(double value);

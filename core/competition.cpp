@@ -72,7 +72,7 @@ std::int16_t cree_reference_compet(std::int16_t trace_file, std::string* created
             return -1;
         }
         trace(trace_file, "Création réussie de la référence dans la table des compétitions."_w + kCrLf);
-        const std::int16_t result = entier_16(valeur_numerique(number));
+        const std::int16_t result = entier_16(numeric_value(number));
         // -1 is the driver's failure mark; a competition that really carried
         // it would have its rows taken for staged ones.
         if (result == -1) platform::raise(platform::err::kOverflow, "Dépassement de capacité"_w);

@@ -23,10 +23,10 @@ namespace ondival {
 
 // What an import's calls change as they go, outside the database and the
 // files: the last query's table and the caches of clubs and swimmers. A
-// file import run again (see transaction_speculative) must find all of it
+// file import run again (see speculative_transaction) must find all of it
 // as it stood before the first run; kept in one value, it is taken and put
 // back whole, so that nothing added here can be forgotten there.
-struct EtatAppel {
+struct CallState {
     // One list per column of the last requete_tableau, values as text.
     std::vector<TextList> tabResultat;
 
@@ -51,12 +51,12 @@ struct Cst {
 
     platform::ProgressForm*& objForm = formulaire_progression();  // the progress display's own
 
-    EtatAppel etat;
+    CallState call_state;
     // Its parts, under the names the import's code gives them.
-    std::vector<TextList>& tabResultat = etat.tabResultat;
-    TextList& colClubsTraites = etat.colClubsTraites;
-    TextList& colNumLicences = etat.colNumLicences;
-    TextList& colNaissances = etat.colNaissances;
+    std::vector<TextList>& tabResultat = call_state.tabResultat;
+    TextList& colClubsTraites = call_state.colClubsTraites;
+    TextList& colNumLicences = call_state.colNumLicences;
+    TextList& colNaissances = call_state.colNaissances;
 };
 
 Cst& cst();

@@ -46,7 +46,7 @@ bool verifie_fichier(std::int16_t trace_file, std::string& path, const std::stri
         if (reported) {
             reported->found = true;
             reported->copy = path;
-            reported->lines = compte_lignes(path);
+            reported->lines = count_lines(path);
         }
         return true;
     }
@@ -128,7 +128,7 @@ std::int32_t controle_longueur(std::int16_t trace_file, std::int16_t read_file, 
     return count > 2147483647.0 ? 2147483647 : static_cast<std::int32_t>(count);
 }
 
-std::int64_t compte_lignes(const std::string& path) {
+std::int64_t count_lines(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return 0;
     std::int64_t lines = 0;

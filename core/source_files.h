@@ -20,6 +20,6 @@ double taille_fichier(const std::string& path);
 std::int16_t longueur_ligne(std::int16_t read_file, const std::string& path);
 // Lines as the import reads them: ended by CRLF, a lone CR or a lone LF, the
 // last one counted even without its end.
-std::int64_t compte_lignes(const std::string& path);
+std::int64_t count_lines(const std::string& path);
 
 }  // namespace ondival

@@ -17,23 +17,23 @@ namespace {
 // and where the trace, the statement count, the report and the progress bar
 // stood.
 struct ImportPoint {
-    EtatAppel etat;
+    CallState call_state;
     std::uint64_t trace = 0;
     long statements = 0;
     std::optional<Report> report;
     std::optional<double> progress;
 };
 
-ImportPoint point_de_reprise() {
-    ImportPoint p{cst().etat, platform::files().Tell(kTraceFile), platform::statements_run(), std::nullopt,
+ImportPoint resume_point() {
+    ImportPoint p{cst().call_state, platform::files().Tell(kTraceFile), platform::statements_run(), std::nullopt,
                   std::nullopt};
     if (const Report* r = current_report()) p.report = *r;
     if (const platform::ProgressForm* form = formulaire_progression()) p.progress = form->Value();
     return p;
 }
 
-void reprend_a(ImportPoint p) {
-    cst().etat = std::move(p.etat);
+void resume_at(ImportPoint p) {
+    cst().call_state = std::move(p.call_state);
     platform::files().Rewind(kTraceFile, p.trace);
     platform::restore_statements_run(p.statements);
     if (Report* r = current_report(); r && p.report) *r = std::move(*p.report);
@@ -42,11 +42,11 @@ void reprend_a(ImportPoint p) {
 
 }  // namespace
 
-void transaction_speculative(const std::function<void()>& transaction) {
+void speculative_transaction(const std::function<void()>& transaction) {
     platform::Connection& db = *cst().objConnexion;
     // A transaction that cannot be run again needs no point to go back to.
     if (!db.MaySpeculate()) return transaction();
-    ImportPoint start = point_de_reprise();
+    ImportPoint start = resume_point();
     db.SpeculateNextTransaction();
     try {
         transaction();
@@ -67,7 +67,7 @@ void transaction_speculative(const std::function<void()>& transaction) {
     db.SettleSpeculation();
     if (!db.SpeculationFailed()) return;
     db.AbandonSpeculation();
-    reprend_a(std::move(start));
+    resume_at(std::move(start));
     transaction();
 }
 

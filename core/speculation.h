@@ -26,7 +26,7 @@ namespace ondival {
 
 // `transaction` opens the connection's transaction (BeginTrans), does its
 // work and ends it, as it would without speculation; it may be run twice.
-void transaction_speculative(const std::function<void()>& transaction);
+void speculative_transaction(const std::function<void()>& transaction);
 
 // The tables the file imports write in their transactions (lower case):
 // the host's triggers or rules on any of them keep the import line by line.

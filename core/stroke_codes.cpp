@@ -14,7 +14,7 @@ void charge_nages() {
     const TextList empty;
     const TextList& codes = c.tabResultat.empty() ? empty : c.tabResultat[0];
     for (std::size_t i = 1; i <= codes.Count(); ++i) {
-        const std::int16_t code = entier_16(valeur_numerique(codes.Item(i)));
+        const std::int16_t code = entier_16(numeric_value(codes.Item(i)));
         // The table holds the two-character codes of a liffn.txt line; a
         // host event outside 0-99 could never be named by one.
         if (code < 0 || code > 99)

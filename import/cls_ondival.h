@@ -56,7 +56,7 @@ public:
 
     // Gather a report of each later bimport_perf call (off by default:
     // counting the files' lines costs a little).
-    void collecte_rapport(bool on) { bRapport = on; }
+    void collect_report(bool on) { bRapport = on; }
     // What the last call did, when a report was gathered; empty before.
     const Report& rapport() const { return objRapport; }
 

@@ -28,10 +28,10 @@ platform::Connection& db() { return *cst().objConnexion; }
 // Each file import is one transaction: a club's database never holds half
 // of a file import after a crash, and one commit per file instead of one
 // per row keeps a national export within seconds. On a server it does not
-// wait for each statement's answer (see transaction_speculative).
+// wait for each statement's answer (see speculative_transaction).
 template <typename Import>
 void in_transaction(Import&& run) {
-    transaction_speculative([&] {
+    speculative_transaction([&] {
         db().BeginTrans();
         run();
         db().CommitTrans();
@@ -150,7 +150,7 @@ bool import_fichiers() {
         // The staged rows, the competition and the attachment commit
         // together: an interrupted import never leaves a row at -1.
         report_import_started("liffn.txt");
-        transaction_speculative([&] { result = performance_transaction(n); });
+        speculative_transaction([&] { result = performance_transaction(n); });
     }
 
     if (Report* r = current_report()) r->added = r->inserted;

@@ -14,7 +14,7 @@
 namespace ondival {
 namespace {
 
-using json = nlohmann::ordered_json;  // as rapport_json writes it: one instantiation of the library
+using json = nlohmann::ordered_json;  // as report_to_json writes it: one instantiation of the library
 
 // A group, or a list of created clubs or swimmers, shows this many rows;
 // the rest are folded under a <details>, so that a season's export with
@@ -815,7 +815,7 @@ private:
 
 }  // namespace
 
-std::string rapport_html_json(std::string_view report_json) {
+std::string report_html_from_json(std::string_view report_json) {
     using platform::err::kInvalidCall;
     json report = json::parse(report_json, nullptr, false);
     if (report.is_discarded()) platform::raise(kInvalidCall, "Le rapport n'est pas du JSON valide."_w);
@@ -824,6 +824,6 @@ std::string rapport_html_json(std::string_view report_json) {
     return Page(report).render();
 }
 
-std::string rapport_html(const Report& report) { return rapport_html_json(rapport_json(report)); }
+std::string report_to_html(const Report& report) { return report_html_from_json(report_to_json(report)); }
 
 }  // namespace ondival

@@ -6,7 +6,7 @@
 // printed and without script; everything that comes from the export or the
 // file system is shown as text, never as markup.
 //
-// The page is drawn from the JSON report (rapport_json), for a call just
+// The page is drawn from the JSON report (report_to_json), for a call just
 // made as for a report kept earlier, so that the page and the JSON never
 // say two different things.
 #pragma once
@@ -19,11 +19,11 @@
 namespace ondival {
 
 // The page of the report just gathered.
-std::string rapport_html(const Report& report);
+std::string report_to_html(const Report& report);
 
 // The page of a report kept as JSON. A report of an earlier build (without
 // the created lists or the lines' texts) gives a page without them. Raises
 // platform::err::kInvalidCall when the text is not an ondival report.
-std::string rapport_html_json(std::string_view report_json);
+std::string report_html_from_json(std::string_view report_json);
 
 }  // namespace ondival

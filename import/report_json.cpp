@@ -40,7 +40,7 @@ json file_or_null(const std::string& file) { return file.empty() ? json(nullptr)
 // unpacked from an old Windows share keeps its Latin-1 folder names
 // ("r\xe9sultats"). A JSON string must be UTF-8, so such a path is written
 // for display with U+FFFD in place of the bytes that are not (see the end of
-// rapport_json), and whole, byte for byte, as lowercase hexadecimal in a
+// report_to_json), and whole, byte for byte, as lowercase hexadecimal in a
 // sibling field "<name>_bytes", so that a program can still open the very
 // file. A path that is valid UTF-8 has no such field.
 bool is_utf8(std::string_view text) {
@@ -137,7 +137,7 @@ json created(const Report& report) {
 
 }  // namespace
 
-std::string rapport_json(const Report& report) {
+std::string report_to_json(const Report& report) {
     json out;
     out["format"] = "ondival-report";
     out["version"] = kReportFormatVersion;

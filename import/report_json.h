@@ -11,6 +11,6 @@ namespace ondival {
 inline constexpr int kReportFormatVersion = 1;
 
 // One JSON object, indented by two blanks, ending with a line end.
-std::string rapport_json(const Report& report);
+std::string report_to_json(const Report& report);
 
 }  // namespace ondival

@@ -55,7 +55,7 @@ void lookups_of_line(const std::string& line, std::vector<std::string>& reads) {
     if (c.colNumLicences.Contains(club + licence)) return;
     reads.push_back(requete_nageur(club, licence));
     const std::string stroke(colonne(line, kPerfLayout.first(kPerfNage), kPerfLayout.width(kPerfNage)));
-    if (est_nombre_decimal(sans_blancs(stroke))) reads.push_back(requete_sexe_nage(stroke));
+    if (est_nombre_decimal(sans_blancs(stroke))) reads.push_back(stroke_sex_query(stroke));
 }
 
 }  // namespace
@@ -93,7 +93,7 @@ bool import_performances(std::int16_t trace_file, std::int16_t data_file, double
             record.fill(std::string());
 
             const std::string stroke(colonne(line, kPerfLayout.first(kPerfNage), kPerfLayout.width(kPerfNage)));
-            const double n = arrondi_pair(valeur_numerique(stroke));
+            const double n = arrondi_pair(numeric_value(stroke));
             if (!(n >= 0 && n <= 99))
                 platform::raise(platform::err::kSubscript, "Indice en dehors de la plage : code nage "_w + stroke);
             if (c.tabNages[static_cast<std::size_t>(n)] == 0) {
@@ -120,7 +120,7 @@ bool import_performances(std::int16_t trace_file, std::int16_t data_file, double
 
             if (!licence.empty() && licence[0] == 'R') {
                 record[kPerfLicence] =
-                    texte_nombre(valeur_numerique(licence.substr(std::min<std::size_t>(2, licence.size()), 3)));
+                    texte_nombre(numeric_value(licence.substr(std::min<std::size_t>(2, licence.size()), 3)));
                 resout_relayeurs(trace_file, record, reference, club, read);
                 if (!ajoute_perf_relais(record, message)) {
                     stopped = true;
@@ -155,7 +155,7 @@ bool import_performances(std::int16_t trace_file, std::int16_t data_file, double
                     c.colNaissances.Add(birth, key);
                 }
                 age = age_at(birth, record[kPerfDate]);
-                if (valeur_numerique(age) <= 0) {
+                if (numeric_value(age) <= 0) {
                     message = "Résultat négatif du calcul de l'âge lors de la performance."_w;
                     stopped = true;
                     break;

@@ -31,7 +31,7 @@ std::string requete_nageur(const std::string& club, const std::string& licence) 
            double_quotes(licence) + "'";
 }
 
-std::string requete_sexe_nage(const std::string& stroke_code) {
+std::string stroke_sex_query(const std::string& stroke_code) {
     return "select Sexe from Nage where Code_Nage = " + stroke_code;
 }
 
@@ -47,7 +47,7 @@ std::string cree_nageur(std::int16_t trace_file, PerfRecord& record, const std::
         // stroke table was checked against.
         if (!est_nombre_decimal(sans_blancs(stroke_code)))
             platform::raise(platform::err::kTypeMismatch, "Type incompatible : code nage \""_w + stroke_code + "\"");
-        requete_tableau(requete_sexe_nage(stroke_code));
+        requete_tableau(stroke_sex_query(stroke_code));
         const std::string sex = first_value("Nage");
 
         const std::string licence_date = date_aaaammjj(record[kPerfDateLicence]);

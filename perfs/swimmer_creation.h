@@ -14,7 +14,7 @@ namespace ondival {
 // (the performance import's, and the read-back after a creation).
 std::string requete_nageur(const std::string& club, const std::string& licence);
 // The read of a stroke's sex, for a swimmer created from its performance.
-std::string requete_sexe_nage(const std::string& stroke_code);
+std::string stroke_sex_query(const std::string& stroke_code);
 
 std::string cree_nageur(std::int16_t trace_file, PerfRecord& record, const std::string& stroke_code,
                         const std::string& club, const std::string& licence, const std::string& birth,

@@ -38,7 +38,7 @@ Outcome run_call(const std::string& db, const fs::path& source, const std::strin
                  bool check) {
     Outcome out;
     clsOndival component;
-    component.collecte_rapport(true);
+    component.collect_report(true);
     try {
         out.result = check ? component.bcontrole_perf(db, source.string(), scratch, trace, nullptr)
                            : component.bimport_perf(db, source.string(), scratch, trace, nullptr);
@@ -46,7 +46,7 @@ Outcome run_call(const std::string& db, const fs::path& source, const std::strin
         out.error = f.error().number;
     }
     out.trace = read_bytes(trace);
-    out.report = rapport_json(component.rapport());
+    out.report = report_to_json(component.rapport());
     return out;
 }
 

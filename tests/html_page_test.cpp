@@ -151,16 +151,16 @@ TEST_P(HtmlPage, TheBrowserShowsWhatTheReportSays) {
     }
     GetParam().write(source());
     clsOndival component;
-    component.collecte_rapport(true);
+    component.collect_report(true);
     std::optional<bool> result;
     try {
         result = component.bimport_perf(db, source().string(), scratch().string(), trace_path(), nullptr);
     } catch (const platform::Failure&) {
     }
     ASSERT_TRUE(result.has_value()) << "an error reached the host";
-    const json report = json::parse(rapport_json(component.rapport()));
+    const json report = json::parse(report_to_json(component.rapport()));
     const fs::path page = dir.path() / "rapport.html";
-    write_bytes(page, rapport_html(component.rapport()));
+    write_bytes(page, report_to_html(component.rapport()));
 
     const fs::path shots = fs::path(ONDIVAL_BINARY_DIR) / "html-screenshots";
     fs::create_directories(shots);
@@ -277,9 +277,9 @@ TEST(HtmlPageAlone, LoadsNothingAndNamesItsScriptByItsHash) {
     write_hostile(dir.subdir("src"));
     const std::string db = make_host_database(dir);
     clsOndival component;
-    component.collecte_rapport(true);
+    component.collect_report(true);
     component.bimport_perf(db, dir.file("src"), dir.subdir("tmp").string(), dir.file("trace.txt"), nullptr);
-    const std::string page = rapport_html(component.rapport());
+    const std::string page = report_to_html(component.rapport());
 
     EXPECT_TRUE(all(page, "(src|href|action|srcset)\\s*=\\s*\"(?!#)").empty()) << "a reference out of the page";
     const std::vector<std::smatch> policy = all(page, "script-src '(sha256-[A-Za-z0-9+/=]+)'");
@@ -297,14 +297,14 @@ TEST(HtmlPageAlone, LoadsNothingAndNamesItsScriptByItsHash) {
 }
 
 TEST(HtmlPageAlone, AReportOfAnEarlierBuildOrNoReportAtAll) {
-    const std::string page = rapport_html_json(R"({"format": "ondival-report", "version": 1, "mode": "import",
+    const std::string page = report_html_from_json(R"({"format": "ondival-report", "version": 1, "mode": "import",
         "result": false, "entries": [{"file": "liffn.txt", "line": 2, "kind": "Erreur",
         "lines": ["Code nage invalide : 23"]}]})");
     EXPECT_NE(page.find("data-result=\"false\""), std::string::npos);
     EXPECT_NE(page.find("<tr data-file=\"liffn.txt\" data-line=\"2\">"), std::string::npos);
     EXPECT_EQ(page.find("id=\"clubs-crees\""), std::string::npos) << "no list the report does not hold";
     for (const char* not_a_report : {"", "{", "[1]", R"({"format": "autre"})"})
-        EXPECT_EQ(error_number([&] { rapport_html_json(not_a_report); }), platform::err::kInvalidCall) << not_a_report;
+        EXPECT_EQ(error_number([&] { report_html_from_json(not_a_report); }), platform::err::kInvalidCall) << not_a_report;
 }
 
 }  // namespace

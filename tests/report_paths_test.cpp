@@ -85,7 +85,7 @@ TEST_P(ReportPathBytes, GivenExactlyWhenThePathIsNotUtf8) {
     ReportSourceFile missing;
     missing.name = "licence.txt";
     report.source_files.push_back(missing);
-    const std::string text = rapport_json(report);
+    const std::string text = report_to_json(report);
     nlohmann::json parsed;
     ASSERT_NO_THROW(parsed = nlohmann::json::parse(text)) << text;
     expect_path(parsed, "database", c.path + ".db", c.utf8);

@@ -256,7 +256,7 @@ ImportOutcome import_once(const std::string& db, const fs::path& source, const S
     const long speculations = platform::speculations_begun();
     const long abandoned = platform::speculations_abandoned();
     clsOndival importer;
-    importer.collecte_rapport(report != nullptr);
+    importer.collect_report(report != nullptr);
     try {
         out.result = importer.bimport_perf(db, source.string(), scratch.string(), dir.file(tag + ".txt"), form);
     } catch (const platform::Failure& f) {

@@ -60,9 +60,9 @@ class ImportReport : public ::testing::TestWithParam<ExportCase>, public ImportF
 TEST_P(ImportReport, SaysWhatTheTraceSaysAndWhatTheFilesHeld) {
     GetParam().write(source());
     clsOndival component;
-    component.collecte_rapport(true);
+    component.collect_report(true);
     const bool result = component.bimport_perf(db, source().string(), scratch().string(), trace_path(), nullptr);
-    const std::string text = rapport_json(component.rapport());
+    const std::string text = report_to_json(component.rapport());
     const nlohmann::json report = nlohmann::json::parse(text);
     const std::vector<std::string> lines = trace();
 
@@ -164,11 +164,11 @@ TEST(ImportReportErrors, TheErrorThatReachedTheHostIsReported) {
     for (const auto& [source, trace] : {std::pair{dir.file("missing"), dir.file("trace.txt")},
                                         std::pair{dir.path().string(), dir.file("no/such/trace.txt")}}) {
         clsOndival component;
-        component.collecte_rapport(true);
+        component.collect_report(true);
         const int number =
             error_number([&] { component.bimport_perf(db, source, dir.path().string(), trace, nullptr); });
         EXPECT_NE(number, 0);
-        const std::string text = rapport_json(component.rapport());
+        const std::string text = report_to_json(component.rapport());
         const nlohmann::json report = nlohmann::json::parse(text);
         EXPECT_TRUE(report["result"].is_null());
         EXPECT_EQ(report["error"]["number"], number);
@@ -269,7 +269,7 @@ TEST(CapiReport, CheckAndImportThroughTheSharedLibrary) {
     const std::string checked = last_report(importer);
     EXPECT_EQ(nlohmann::json::parse(checked)["mode"], "check");
     // The page is the report's, and follows it from call to call.
-    EXPECT_EQ(last_page(importer), rapport_html_json(checked));
+    EXPECT_EQ(last_page(importer), report_html_from_json(checked));
 
     fs::create_directories(dir.path() / "scratch");
     EXPECT_EQ(import(importer, db.c_str(), source.c_str(), dir.file("scratch").c_str(), dir.file("trace.txt").c_str(),
@@ -281,7 +281,7 @@ TEST(CapiReport, CheckAndImportThroughTheSharedLibrary) {
     EXPECT_EQ(report["mode"], "import");
     EXPECT_EQ(report["added"], nlohmann::json::parse(checked)["added"]);
     expect_report_agrees_with_trace(report, trace_lines(dir.file("trace.txt")));
-    EXPECT_EQ(last_page(importer), rapport_html_json(imported));
+    EXPECT_EQ(last_page(importer), report_html_from_json(imported));
 
     // A refused call leaves no report; an import needs its scratch and trace.
     EXPECT_EQ(import(importer, db.c_str(), source.c_str(), nullptr, dir.file("t.txt").c_str(), nullptr), -1);

@@ -428,7 +428,7 @@ TEST_P(ServerHostObjects, KeepTheImportLineByLineAndTheReportSaysWhy) {
         EXPECT_EQ(speculative.speculations, 0);
         EXPECT_EQ(report.line_by_line, std::vector<std::string>{GetParam().note});
     }
-    const std::string json = rapport_json(report);
+    const std::string json = report_to_json(report);
     EXPECT_EQ(json.find("\"line_by_line\"") != std::string::npos, !GetParam().note.empty()) << json;
     expect_valid_reports({json});
 }

@@ -181,7 +181,7 @@ TEST_P(Speculation, ComesToWhatALineByLineImportComesTo) {
                                                          << line_by_line.trace;
     EXPECT_EQ(speculative.rows_without_keys, line_by_line.rows_without_keys);
     // A file import run again reports what its run again wrote, nothing of the run it abandoned.
-    expect_report_agrees_with_trace(nlohmann::json::parse(rapport_json(report)),
+    expect_report_agrees_with_trace(nlohmann::json::parse(report_to_json(report)),
                                     trace_lines(dir.file("speculative.txt")));
     if (speculative.abandoned == 0) {
         EXPECT_EQ(speculative.rows, line_by_line.rows);

@@ -75,7 +75,7 @@ TEST_P(StopAt, EndsTheCallAsAnErrorDoesAndKeepsOnlyFinishedSteps) {
     const Moment& m = GetParam();
     const std::string clubs = stored("Club"), licences = stored("Licence");
     clsOndival component;
-    component.collecte_rapport(true);
+    component.collect_report(true);
     CancellingForm form(component, m.step, m.after_lines);
     const int number =
         error_number([&] { component.bimport_perf(db, source().string(), scratch().string(), trace_path(), &form); });

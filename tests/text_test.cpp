@@ -83,7 +83,7 @@ TEST(Numeric, ReadsNumbersAsTheHostDoes) {
         {"7 ", 7},      {"AB", 0},    {" 12abc", 12}, {"-1", -1}, {"1a", 1},   {"", 0},       {"   ", 0},
         {"12.5", 12.5}, {"12,5", 12}, {".5", 0.5},    {"+3", 3},  {"1 2", 12}, {"1e3", 1000},
     };
-    for (const auto& [text, v] : values) EXPECT_EQ(valeur_numerique(text), v) << '"' << text << '"';
+    for (const auto& [text, v] : values) EXPECT_EQ(numeric_value(text), v) << '"' << text << '"';
 
     const std::pair<double, double> rounded[] = {{2.5, 2},   {3.5, 4},    {0.5, 0}, {1.5, 2},
                                                  {-2.5, -2}, {2.4999, 2}, {2.6, 3}, {-3.5, -4}};

@@ -47,7 +47,7 @@ clubs/club_save.cpp @@ code.compare(code.size() - 4, 4, "0000") @@ code.compare(
 import/driver.cpp @@     db().Execute("Delete from Liffn_relais where Num_compet = -1"); @@     // relay rows forgotten @@ purge forgets the staged relay rows
 perfs/relay_members.cpp @@         c.colNaissances.Add(birth, key); @@         // birth date not cached @@ relay member cached without its stored birth date
 licences/licence_record.cpp @@ colonne(birth, 3, 2) == licence_yy @@ colonne(birth, 1, 2) == licence_yy @@ birth-year rule reads the century
-perfs/perf_import.cpp @@ valeur_numerique(age) <= 0 @@ valeur_numerique(age) < 0 @@ an age of 0 accepted
+perfs/perf_import.cpp @@ numeric_value(age) <= 0 @@ numeric_value(age) < 0 @@ an age of 0 accepted
 common/trace.cpp @@ count >= 2 ? "s" : "" @@ count > 2 ? "s" : "" @@ plural from 3 on
 licences/licence_import.cpp @@ (l.licence[0] == 'R' || l.licence[0] == 'r') @@ l.licence[0] == 'R' @@ small-r relay licences taken for swimmers
 perfs/perf_record.cpp @@ field != "25" && field != "50" @@ field != "50" @@ 25 m pools refused
