@@ -140,6 +140,7 @@ INSTANTIATE_TEST_SUITE_P(
         FlightCase{"InsertOfAnotherSwimmer", 'i', "licence", {"DURAND", "FRA0000000001", "851236"}, false},
         FlightCase{"InsertIntoATableNotRead", 'i', "club", {"FRA0000000001", "851234"}, false},
         FlightCase{"UpdateOfTheTableRead", 'u', "licence", {"851234"}, true},
+        FlightCase{"DeleteFromTheTableRead", 'd', "licence", {}, true},
         FlightCase{"WriteOfUnknownReach", 0, "", {}, true}),
     [](const ::testing::TestParamInfo<FlightCase>& info) { return std::string(info.param.name); });
 

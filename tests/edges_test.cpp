@@ -13,7 +13,6 @@
 namespace ondival::test {
 namespace {
 
-const std::string kClub = "FRA5110750001";
 
 class ImportEdges : public ImportFixture, public ::testing::Test {};
 

@@ -83,7 +83,7 @@ void write_rich_export(const std::filesystem::path& src) {
                       .club = kClubA,
                       .licence = "902001",
                       .bassin = "25",
-                      .date = "13062025",
+                      .date = "13022025",
                       .temps = "5831",
                       .lieu = "VICHY",
                       .passage = "R"};
@@ -251,7 +251,7 @@ TEST_F(FullImport, RichExportThenASecondOfTheDayStoreEveryValue) {
         db, "Liffn",
         {"1|12|FRA5110750001|>FRA5110750001/851234|50|20250612|10523|L’HAY-LES-ROSES|O|N|O|N||40|"
          ">1er import perf du 20261206",
-         "2|52|FRA5110750001|>FRA5110750001/902001|25|20250613|5831|VICHY|N|N|N|N|R|35|>1er import perf du 20261206",
+         "2|52|FRA5110750001|>FRA5110750001/902001|25|20250213|5831|VICHY|N|N|N|N|R|35|>1er import perf du 20261206",
          "3|12|FRA5110920002|>FRA5110920002/104321|50|20250612|10523|PARIS|N|N|N|N||15|>1er import perf du 20261206",
          "4|2|FRA5110000000|>FRA5110000000/093333|50|20250614|6012|LILLE|N|N|N|N||16|>1er import perf du 20261206",
          "5|1|FRA4750330004|>FRA4750330004/921212|25|20261130|3050|BORDEAUX|N|N|N|N||34|>2ème import perf du "

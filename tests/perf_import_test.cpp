@@ -8,7 +8,6 @@
 namespace ondival::test {
 namespace {
 
-const std::string kClub = "FRA5110750001";
 
 PerfLine good(const std::string& licence, const std::string& nom = "DUPONT") {
     return PerfLine{.club = kClub, .licence = licence, .nom = nom};

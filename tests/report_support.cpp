@@ -20,7 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kClub = "FRA5110750001";
 
 void write_generated(const fs::path& source, double faults) {
     samples::SampleExportOptions o;

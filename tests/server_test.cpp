@@ -198,6 +198,26 @@ TEST_F(ServerConnection, OneStatementPerCallAndNoNulInText) {
     EXPECT_EQ(first("SELECT LastClose FROM Info"), "0");
 }
 
+// Clubs read early for the coming lines while the import creates one of
+// them: the answer read before the club existed must not be handed out
+// after, or the next line would create the club a second time.
+TEST_F(ServerConnection, AnEarlyAnswerSpoiledByTheImportsOwnWriteIsAskedAgain) {
+    const auto read = [](const std::string& code) {
+        return "select Num, Intitule from Club where Code_federal = '" + code + "'";
+    };
+    conn.SpeculateNextTransaction();
+    conn.BeginTrans();
+    ASSERT_TRUE(conn.Speculating());
+    conn.Prefetch({read("FRA5110750001"), read("FRA5110750002"), read("FRA5110750003")});
+    const long abandoned = platform::speculations_abandoned();
+    conn.Execute("INSERT INTO Club (Code_federal, Intitule, Selection) VALUES ('FRA5110750002', 'B', false);");
+    first("select count(*) from Pays");  // a read of its own: every answer on its way is in
+    EXPECT_NE(first(read("FRA5110750002")), "<none>");
+    EXPECT_EQ(first(read("FRA5110750001")), "<none>");
+    conn.CommitTrans();
+    EXPECT_EQ(platform::speculations_abandoned(), abandoned);
+}
+
 TEST_F(ServerConnection, ASecondWriterWaitsABoundedTimeThenHearsItIsBusy) {
     platform::Connection other;
     other.Open(connection_string(db));

@@ -42,6 +42,10 @@ std::string read_bytes(const std::filesystem::path& file);
 // The trace, converted to UTF-8 and cut into lines at CRLF.
 std::vector<std::string> trace_lines(const std::filesystem::path& file);
 
+// A valid club code of the host's reference data (Paris), for exports that
+// need one club.
+inline const std::string kClub = "FRA5110750001";
+
 // Record builders: fields padded with blanks to their widths.
 std::string pad(const std::string& text, std::size_t width);
 std::string club_line(const std::string& code, const std::string& label);
