@@ -187,7 +187,7 @@ ONDVIMP_EXPORT int ondvimp_cancel(ondvimp_importer* importer);
 
 /*
  * Since ABI version 2. What the importer's last ondvimp_import() or
- * ondvimp_check() did, as a JSON object in UTF-8 (the README describes it,
+ * ondvimp_check() did, as a JSON object in UTF-8 (doc/report.md describes it,
  * doc/report.schema.json is its schema): the result and the error that
  * ended the call, the times, the source files and their line counts, the
  * summary counts of each file import, the competition created or the purge,

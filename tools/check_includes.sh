@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Keeps the README's Layout table true: every project #include must name a
-# folder that the including folder may touch. Run by tools/test.sh; exits 1
-# and lists the wrong-way includes when there are any.
+# Keeps the Layout table of doc/architecture.md true: every project #include
+# must name a folder that the including folder may touch. Run by
+# tools/test.sh; exits 1 and lists the wrong-way includes when there are any.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# Folder: the folders its files may include from (its own always allowed).
+# Folder: the folders its files may include from (its own always allowed),
+# the table's "May touch" column for the folders of the component and its
+# hosts: a change of a folder's floor is made in both.
 # Each folder stands above all it includes: the import's shared state and
 # database access (core) below the file imports, its entry point, driver
 # and report (import) above them.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the examples of README.md as a reader types them, so that they cannot
-# rot. Every fenced block there is marked on the line just above its fence:
+# rot. Every fenced block there, and in the pages of doc/ (doc/*.md), is
+# marked on the line just above its fence:
 #
 #   <!-- example: NAME -->     run here, verbatim (or, for host.c and
 #                              CMakeLists.txt, written out as that file)
@@ -9,7 +10,9 @@
 #                              server of one's own
 #
 # A block without a mark, or an example this script does not know, fails
-# the run, so that a new example is either run or said not to be.
+# the run, so that a new example is either run or said not to be. An example
+# marked in a page of doc/ is run as README.md's are (its NAME must be one
+# this script knows, and unique across README.md and doc/).
 #
 # The examples run in a temporary directory with HOME inside it: the
 # "$HOME/ondival" of the examples is a fresh installation, and nothing of the
@@ -30,6 +33,10 @@ source_dir=$PWD
 build=$(realpath "${1:-build}")
 mode=${2:-}
 readme=$source_dir/README.md
+# The pages of doc/ follow the README's rule for their blocks.
+shopt -s nullglob
+pages=("$source_dir"/doc/*.md)
+shopt -u nullglob
 
 fail() {
   echo "readme_examples.sh: $*" >&2
@@ -65,28 +72,32 @@ ln -s "$source_dir/tools" "$work/src/tools"
 
 # Each marked block into $examples/NAME; every fence must carry a mark.
 awk -v out="$examples" '
+  FNR == 1 {
+    if (inblock) { print prev ": a block left open" > "/dev/stderr"; bad = 1 }
+    inblock = 0; mark = ""; file = ""; prev = FILENAME
+  }
   inblock && /^```$/ { inblock = 0; if (file != "") close(file); file = ""; next }
   inblock { if (file != "") print > file; next }
   /^<!-- example: [^ ]+ -->$/ {
     name = $3
-    if (name in seen) { print FILENAME ":" NR ": example " name " given twice" > "/dev/stderr"; bad = 1 }
+    if (name in seen) { print FILENAME ":" FNR ": example " name " given twice" > "/dev/stderr"; bad = 1 }
     seen[name] = 1; mark = "example"; next
   }
   /^<!-- not run: .+ -->$/ { mark = "not run"; name = ""; next }
   /^```/ {
-    if (mark == "") { print FILENAME ":" NR ": a block without <!-- example: NAME --> or <!-- not run: REASON --> just above it" > "/dev/stderr"; bad = 1 }
+    if (mark == "") { print FILENAME ":" FNR ": a block without <!-- example: NAME --> or <!-- not run: REASON --> just above it" > "/dev/stderr"; bad = 1 }
     inblock = 1; file = (mark == "example") ? out "/" name : ""
     if (file != "") printf "" > file
     mark = ""; next
   }
   { mark = "" }
   END { if (inblock) { print FILENAME ": a block left open" > "/dev/stderr"; bad = 1 }; exit bad }
-' "$readme" || fail "README.md: every fenced block needs its mark"
+' "$readme" "${pages[@]}" || fail "README.md and doc/*.md: every fenced block needs its mark"
 
 known="install host.c pkg-config CMakeLists.txt cmake-host run-hosts python-import python-check server"
 for file in "$examples"/*; do
   name=$(basename "$file")
-  [[ " $known " == *" $name "* ]] || fail "README.md has an example this script does not run: $name"
+  [[ " $known " == *" $name "* ]] || fail "README.md or doc/*.md has an example this script does not run: $name"
 done
 for name in $known; do
   [ -f "$examples/$name" ] || fail "README.md no longer has the example $name"
