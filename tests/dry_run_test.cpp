@@ -26,28 +26,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// What one call came to: its result, or the error that reached the host.
-struct Outcome {
-    std::optional<bool> result;
-    int error = 0;
-    std::string trace;   // bytes
-    std::string report;  // JSON
-};
-
-Outcome run_call(const std::string& db, const fs::path& source, const std::string& scratch, const std::string& trace,
-                 bool check) {
-    Outcome out;
-    clsOndival component;
-    component.collect_report(true);
-    try {
-        out.result = check ? component.bcontrole_perf(db, source.string(), scratch, trace, nullptr)
-                           : component.bimport_perf(db, source.string(), scratch, trace, nullptr);
-    } catch (const platform::Failure& f) {
-        out.error = f.error().number;
-    }
-    out.trace = read_bytes(trace);
-    out.report = report_to_json(component.rapport());
-    return out;
+CallOutcome run_call(const std::string& db, const fs::path& source, const std::string& scratch, const std::string& trace,
+                     bool check) {
+    return call_component(check ? Call::kCheck : Call::kImport, db, source.string(), scratch, trace);
 }
 
 // The report with what differs between a check and an import of the same
@@ -78,19 +59,19 @@ TEST_P(DryRun, LeavesEveryTableAsItWasAndWritesTheTraceOfARealImport) {
     const std::string db = make_host_database(dir);
     // A database that already holds an import of the same export, so that
     // the check meets known clubs and licences and an existing competition.
-    const Outcome first = run_call(db, source, dir.subdir("first").string(), dir.file("first.txt"), false);
+    const CallOutcome first = run_call(db, source, dir.subdir("first").string(), dir.file("first.txt"), false);
     ASSERT_EQ(first.error, 0);
     const std::string twin = copy_host_database(db, dir, "twin.db");
 
     const std::vector<std::string> before = dump_database(db);
     const std::string file_before = on_server() ? "" : read_bytes(db);
-    const Outcome check = run_call(db, source, "", dir.file("check.txt"), true);
+    const CallOutcome check = run_call(db, source, "", dir.file("check.txt"), true);
     EXPECT_EQ(dump_database(db), before);
     if (!on_server()) {
         EXPECT_TRUE(read_bytes(db) == file_before) << "the file's bytes changed";
     }
 
-    const Outcome import = run_call(twin, source, dir.subdir("second").string(), dir.file("import.txt"), false);
+    const CallOutcome import = run_call(twin, source, dir.subdir("second").string(), dir.file("import.txt"), false);
     EXPECT_EQ(check.result, import.result);
     EXPECT_EQ(check.error, import.error);
     EXPECT_TRUE(check.trace == import.trace) << "the check's trace differs from the import's:\n"
@@ -123,7 +104,7 @@ TEST(DryRunFiles, TemporaryCopiesAreRemovedNamedOnesKept) {
     export_cases().front().write(source);
     const std::string db = make_host_database(dir);
 
-    const Outcome unnamed = run_call(db, source, "", "", true);
+    const CallOutcome unnamed = run_call(db, source, "", "", true);
     EXPECT_EQ(unnamed.result, true);
     // The report is read once the temporary directory is gone: it names
     // none of its files.
@@ -131,19 +112,19 @@ TEST(DryRunFiles, TemporaryCopiesAreRemovedNamedOnesKept) {
     for (const nlohmann::json& f : report["source_files"]) EXPECT_TRUE(f["copy"].is_null()) << f;
     EXPECT_TRUE(report["trace"].is_null()) << report["trace"];
     // Only the copies go when the trace is named, and the other way round.
-    const Outcome named_trace = run_call(db, source, "", dir.file("kept.txt"), true);
+    const CallOutcome named_trace = run_call(db, source, "", dir.file("kept.txt"), true);
     const nlohmann::json traced = nlohmann::json::parse(named_trace.report);
     EXPECT_EQ(traced["trace"], dir.file("kept.txt"));
     EXPECT_TRUE(traced["source_files"][0]["copy"].is_null());
     fs::create_directories(dir.path() / "kept");
-    const Outcome named_scratch = run_call(db, source, dir.file("kept"), "", true);
+    const CallOutcome named_scratch = run_call(db, source, dir.file("kept"), "", true);
     const nlohmann::json copied = nlohmann::json::parse(named_scratch.report);
     EXPECT_TRUE(copied["trace"].is_null());
     EXPECT_EQ(copied["source_files"][0]["copy"], dir.file("kept") + "/liffn.txt");
     expect_valid_reports({unnamed.report, named_trace.report, named_scratch.report});
 
     fs::create_directories(dir.path() / "scratch");
-    const Outcome named = run_call(db, source, dir.file("scratch"), dir.file("trace.txt"), true);
+    const CallOutcome named = run_call(db, source, dir.file("scratch"), dir.file("trace.txt"), true);
     EXPECT_TRUE(fs::exists(dir.path() / "scratch" / "liffn.txt"));
     EXPECT_EQ(named.trace, read_bytes(dir.file("trace.txt")));
     EXPECT_FALSE(named.trace.empty());
@@ -167,7 +148,7 @@ TEST(DryRunFaults, EveryFailingStatementLeavesTheDatabaseAsItWas) {
     const std::vector<std::string> before = dump_database(db);
 
     platform::inject_statement_failure(0);
-    const Outcome clean = run_call(db, source, "", dir.file("clean.txt"), true);
+    const CallOutcome clean = run_call(db, source, "", dir.file("clean.txt"), true);
     const long total = platform::statements_run();
     ASSERT_EQ(clean.result, true);
     ASSERT_GT(total, 10);
@@ -175,7 +156,7 @@ TEST(DryRunFaults, EveryFailingStatementLeavesTheDatabaseAsItWas) {
     for (long k = 1; k <= total; ++k) {
         SCOPED_TRACE("failing statement " + std::to_string(k));
         platform::inject_statement_failure(k);
-        const Outcome failed = run_call(db, source, "", dir.file("failed.txt"), true);
+        const CallOutcome failed = run_call(db, source, "", dir.file("failed.txt"), true);
         platform::inject_statement_failure(0);
         // A failure the import lets pass without a word leaves the rows
         // added unknown in the report.
@@ -208,8 +189,8 @@ TEST(DryRunBusy, ACheckHearsTheBusyMessageOfAnImport) {
     other.exec(on_server() ? "BEGIN; SELECT pg_advisory_xact_lock(4207150977)" : "BEGIN IMMEDIATE");
     fs::create_directories(dir.path() / "scratch");
     const auto start = std::chrono::steady_clock::now();
-    const Outcome import = run_call(db, source, dir.file("scratch"), dir.file("import.txt"), false);
-    const Outcome check = run_call(db, source, "", dir.file("check.txt"), true);
+    const CallOutcome import = run_call(db, source, dir.file("scratch"), dir.file("import.txt"), false);
+    const CallOutcome check = run_call(db, source, "", dir.file("check.txt"), true);
     const auto waited = std::chrono::steady_clock::now() - start;
     other.exec("ROLLBACK");
     EXPECT_GE(waited, 2 * std::chrono::milliseconds(platform::kBusyTimeoutMs - 500));

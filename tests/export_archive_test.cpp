@@ -54,25 +54,9 @@ std::string upper(std::string text) {
     return text;
 }
 
-struct Outcome {
-    std::optional<bool> result;
-    int error = 0;
-    std::string message;  // the error's text, Windows-1252
-    std::string trace;
-};
-
-Outcome run_import(const std::string& db, const std::string& source, const fs::path& scratch,
-                   const std::string& trace) {
-    Outcome out;
-    clsOndival component;
-    try {
-        out.result = component.bimport_perf(db, source, scratch.string(), trace, nullptr);
-    } catch (const platform::Failure& f) {
-        out.error = f.error().number;
-        out.message = f.error().description;
-    }
-    out.trace = read_bytes(trace);
-    return out;
+CallOutcome run_import(const std::string& db, const std::string& source, const fs::path& scratch,
+                       const std::string& trace) {
+    return call_component(Call::kImport, db, source, scratch.string(), trace);
 }
 
 void replace_all(std::string& text, const std::string& from, const std::string& to) {
@@ -104,8 +88,8 @@ TEST_P(ZippedExport, ImportsAsTheSameFilesInAFolder) {
     const std::string db = make_host_database(dir);
     const std::string twin = copy_host_database(db, dir, "twin.db");
 
-    const Outcome zipped = run_import(db, zip.string(), dir.subdir("scratch-zip"), dir.file("zip.txt"));
-    const Outcome plain = run_import(twin, folder.string(), dir.subdir("scratch-folder"), dir.file("folder.txt"));
+    const CallOutcome zipped = run_import(db, zip.string(), dir.subdir("scratch-zip"), dir.file("zip.txt"));
+    const CallOutcome plain = run_import(twin, folder.string(), dir.subdir("scratch-folder"), dir.file("folder.txt"));
     EXPECT_EQ(zipped.result, plain.result);
     EXPECT_EQ(zipped.error, plain.error) << zipped.message;
     // A file the archive lacks is "not found in" the folder it was unpacked
@@ -211,7 +195,7 @@ TEST_P(HostileArchive, IsRefusedBeforeTheDatabaseIsOpenedAndWritesNothing) {
     const std::string db = make_host_database(dir);
     const std::vector<std::string> before = dump_database(db);
 
-    const Outcome out = run_import(db, zip.string(), scratch, dir.file("trace.txt"));
+    const CallOutcome out = run_import(db, zip.string(), scratch, dir.file("trace.txt"));
     EXPECT_FALSE(out.result.has_value());
     EXPECT_EQ(out.error, platform::err::kBadFileFormat) << out.message;
     EXPECT_NE(out.message.find(GetParam().message), std::string::npos) << out.message;

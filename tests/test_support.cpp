@@ -19,6 +19,7 @@
 #include "host/host_schema.h"
 #include "host/server_session.h"
 #include "import/cls_ondival.h"
+#include "import/report_json.h"
 #include "platform/cp1252.h"
 #include "platform/database.h"
 #include "platform/error.h"
@@ -385,6 +386,23 @@ int wait_status(int pid) {
     while (waitpid(pid, &status, 0) < 0) {
     }
     return status;
+}
+
+CallOutcome call_component(Call call, const std::string& db, const std::string& source, const std::string& scratch,
+                           const std::string& trace) {
+    CallOutcome out;
+    clsOndival component;
+    component.collect_report(true);
+    try {
+        out.result = call == Call::kCheck ? component.bcontrole_perf(db, source, scratch, trace, nullptr)
+                                          : component.bimport_perf(db, source, scratch, trace, nullptr);
+    } catch (const platform::Failure& f) {
+        out.error = f.error().number;
+        out.message = f.error().description;
+    }
+    out.trace = read_bytes(trace);
+    out.report = report_to_json(component.rapport());
+    return out;
 }
 
 }  // namespace ondival::test

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,20 @@ struct PerfLine {
     std::string codifs = "NNNN", passage = "";
     std::string str() const;
 };
+
+// What one call of the component came to: its result, or the error that
+// reached the host (number and Windows-1252 text); the trace's bytes and
+// the report as JSON.
+struct CallOutcome {
+    std::optional<bool> result;
+    int error = 0;
+    std::string message;
+    std::string trace;
+    std::string report;
+};
+enum class Call { kImport, kCheck };
+CallOutcome call_component(Call call, const std::string& db, const std::string& source, const std::string& scratch,
+                           const std::string& trace);
 
 // The number of the platform error f raises, 0 when it raises none.
 int error_number(const std::function<void()>& f);
