@@ -25,11 +25,15 @@ platform::Recordset& recordset() {
 
 }  // namespace
 
+std::string connection_string(const std::string& database) {
+    return std::string("Provider=Microsoft.Jet.OLEDB.4.0;") + "Data Source=" + database + ";" +
+           "Jet OLEDB:Database Password=" + kDatabaseKey + ";";
+}
+
 bool bconnexion(const std::string& strFileBase, std::string& strMessage) {
     try {
         if (!bdeconnexion(strMessage)) return false;
-        connection().Open(std::string("Provider=Microsoft.Jet.OLEDB.4.0;") + "Data Source=" + strFileBase + ";" +
-                          "Jet OLEDB:Database Password=" + kDatabaseKey + ";");
+        connection().Open(connection_string(strFileBase));
         ecrit_lastclose("false");
         return true;
     } catch (const platform::Failure& f) {

@@ -23,4 +23,8 @@ void vide_tableau();
 // The host's database key, carried by the connection string.
 inline constexpr const char* kDatabaseKey = "malvoret";
 
+// The connection string the host's provider is opened with, for a database
+// file or a server address.
+std::string connection_string(const std::string& database);
+
 }  // namespace ondival

@@ -104,5 +104,15 @@ TEST(CharacterTables, DosAccentedLettersAsCodePage850Says) {
     EXPECT_EQ(converted, 15);
 }
 
+TEST(Cp1252, WhatWindows1252CannotHoldBecomesAQuestionMark) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"a\xC3", "a?"},           {"\x80", "?"}, {"\xFF", "?"}, {"\xC3(", "?("},
+        {"\xF0\x9F\x98\x80", "?"}, {"Ā", "?"},    {"中x", "?x"}, {"\xED\xA0\x80", "?"},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(platform::utf8_to_cp1252(in), out);
+    // An overlong slash must never turn into a path separator.
+    EXPECT_EQ(platform::utf8_to_cp1252("\xC0\xAF").find('/'), std::string::npos);
+}
+
 }  // namespace
 }  // namespace ondival::test

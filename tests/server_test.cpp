@@ -5,6 +5,7 @@
 
 #include <chrono>
 
+#include "core/database_access.h"
 #include "import/cls_ondival.h"
 #include "platform/cp1252.h"
 #include "platform/database.h"
@@ -14,10 +15,6 @@
 
 namespace ondival::test {
 namespace {
-
-std::string connection_string(const std::string& uri) {
-    return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + uri + ";Jet OLEDB:Database Password=x;";
-}
 
 // A small export: the clubs, licences and performances of a club season.
 void write_export(const std::filesystem::path& dir) {
