@@ -19,7 +19,7 @@ declare -A may=(
   [import]="platform common core clubs licences perfs"
   [capi]="platform import include"
   [host]="platform"
-  [samples]="host"
+  [samples]="common clubs licences perfs host"
   [cli]="platform import host samples"
 )
 
