@@ -45,9 +45,7 @@ bool ajoute_licence(LicenceRecord& tabChamps, std::int16_t trace_file, std::int3
         const std::string selection = tabChamps[kLicCodeClub];
         bool is_selection = false;
         if (est_selection(selection)) {
-            const std::string& origin = tabChamps[kLicOrigine];
-            const std::string club = champ(origin, 1, kOrigineClubWidth);
-            const std::string licence = champ(origin, kOrigineClubWidth + 1, kOrigineLicenceWidth);
+            const auto [club, licence] = coupe_origine(tabChamps[kLicOrigine]);
             if (licence.empty())
                 trace_erreur(trace_file,
                              "Véritable numéro de licence introuvable, utilisation de celui de la sélection : "_w +
