@@ -53,7 +53,7 @@ void lookups_of_line(const std::string& line, std::vector<std::string>& reads) {
         return;
     }
     if (c.colNumLicences.Contains(club + licence)) return;
-    reads.push_back(requete_nageur(club, licence));
+    reads.push_back(requete_num_licence(club, licence));
     const std::string stroke(colonne(line, kPerfLayout.first(kPerfNage), kPerfLayout.width(kPerfNage)));
     if (est_nombre_decimal(sans_blancs(stroke))) reads.push_back(stroke_sex_query(stroke));
 }
@@ -139,7 +139,7 @@ bool import_performances(std::int16_t trace_file, std::int16_t data_file, double
                     blit_collection(c.colNaissances, key, birth);
                 } else {
                     birth = date_annee(licence.substr(0, 2));
-                    requete_tableau(requete_nageur(club, licence));
+                    requete_tableau(requete_num_licence(club, licence));
                     if (!c.tabResultat.empty() && c.tabResultat[0].Count() >= 1) {
                         num = c.tabResultat[0].Item(1);
                         vide_tableau();
