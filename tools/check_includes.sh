@@ -18,7 +18,7 @@ declare -A may=(
   [perfs]="platform common core clubs licences"
   [import]="platform common core clubs licences perfs"
   [capi]="platform import include"
-  [host]="platform"
+  [host]="platform common"
   [samples]="common clubs licences perfs host"
   [cli]="platform import host samples"
 )
