@@ -298,28 +298,26 @@ int run_import(const ImportCommand& given) {
     ImportCommand import = given;
     if (import.trace_beside_database) import.trace_path = trace_beside(import.database);
     std::optional<StoredCounts> before;
-    return run_call({
-        .command = "import",
-        .database = import.database,
-        .source_dir = import.source_dir,
-        .scratch_dir = import.scratch_dir,
-        .trace_path = import.trace_path,
-        .report_path = import.report_path,
-        .html_path = import.html_path,
-        .quiet = import.quiet,
-        .show_trace = import.show_trace,
-        .temporary_allowed = import.temporary_scratch,
-        .temporary = import.temporary_scratch ? Call::Temporary::kScratch : Call::Temporary::kNone,
-        .run = &clsOndival::bimport_perf,
-        .interrupted = "interrupted; the step under way was rolled back, the trace says where",
-        .unreadable_trace = "cannot read the trace " + import.trace_path,
-        .before_call =
-            [&] {
-                if (!import.quiet) before = count_stored(import.database);
-            },
-        .summary = [&](const Report&, const std::optional<bool>& result,
-                       double seconds) { return import_summary(result, seconds, before, import); },
-    });
+    return run_call({.command = "import",
+                     .database = import.database,
+                     .source_dir = import.source_dir,
+                     .scratch_dir = import.scratch_dir,
+                     .trace_path = import.trace_path,
+                     .report_path = import.report_path,
+                     .html_path = import.html_path,
+                     .quiet = import.quiet,
+                     .show_trace = import.show_trace,
+                     .temporary_allowed = import.temporary_scratch,
+                     .temporary = import.temporary_scratch ? Call::Temporary::kScratch : Call::Temporary::kNone,
+                     .run = &clsOndival::bimport_perf,
+                     .interrupted = "interrupted; the step under way was rolled back, the trace says where",
+                     .unreadable_trace = "cannot read the trace " + import.trace_path,
+                     .before_call =
+                         [&] {
+                             if (!import.quiet) before = count_stored(import.database);
+                         },
+                     .summary = [&](const Report&, const std::optional<bool>& result,
+                                    double seconds) { return import_summary(result, seconds, before, import); }});
 }
 
 std::string plural(std::int64_t n, const char* one, const char* many) {
@@ -356,26 +354,26 @@ std::string check_summary(const Report& r, double seconds, const CheckCommand& c
 }
 
 int run_check(const CheckCommand& check) {
-    return run_call({
-        .command = "check",
-        .database = check.database,
-        .source_dir = check.source_dir,
-        .scratch_dir = check.scratch_dir,
-        .trace_path = check.trace_path,
-        .report_path = check.report_path,
-        .html_path = check.html_path,
-        .quiet = check.quiet,
-        .show_trace = check.show_trace,
-        // The component makes its own scratch directory and trace when
-        // given none; a trace that is to be shown must be the command's.
-        .temporary_allowed = true,
-        .temporary = check.show_trace && check.trace_path.empty() ? Call::Temporary::kTrace : Call::Temporary::kNone,
-        .run = &clsOndival::bcontrole_perf,
-        .interrupted = "interrupted; nothing was kept",
-        .unreadable_trace = "cannot read the trace",
-        .summary = [&](const Report& report, const std::optional<bool>&,
-                       double seconds) { return check_summary(report, seconds, check); },
-    });
+    return run_call(
+        {.command = "check",
+         .database = check.database,
+         .source_dir = check.source_dir,
+         .scratch_dir = check.scratch_dir,
+         .trace_path = check.trace_path,
+         .report_path = check.report_path,
+         .html_path = check.html_path,
+         .quiet = check.quiet,
+         .show_trace = check.show_trace,
+         // The component makes its own scratch directory and trace when
+         // given none; a trace that is to be shown must be the command's.
+         .temporary_allowed = true,
+         .temporary = check.show_trace && check.trace_path.empty() ? Call::Temporary::kTrace : Call::Temporary::kNone,
+         .run = &clsOndival::bcontrole_perf,
+         .interrupted = "interrupted; nothing was kept",
+         .unreadable_trace = "cannot read the trace",
+         .summary = [&](const Report& report, const std::optional<bool>&, double seconds) {
+             return check_summary(report, seconds, check);
+         }});
 }
 
 // The page of a report kept earlier: the same page --html writes, drawn
