@@ -12,6 +12,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <sstream>
@@ -107,8 +108,7 @@ bool write_file(const std::string& path, const std::string& text, const char* wh
 
 // The report and its page are written before the command's temporary
 // directory is removed: they name none of the files that will be gone.
-bool write_report(const std::string& path, const std::string& html_path, Report report,
-                  const std::string& temporary) {
+bool write_report(const std::string& path, const std::string& html_path, Report report, const std::string& temporary) {
     forget_removed_files(report, temporary);
     const std::string json = path.empty() && html_path.empty() ? std::string() : report_to_json(report);
     const bool reported = path.empty() || write_file(path, json, "report");
@@ -204,61 +204,120 @@ int run_generate(const GenerateCommand& generate) {
     return kExitSuccess;
 }
 
-int run_import(const ImportCommand& given) {
-    ImportCommand import = given;
-    warn_about_password(import.database);
-    if (import.trace_beside_database) import.trace_path = trace_beside(import.database);
-    if (!paths_distinct({import.database, import.source_dir, import.scratch_dir, import.trace_path, import.report_path,
-                         import.temporary_scratch, import.html_path}))
+// What an import and a check share: their arguments checked the same way
+// before the component is called, the progress bar, Ctrl-C, the report and
+// its page, the trace shown, and the exit codes. What differs comes with
+// the call: which of the component's calls, the temporary directory the
+// command makes, what is said when Ctrl-C stopped it, and its summary.
+struct Call {
+    const char* command;  // "import" or "check", the first word of its messages
+    std::string database, source_dir, scratch_dir, trace_path, report_path, html_path;
+    bool quiet = false;
+    bool show_trace = false;
+    bool temporary_allowed = false;  // the component may be given no scratch directory or trace
+    // A directory of the command's own, removed however it ends: for the
+    // scratch copies, or for a trace to be shown but not kept.
+    enum class Temporary { kNone, kScratch, kTrace } temporary = Temporary::kNone;
+    bool (clsOndival::*run)(const std::string&, const std::string&, const std::string&, const std::string&,
+                            platform::ProgressForm*) = nullptr;
+    const char* interrupted = "";         // after "COMMAND: ", when Ctrl-C stopped the call
+    std::string unreadable_trace;         // the message when the trace to show cannot be read
+    std::function<void()> before_call{};  // once the arguments are accepted
+    std::function<std::string(const Report&, const std::optional<bool>& result, double seconds)> summary;
+};
+
+int run_call(Call call) {
+    warn_about_password(call.database);
+    if (!paths_distinct({call.database, call.source_dir, call.scratch_dir, call.trace_path, call.report_path,
+                         call.temporary_allowed, call.html_path}))
         return kExitError;
-    if (!report_writable("import", import.report_path) || !report_writable("import", import.html_path, "page"))
+    if (!report_writable(call.command, call.report_path) || !report_writable(call.command, call.html_path, "page"))
         return kExitError;
-    if (!scratch_ready("import", import.scratch_dir)) return kExitError;
-    const TemporaryFolder temporary(import.temporary_scratch, "ondival-import-");
-    if (import.temporary_scratch) import.scratch_dir = temporary.path();
-    const std::optional<StoredCounts> before = import.quiet ? std::nullopt : count_stored(import.database);
+    if (!scratch_ready(call.command, call.scratch_dir)) return kExitError;
+    const bool temporary_scratch = call.temporary == Call::Temporary::kScratch;
+    const TemporaryFolder temporary(call.temporary != Call::Temporary::kNone,
+                                    temporary_scratch ? "ondival-import-" : "ondival-trace-");
+    if (temporary_scratch)
+        call.scratch_dir = temporary.path();
+    else if (!temporary.path().empty())
+        call.trace_path = temporary.path() + "/trace.txt";
+    if (call.before_call) call.before_call();
 
     // A bar written into a file or a pipe would only fill it with carriage
-    // returns; off a terminal the import runs silent.
+    // returns; off a terminal the call runs silent.
     std::optional<TerminalProgress> bar;
-    if (!import.quiet && isatty(fileno(stderr))) bar.emplace(stderr);
+    if (!call.quiet && isatty(fileno(stderr))) bar.emplace(stderr);
 
     const auto start = std::chrono::steady_clock::now();
     std::optional<bool> result;  // empty when an error reached us
     platform::Error error;
     clsOndival component;
-    component.collect_report(!import.report_path.empty() || !import.html_path.empty());
+    component.collect_report(!call.report_path.empty() || !call.html_path.empty());
     const InterruptScope ctrl_c(component);
     try {
-        result = component.bimport_perf(import.database, import.source_dir, import.scratch_dir, import.trace_path,
-                                        bar ? &*bar : nullptr);
+        result = (component.*call.run)(call.database, call.source_dir, call.scratch_dir, call.trace_path,
+                                       bar ? &*bar : nullptr);
     } catch (...) {
         error = platform::current_error();
     }
-    const bool reported = write_report(import.report_path, import.html_path, component.rapport(), temporary.path());
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     bar.reset();
+    const bool reported = write_report(call.report_path, call.html_path, component.rapport(), temporary.path());
     if (ctrl_c.interrupted() && error.number == platform::err::kUserInterrupt)
-        return interrupted("import: interrupted; the step under way was rolled back, the trace says where");
+        return interrupted(std::string(call.command) + ": " + call.interrupted);
 
     if (!result) print_error(error_text(error));
-    if (import.show_trace && !print_trace(import.trace_path)) print_error("cannot read the trace " + import.trace_path);
-    if (!import.quiet) {
-        const std::optional<StoredCounts> after = count_stored(import.database);
-        std::ostringstream summary;
-        summary << "Result:        " << (result ? (*result ? "true" : "false") : "error") << '\n'
-                << "Clubs:         " << count_line(before, after, &StoredCounts::clubs) << '\n'
-                << "Licences:      " << count_line(before, after, &StoredCounts::licences) << '\n'
-                << "Performances:  " << count_line(before, after, &StoredCounts::performances) << '\n';
-        char took[32];
-        std::snprintf(took, sizeof took, "%.2f s", seconds);
-        summary << "Time:          " << took << '\n' << "Trace:         " << import.trace_path << '\n';
-        if (!import.report_path.empty()) summary << "Report:        " << import.report_path << '\n';
-        if (!import.html_path.empty()) summary << "Page:          " << import.html_path << '\n';
-        write_all(stdout, visible_controls(summary.str()));
-    }
+    if (call.show_trace && !print_trace(call.trace_path)) print_error(call.unreadable_trace);
+    if (!call.quiet) write_all(stdout, visible_controls(call.summary(component.rapport(), result, seconds)));
     if (!result || !reported) return kExitError;
     return *result ? kExitSuccess : kExitImportFalse;
+}
+
+std::string took(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f s", seconds);
+    return text;
+}
+
+// What the import did, from the database's counts before and after it.
+std::string import_summary(const std::optional<bool>& result, double seconds, const std::optional<StoredCounts>& before,
+                           const ImportCommand& import) {
+    const std::optional<StoredCounts> after = count_stored(import.database);
+    std::ostringstream summary;
+    summary << "Result:        " << (result ? (*result ? "true" : "false") : "error") << '\n'
+            << "Clubs:         " << count_line(before, after, &StoredCounts::clubs) << '\n'
+            << "Licences:      " << count_line(before, after, &StoredCounts::licences) << '\n'
+            << "Performances:  " << count_line(before, after, &StoredCounts::performances) << '\n';
+    summary << "Time:          " << took(seconds) << '\n' << "Trace:         " << import.trace_path << '\n';
+    if (!import.report_path.empty()) summary << "Report:        " << import.report_path << '\n';
+    if (!import.html_path.empty()) summary << "Page:          " << import.html_path << '\n';
+    return summary.str();
+}
+
+int run_import(const ImportCommand& given) {
+    ImportCommand import = given;
+    if (import.trace_beside_database) import.trace_path = trace_beside(import.database);
+    std::optional<StoredCounts> before;
+    return run_call({.command = "import",
+                     .database = import.database,
+                     .source_dir = import.source_dir,
+                     .scratch_dir = import.scratch_dir,
+                     .trace_path = import.trace_path,
+                     .report_path = import.report_path,
+                     .html_path = import.html_path,
+                     .quiet = import.quiet,
+                     .show_trace = import.show_trace,
+                     .temporary_allowed = import.temporary_scratch,
+                     .temporary = import.temporary_scratch ? Call::Temporary::kScratch : Call::Temporary::kNone,
+                     .run = &clsOndival::bimport_perf,
+                     .interrupted = "interrupted; the step under way was rolled back, the trace says where",
+                     .unreadable_trace = "cannot read the trace " + import.trace_path,
+                     .before_call =
+                         [&] {
+                             if (!import.quiet) before = count_stored(import.database);
+                         },
+                     .summary = [&](const Report&, const std::optional<bool>& result,
+                                    double seconds) { return import_summary(result, seconds, before, import); }});
 }
 
 std::string plural(std::int64_t n, const char* one, const char* many) {
@@ -287,9 +346,7 @@ std::string check_summary(const Report& r, double seconds, const CheckCommand& c
         if (!stop->lines.empty()) out << ": " << platform::cp1252_to_utf8(stop->lines.front());
         out << '\n';
     }
-    char took[32];
-    std::snprintf(took, sizeof took, "%.2f s", seconds);
-    out << "Time:          " << took << '\n';
+    out << "Time:          " << took(seconds) << '\n';
     if (!check.trace_path.empty()) out << "Trace:         " << check.trace_path << '\n';
     if (!check.report_path.empty()) out << "Report:        " << check.report_path << '\n';
     if (!check.html_path.empty()) out << "Page:          " << check.html_path << '\n';
@@ -297,42 +354,26 @@ std::string check_summary(const Report& r, double seconds, const CheckCommand& c
 }
 
 int run_check(const CheckCommand& check) {
-    warn_about_password(check.database);
-    if (!paths_distinct({check.database, check.source_dir, check.scratch_dir, check.trace_path, check.report_path, true,
-                         check.html_path}))
-        return kExitError;
-    if (!report_writable("check", check.report_path) || !report_writable("check", check.html_path, "page"))
-        return kExitError;
-    if (!scratch_ready("check", check.scratch_dir)) return kExitError;
-    std::optional<TerminalProgress> bar;
-    if (!check.quiet && isatty(fileno(stderr))) bar.emplace(stderr);
-
-    // The trace is needed to show it, even when it is not to be kept.
-    const TemporaryFolder temporary(check.show_trace && check.trace_path.empty(), "ondival-trace-");
-    const std::string trace_path = temporary.path().empty() ? check.trace_path : temporary.path() + "/trace.txt";
-
-    const auto start = std::chrono::steady_clock::now();
-    std::optional<bool> result;
-    platform::Error error;
-    clsOndival component;
-    const InterruptScope ctrl_c(component);
-    try {
-        result = component.bcontrole_perf(check.database, check.source_dir, check.scratch_dir, trace_path,
-                                          bar ? &*bar : nullptr);
-    } catch (...) {
-        error = platform::current_error();
-    }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    bar.reset();
-    const bool reported = write_report(check.report_path, check.html_path, component.rapport(), temporary.path());
-    if (ctrl_c.interrupted() && error.number == platform::err::kUserInterrupt)
-        return interrupted("check: interrupted; nothing was kept");
-
-    if (!result) print_error(error_text(error));
-    if (check.show_trace && !print_trace(trace_path)) print_error("cannot read the trace");
-    if (!check.quiet) write_all(stdout, visible_controls(check_summary(component.rapport(), seconds, check)));
-    if (!result || !reported) return kExitError;
-    return *result ? kExitSuccess : kExitImportFalse;
+    return run_call(
+        {.command = "check",
+         .database = check.database,
+         .source_dir = check.source_dir,
+         .scratch_dir = check.scratch_dir,
+         .trace_path = check.trace_path,
+         .report_path = check.report_path,
+         .html_path = check.html_path,
+         .quiet = check.quiet,
+         .show_trace = check.show_trace,
+         // The component makes its own scratch directory and trace when
+         // given none; a trace that is to be shown must be the command's.
+         .temporary_allowed = true,
+         .temporary = check.show_trace && check.trace_path.empty() ? Call::Temporary::kTrace : Call::Temporary::kNone,
+         .run = &clsOndival::bcontrole_perf,
+         .interrupted = "interrupted; nothing was kept",
+         .unreadable_trace = "cannot read the trace",
+         .summary = [&](const Report& report, const std::optional<bool>&, double seconds) {
+             return check_summary(report, seconds, check);
+         }});
 }
 
 // The page of a report kept earlier: the same page --html writes, drawn

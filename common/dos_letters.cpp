@@ -8,26 +8,6 @@
 namespace ondival {
 namespace {
 
-// DOS byte -> the Windows-1252 letter it stands for. Other bytes, the DOS
-// capitals among them, are left as they are read.
-constexpr std::pair<unsigned char, unsigned char> kDosLetters[] = {
-    {0x81, 0xFC},  // ü
-    {0x82, 0xE9},  // é
-    {0x83, 0xE2},  // â
-    {0x84, 0xE4},  // ä
-    {0x85, 0xE0},  // à
-    {0x87, 0xE7},  // ç
-    {0x88, 0xEA},  // ê
-    {0x89, 0xEB},  // ë
-    {0x8A, 0xE8},  // è
-    {0x8B, 0xEF},  // ï
-    {0x8C, 0xEE},  // î
-    {0x93, 0xF4},  // ô
-    {0x94, 0xF6},  // ö
-    {0x96, 0xFB},  // û
-    {0x97, 0xF9},  // ù
-};
-
 const std::array<unsigned char, 256>& dos_table() {
     static const auto table = [] {
         std::array<unsigned char, 256> t{};

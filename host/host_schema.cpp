@@ -7,11 +7,13 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
-#include <vector>
 
+#include "common/numeric.h"
 #include "host/reference_data.h"
 #include "host/server_session.h"
+#include "platform/cp1252.h"
 #include "platform/database.h"
+#include "platform/error.h"
 
 namespace ondival::host {
 namespace {
@@ -21,7 +23,6 @@ namespace {
 // (yyyymmdd), integers for keys, booleans as 0/1.
 constexpr const char* kSchema = R"sql(
 CREATE TABLE Info (LastClose BOOLEAN NOT NULL DEFAULT 1);
-INSERT INTO Info (LastClose) VALUES (1);
 CREATE TABLE Pays (code TEXT PRIMARY KEY, Libelle TEXT);
 CREATE TABLE Inter_Region (Code INTEGER PRIMARY KEY, Libelle TEXT);
 CREATE TABLE Region (Code TEXT PRIMARY KEY, CodeInter INTEGER, Libelle TEXT);
@@ -67,93 +68,73 @@ CREATE TABLE Rcomp (
   Num TEXT, Type TEXT, Nom TEXT, debut TEXT, fin TEXT, Deroule BOOLEAN,
   Visible BOOLEAN, Num_Piscine INTEGER);
 CREATE INDEX Rcomp_Nom ON Rcomp (Nom);
--- The placeholder swimmer that fills the empty places of a relay.
-INSERT INTO Licence (Code_club, licence, Nom, Prenom) VALUES ('', '', 'Null', '');
 )sql";
 
-class Database {
-public:
-    ~Database() {
-        for (sqlite3_stmt* s : statements_) sqlite3_finalize(s);
-        if (db_) sqlite3_close(db_);
-    }
-    std::string open(const std::string& path) {
-        const int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-        return rc == SQLITE_OK ? "" : error();
-    }
-    std::string exec(const char* sql) {
-        return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK ? "" : error();
-    }
-    sqlite3_stmt* prepare(const char* sql) {
-        sqlite3_stmt* s = nullptr;
-        if (sqlite3_prepare_v2(db_, sql, -1, &s, nullptr) != SQLITE_OK) return nullptr;
-        statements_.push_back(s);
-        return s;
-    }
-    std::string step(sqlite3_stmt* s) {
-        const int rc = sqlite3_step(s);
-        sqlite3_reset(s);
-        sqlite3_clear_bindings(s);
-        return rc == SQLITE_DONE ? "" : error();
-    }
-    std::string error() const { return db_ ? sqlite3_errmsg(db_) : "out of memory"; }
+// The host tables, as the server's catalogue names them.
+constexpr const char* kTables[] = {"info",    "club", "licence", "selection",    "liffn",  "liffn_relais", "rcomp",
+                                   "piscine", "nage", "pays",    "inter_region", "region", "departement"};
 
-private:
-    sqlite3* db_ = nullptr;
-    std::vector<sqlite3_stmt*> statements_;
-};
+// A value of the reference data (UTF-8) as a statement's text literal.
+std::string literal(const char* utf8) { return "'" + double_quotes(platform::utf8_to_cp1252(utf8)) + "'"; }
 
-void bind(sqlite3_stmt* s, int i, const char* text) { sqlite3_bind_text(s, i, text, -1, SQLITE_STATIC); }
+// The rows a new host database starts with, written through the
+// connection the import itself uses: the same statements on a file and on
+// a server, in one transaction.
+void write_rows(platform::Connection& db) {
+    db.BeginTrans();
+    db.Execute("INSERT INTO Info (LastClose) VALUES (true)");
+    // The placeholder swimmer that fills the empty places of a relay.
+    db.Execute("INSERT INTO Licence (Code_club, licence, Nom, Prenom) VALUES ('', '', 'Null', '')");
+    for (const Country& c : countries())
+        db.Execute("INSERT INTO Pays (code, Libelle) VALUES (" + literal(c.code) + ", " + literal(c.name) + ")");
+    for (const InterRegion& r : inter_regions())
+        db.Execute("INSERT INTO Inter_Region (Code, Libelle) VALUES (" + std::to_string(r.code) + ", " +
+                   literal(r.name) + ")");
+    for (const Region& r : regions())
+        db.Execute("INSERT INTO Region (Code, CodeInter, Libelle) VALUES (" + literal(r.code) + ", " +
+                   std::to_string(r.inter_region) + ", " + literal(r.name) + ")");
+    for (const Department& d : departments())
+        db.Execute("INSERT INTO Departement (Code, Region, Libelle) VALUES (" + literal(d.code) + ", " +
+                   literal(d.region) + ", " + literal(d.name) + ")");
+    for (const Stroke& s : strokes())
+        db.Execute("INSERT INTO Nage (Code_Nage, Sexe, Libelle) VALUES (" + std::to_string(s.code) + ", " +
+                   literal(s.sex) + ", " + literal(s.label) + ")");
+    db.CommitTrans();
+}
 
-std::string fill(Database& db) {
-    if (std::string e = db.exec("BEGIN"); !e.empty()) return e;
-    if (std::string e = db.exec(kSchema); !e.empty()) return e;
-    sqlite3_stmt* pays = db.prepare("INSERT INTO Pays (code, Libelle) VALUES (?, ?)");
-    sqlite3_stmt* inter = db.prepare("INSERT INTO Inter_Region (Code, Libelle) VALUES (?, ?)");
-    sqlite3_stmt* region = db.prepare("INSERT INTO Region (Code, CodeInter, Libelle) VALUES (?, ?, ?)");
-    sqlite3_stmt* dept = db.prepare("INSERT INTO Departement (Code, Region, Libelle) VALUES (?, ?, ?)");
-    sqlite3_stmt* nage = db.prepare("INSERT INTO Nage (Code_Nage, Sexe, Libelle) VALUES (?, ?, ?)");
-    if (!pays || !inter || !region || !dept || !nage) return db.error();
-    for (const Country& c : countries()) {
-        bind(pays, 1, c.code);
-        bind(pays, 2, c.name);
-        if (std::string e = db.step(pays); !e.empty()) return e;
+// Writes the rows into the database the tables were just made in; "" on
+// success, else the error (UTF-8).
+std::string fill_rows(const std::string& database) {
+    try {
+        platform::Connection db;
+        db.Open(database);
+        write_rows(db);
+        db.Close();
+        return "";
+    } catch (const platform::Failure& failure) {
+        return platform::cp1252_to_utf8(failure.error().description);
     }
-    for (const InterRegion& r : inter_regions()) {
-        sqlite3_bind_int(inter, 1, r.code);
-        bind(inter, 2, r.name);
-        if (std::string e = db.step(inter); !e.empty()) return e;
-    }
-    for (const Region& r : regions()) {
-        bind(region, 1, r.code);
-        sqlite3_bind_int(region, 2, r.inter_region);
-        bind(region, 3, r.name);
-        if (std::string e = db.step(region); !e.empty()) return e;
-    }
-    for (const Department& d : departments()) {
-        bind(dept, 1, d.code);
-        bind(dept, 2, d.region);
-        bind(dept, 3, d.name);
-        if (std::string e = db.step(dept); !e.empty()) return e;
-    }
-    for (const Stroke& s : strokes()) {
-        sqlite3_bind_int(nage, 1, s.code);
-        bind(nage, 2, s.sex);
-        bind(nage, 3, s.label);
-        if (std::string e = db.step(nage); !e.empty()) return e;
-    }
-    return db.exec("COMMIT");
+}
+
+// The tables of a file database, made through SQLite itself: the import's
+// connection lifts every value out of a statement to bind it, and a
+// column's default cannot be bound.
+std::string create_file_tables(const std::string& path) {
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(db, (std::string("BEGIN;") + kSchema + "COMMIT;").c_str(), nullptr, nullptr, nullptr);
+    const std::string error = rc == SQLITE_OK ? "" : db ? sqlite3_errmsg(db) : "out of memory";
+    sqlite3_close(db);
+    return error;
 }
 
 std::string create_file_database(const std::string& path) {
     std::error_code ec;
     if (std::filesystem::exists(path, ec) || ec) return "refusing to create " + path + ": a file already exists there";
-    std::string error;
-    {
-        Database db;
-        error = db.open(path);
-        if (error.empty()) error = fill(db);
-    }
+    std::string error = create_file_tables(path);
+    // Absolute, so that no path is taken for anything but a file.
+    if (error.empty()) error = fill_rows(std::filesystem::absolute(path, ec).string());
     if (!error.empty()) {
         std::filesystem::remove(path, ec);
         return "cannot create " + path + ": " + error;
@@ -169,7 +150,6 @@ std::string server_schema() {
     const std::pair<const char*, const char*> spellings[] = {
         {"INTEGER PRIMARY KEY AUTOINCREMENT", "INTEGER GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY"},
         {"BOOLEAN NOT NULL DEFAULT 1", "BOOLEAN NOT NULL DEFAULT true"},
-        {"INSERT INTO Info (LastClose) VALUES (1)", "INSERT INTO Info (LastClose) VALUES (true)"},
         {"Tps NUMERIC", "Tps DOUBLE PRECISION"},
     };
     for (const auto& [from, to] : spellings)
@@ -178,34 +158,15 @@ std::string server_schema() {
     return schema;
 }
 
-std::string fill(ServerSession& db) {
-    if (!db.exec("BEGIN") || !db.exec(server_schema())) return db.error();
-    for (const Country& c : countries())
-        if (!db.exec("INSERT INTO Pays (code, Libelle) VALUES ($1, $2)", {c.code, c.name})) return db.error();
-    for (const InterRegion& r : inter_regions())
-        if (!db.exec("INSERT INTO Inter_Region (Code, Libelle) VALUES ($1, $2)", {std::to_string(r.code), r.name}))
-            return db.error();
-    for (const Region& r : regions())
-        if (!db.exec("INSERT INTO Region (Code, CodeInter, Libelle) VALUES ($1, $2, $3)",
-                     {r.code, std::to_string(r.inter_region), r.name}))
-            return db.error();
-    for (const Department& d : departments())
-        if (!db.exec("INSERT INTO Departement (Code, Region, Libelle) VALUES ($1, $2, $3)", {d.code, d.region, d.name}))
-            return db.error();
-    for (const Stroke& s : strokes())
-        if (!db.exec("INSERT INTO Nage (Code_Nage, Sexe, Libelle) VALUES ($1, $2, $3)",
-                     {std::to_string(s.code), s.sex, s.label}))
-            return db.error();
-    return db.exec("COMMIT") ? "" : db.error();
-}
-
 // How many of the host tables already exist where the schema would go; -1
 // when the server cannot tell.
 long existing_tables(ServerSession& db) {
-    const ServerResult r = db.query(
-        "SELECT count(*) FROM information_schema.tables WHERE table_schema = current_schema() "
-        "AND lower(table_name) IN ('info', 'club', 'licence', 'selection', 'liffn', 'liffn_relais', 'rcomp', "
-        "'piscine', 'nage', 'pays', 'inter_region', 'region', 'departement')");
+    std::string names;
+    for (const char* table : kTables) names += std::string(names.empty() ? "'" : ", '") + table + "'";
+    const ServerResult r =
+        db.query("SELECT count(*) FROM information_schema.tables WHERE table_schema = current_schema() "
+                 "AND lower(table_name) IN (" +
+                 names + ")");
     return r ? std::atol(PQgetvalue(r.get(), 0, 0)) : -1;
 }
 
@@ -216,7 +177,16 @@ std::string create_server_database(const std::string& uri) {
     const long existing = existing_tables(db);
     if (existing < 0) return "cannot read the tables of " + where + ": " + db.error();
     if (existing > 0) return "refusing to create the host tables on " + where + ": they already exist";
-    if (std::string e = fill(db); !e.empty()) return "cannot create the host tables on " + where + ": " + e;
+    if (!db.exec("BEGIN;" + server_schema() + "COMMIT;"))
+        return "cannot create the host tables on " + where + ": " + db.error();
+    if (std::string e = fill_rows(uri); !e.empty()) {
+        // Tables without their reference data would pass for a host
+        // database: they go again, and a later init finds the place free.
+        std::string tables;
+        for (const char* table : kTables) tables += std::string(tables.empty() ? "" : ", ") + table;
+        db.exec("DROP TABLE IF EXISTS " + tables);
+        return "cannot create the host tables on " + where + ": " + e;
+    }
     return "";
 }
 

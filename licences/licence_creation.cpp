@@ -45,9 +45,7 @@ bool ajoute_licence(LicenceRecord& tabChamps, std::int16_t trace_file, std::int3
         const std::string selection = tabChamps[kLicCodeClub];
         bool is_selection = false;
         if (est_selection(selection)) {
-            const std::string& origin = tabChamps[kLicOrigine];
-            const std::string club = champ(origin, 1, kOrigineClubWidth);
-            const std::string licence = champ(origin, kOrigineClubWidth + 1, kOrigineLicenceWidth);
+            const auto [club, licence] = coupe_origine(tabChamps[kLicOrigine]);
             if (licence.empty())
                 trace_erreur(trace_file,
                              "Véritable numéro de licence introuvable, utilisation de celui de la sélection : "_w +
@@ -87,8 +85,7 @@ bool ajoute_licence(LicenceRecord& tabChamps, std::int16_t trace_file, std::int3
             ", Date_obliteration, Type_licence, Nature, Code_unique, Date_suppr" + ") VALUES (" + values + ");");
         report_row_inserted(AddedRow::kLicence);
         num.clear();
-        requete_tableau("SELECT Num from Licence where Code_Club = '" + double_quotes(tabChamps[kLicCodeClub]) +
-                        "' AND Licence = '" + double_quotes(tabChamps[kLicLicence]) + "'");
+        requete_tableau(requete_num_licence(tabChamps[kLicCodeClub], tabChamps[kLicLicence]));
         const std::vector<TextList>& tab = cst().tabResultat;
         if (!tab.empty() && tab[0].Count() >= 1) {
             num = tab[0].Item(1);
@@ -118,6 +115,11 @@ bool ajoute_licence(LicenceRecord& tabChamps, std::int16_t trace_file, std::int3
 std::string requete_licence(const std::string& club, const std::string& licence) {
     return "select Nom, Prenom, Num, Date_Naissance from Licence where Code_Club = '" + double_quotes(club) +
            "' and Licence = '" + double_quotes(licence) + "'";
+}
+
+std::string requete_num_licence(const std::string& club, const std::string& licence) {
+    return "select Num from Licence where Code_Club = '" + double_quotes(club) + "' and Licence = '" +
+           double_quotes(licence) + "'";
 }
 
 std::string licence_reference() {

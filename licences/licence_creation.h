@@ -30,5 +30,9 @@ std::string licence_reference();
 // The read that finds a licence of licence.txt in the database, with what
 // the import compares and keeps of it.
 std::string requete_licence(const std::string& club, const std::string& licence);
+// The read of a licence's Num by club and licence number: the read-back of
+// a licence just written, and the performance import's look-up of a
+// swimmer, read ahead like any other.
+std::string requete_num_licence(const std::string& club, const std::string& licence);
 
 }  // namespace ondival

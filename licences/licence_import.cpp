@@ -1,6 +1,7 @@
 #include "licences/licence_import.h"
 
 #include <string>
+#include <utility>
 
 #include "clubs/club_save.h"
 #include "common/columns.h"
@@ -126,8 +127,9 @@ bool LicenceFileImport::check_club(Line& l) {
 void LicenceFileImport::resolve_selection(Line& l) {
     l.selection = l.club;
     l.selection_licence = l.licence;
-    l.club = champ(l.text, kOrigineClubFirst, kOrigineClubWidth);
-    l.licence = champ(l.text, kOrigineLicenceFirst, kOrigineLicenceWidth);
+    OrigineSelection origin = origine_de_ligne(l.text);
+    l.club = std::move(origin.club);
+    l.licence = std::move(origin.licence);
     bool bad_origin = l.club.empty() || l.licence.empty();
     if (!bad_origin) {
         const std::int16_t s = sauve_club(l.club, kLabelNull, l.message);
@@ -234,12 +236,11 @@ void lookups_of_line(const std::string& text, std::vector<std::string>& reads) {
     lectures_club(club, reads);
     reads.push_back(requete_licence(club, licence));
     if (!est_selection(club)) return;
-    const std::string origin_club = champ(text, kOrigineClubFirst, kOrigineClubWidth);
-    const std::string origin_licence = champ(text, kOrigineLicenceFirst, kOrigineLicenceWidth);
-    if (origin_club.empty() || origin_licence.empty()) return;
-    lectures_club(origin_club, reads);
-    reads.push_back(requete_licence(origin_club, origin_licence));
-    if (const std::string* num = cst().colNumLicences.Find(origin_club + origin_licence))
+    const OrigineSelection origin = origine_de_ligne(text);
+    if (origin.club.empty() || origin.licence.empty()) return;
+    lectures_club(origin.club, reads);
+    reads.push_back(requete_licence(origin.club, origin.licence));
+    if (const std::string* num = cst().colNumLicences.Find(origin.club + origin.licence))
         reads.push_back(requete_dans_selection(club, *num));
 }
 

@@ -5,6 +5,14 @@
 #include "common/dos_letters.h"
 
 namespace ondival {
+namespace {
+
+// The origin's club code; its licence number fills the rest of the field.
+constexpr std::size_t kOrigineClubWidth = 13;
+constexpr std::size_t kOrigineLicenceWidth = kLicenceLayout.width(kLicOrigine) - kOrigineClubWidth;
+static_assert(kLicenceLayout.first(kLicOrigine) == 208 && kOrigineLicenceWidth == 6);
+
+}  // namespace
 
 void charge_largeurs_licence(WidthList& colLargeursLicence) {
     vide_collection(colLargeursLicence);
@@ -40,6 +48,14 @@ std::string annee_naissance_licence(const std::string& birth, const std::string&
     const std::string_view licence_yy = colonne(licence, 1, 2);
     if (colonne(birth, 3, 2) == licence_yy) return birth;
     return date_annee(licence_yy);
+}
+
+OrigineSelection coupe_origine(std::string_view origin) {
+    return {champ(origin, 1, kOrigineClubWidth), champ(origin, kOrigineClubWidth + 1, kOrigineLicenceWidth)};
+}
+
+OrigineSelection origine_de_ligne(std::string_view line) {
+    return coupe_origine(colonne(line, kLicenceLayout.first(kLicOrigine), kLicenceLayout.width(kLicOrigine)));
 }
 
 }  // namespace ondival

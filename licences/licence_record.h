@@ -3,6 +3,7 @@
 
 #include <array>
 #include <string>
+#include <string_view>
 
 #include "common/keyed_list.h"
 #include "common/record_layout.h"
@@ -44,14 +45,6 @@ inline constexpr RecordLayout<kLicenceFields> kLicenceLayout{
 inline constexpr std::size_t kLicenceLineLength = kLicenceLayout.length();
 static_assert(kLicenceLineLength == 248, "a licence.txt record is 248 characters");
 
-// The two halves of a selection record's origin, which the import reads
-// straight from the line.
-inline constexpr std::size_t kOrigineClubFirst = kLicenceLayout.first(kLicOrigine);
-inline constexpr std::size_t kOrigineClubWidth = 13;
-inline constexpr std::size_t kOrigineLicenceFirst = kOrigineClubFirst + kOrigineClubWidth;
-inline constexpr std::size_t kOrigineLicenceWidth = kLicenceLayout.width(kLicOrigine) - kOrigineClubWidth;
-static_assert(kOrigineClubFirst == 208 && kOrigineLicenceFirst == 221 && kOrigineLicenceWidth == 6);
-
 using LicenceRecord = std::array<std::string, kLicenceFields>;  // tabChamps
 
 void charge_largeurs_licence(WidthList& colLargeursLicence);
@@ -64,6 +57,17 @@ void charge_largeurs_licence(WidthList& colLargeursLicence);
 // date stays as it is. Raises a type-mismatch error only on a real
 // disagreement whose licence number does not begin with a year.
 std::string annee_naissance_licence(const std::string& birth, const std::string& licence);
+
+// A selection record's origin: the club and licence the swimmer really
+// holds, each trimmed; either may be "".
+struct OrigineSelection {
+    std::string club, licence;
+};
+// Cuts an origin as it stands from its first character (the record's
+// field kLicOrigine): club code, then licence number.
+OrigineSelection coupe_origine(std::string_view origin);
+// The origin of a licence.txt line, cut straight from its columns.
+OrigineSelection origine_de_ligne(std::string_view line);
 
 // Cuts the line (already through accents_dos) into tabChamps: fields
 // trimmed, family name in plain capitals, the three dates as yyyymmdd, and

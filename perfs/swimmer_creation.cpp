@@ -26,11 +26,6 @@ std::string first_value(const char* what) {
 
 }  // namespace
 
-std::string requete_nageur(const std::string& club, const std::string& licence) {
-    return "select Num from Licence where Code_Club = '" + double_quotes(club) + "' and Licence = '" +
-           double_quotes(licence) + "'";
-}
-
 std::string stroke_sex_query(const std::string& stroke_code) {
     return "select Sexe from Nage where Code_Nage = " + stroke_code;
 }
@@ -62,7 +57,7 @@ std::string cree_nageur(std::int16_t trace_file, PerfRecord& record, const std::
         trace(trace_file, "Ajout du nageur avec les données suivantes :"_w + kCrLf + "Nom : " + record[kPerfNom] +
                               ", Prénom : "_w + record[kPerfPrenom] + kCrLf + "Licence : " + licence +
                               ", Date naissance : " + birth + kCrLf + "Nationalité : FRA"_w);
-        requete_tableau(requete_nageur(club, licence));
+        requete_tableau(requete_num_licence(club, licence));
         const std::string num = first_value("Licence");
 
         if (est_selection(club)) {

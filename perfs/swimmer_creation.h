@@ -9,13 +9,10 @@
 
 namespace ondival {
 
-// Returns the new licence's Num, or "" with the message set.
-// The read that finds a swimmer of a performance line by club and licence
-// (the performance import's, and the read-back after a creation).
-std::string requete_nageur(const std::string& club, const std::string& licence);
 // The read of a stroke's sex, for a swimmer created from its performance.
 std::string stroke_sex_query(const std::string& stroke_code);
 
+// Returns the new licence's Num, or "" with the message set.
 std::string cree_nageur(std::int16_t trace_file, PerfRecord& record, const std::string& stroke_code,
                         const std::string& club, const std::string& licence, const std::string& birth,
                         std::string& message);

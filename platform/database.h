@@ -142,4 +142,8 @@ void allow_speculation(bool allowed);
 // (SQLite's busy wait, PostgreSQL's lock timeout).
 inline constexpr int kBusyTimeoutMs = 5000;
 
+// The server's advisory lock that every import's transactions take, so that
+// the imports of all workstations write one at a time.
+inline constexpr std::int64_t kImportLockKey = 4207150977;
+
 }  // namespace ondival::platform

@@ -30,6 +30,7 @@
 #include <cstring>
 #include <deque>
 #include <optional>
+#include <string>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -48,7 +49,9 @@ namespace {
 using namespace pg;  // the server's values and answers
 
 // Every import of every workstation takes this lock for its transactions.
-constexpr const char* kBegin = "BEGIN; SELECT pg_advisory_xact_lock(4207150977)";
+const std::string kTakeImportLock = "SELECT pg_advisory_xact_lock(" + std::to_string(kImportLockKey) + ")";
+const std::string kBegin = "BEGIN; " + kTakeImportLock;
+const std::string kBeginNested = "SAVEPOINT ondival_file; " + kTakeImportLock;
 
 std::vector<std::string> literal_texts(const Statement& st) {
     std::vector<std::string> texts;
@@ -139,7 +142,7 @@ public:
     void begin() override {
         if (spec_.failed) doomed();
         if (held_) return begin_nested();
-        Result r = plain(kBegin);
+        Result r = plain(kBegin.c_str());
         if (!succeeded(r.get())) {
             const Failure f = failure(r.get());
             rollback();
@@ -357,7 +360,7 @@ private:
 
     void begin_nested() {
         if (nested_) raise(err::kInvalidCall, "Une transaction est déjà ouverte"_w);
-        Result r = plain("SAVEPOINT ondival_file; SELECT pg_advisory_xact_lock(4207150977)");
+        Result r = plain(kBeginNested.c_str());
         if (!succeeded(r.get())) {
             const Failure f = failure(r.get());
             if (PQstatus(conn_) == CONNECTION_OK)

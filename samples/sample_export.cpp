@@ -12,7 +12,12 @@
 #include <utility>
 #include <vector>
 
+#include "clubs/club_record.h"
+#include "common/dos_letters.h"
+#include "common/record_layout.h"
 #include "host/reference_data.h"
+#include "licences/licence_record.h"
+#include "perfs/perf_record.h"
 
 namespace ondival::samples {
 using namespace ondival::host;  // the reference data the sample exports draw from
@@ -122,27 +127,10 @@ std::string ddmmyyyy(Date d) {
 // ---------------------------------------------------------------------------
 
 // The word lists are written here in UTF-8; the federation writes the
-// accented small letters of names and places as DOS bytes, which the import
-// turns back into letters. Only those fifteen letters occur in the lists.
+// accented small letters of names and places as DOS bytes, the very ones
+// the import turns back into letters. Only those letters occur in the
+// lists; anything else would come out as '?'.
 std::string to_dos(std::string_view utf8) {
-    // Second byte of the UTF-8 letter (all are C3 xx) -> its DOS byte.
-    static constexpr std::pair<unsigned char, unsigned char> kLetters[] = {
-        {0xBC, 0x81},  // ü
-        {0xA9, 0x82},  // é
-        {0xA2, 0x83},  // â
-        {0xA4, 0x84},  // ä
-        {0xA0, 0x85},  // à
-        {0xA7, 0x87},  // ç
-        {0xAA, 0x88},  // ê
-        {0xAB, 0x89},  // ë
-        {0xA8, 0x8A},  // è
-        {0xAF, 0x8B},  // ï
-        {0xAE, 0x8C},  // î
-        {0xB4, 0x93},  // ô
-        {0xB6, 0x94},  // ö
-        {0xBB, 0x96},  // û
-        {0xB9, 0x97},  // ù
-    };
     std::string out;
     for (std::size_t i = 0; i < utf8.size(); ++i) {
         const auto c = static_cast<unsigned char>(utf8[i]);
@@ -152,9 +140,10 @@ std::string to_dos(std::string_view utf8) {
         }
         char dos = '?';
         if (c == 0xC3 && i + 1 < utf8.size()) {
-            const auto second = static_cast<unsigned char>(utf8[++i]);
-            for (auto [from, to] : kLetters)
-                if (from == second) dos = static_cast<char>(to);
+            // C3 xx is the Windows-1252 letter xx + 0x40.
+            const auto letter = static_cast<unsigned char>(static_cast<unsigned char>(utf8[++i]) + 0x40);
+            for (auto [from, to] : kDosLetters)
+                if (to == letter) dos = static_cast<char>(from);
         }
         out.push_back(dos);
     }
@@ -255,42 +244,35 @@ const T& pick(Rng& rng, const T (&items)[N]) {
 }
 
 // ---------------------------------------------------------------------------
-// Record layouts
+// Records
 // ---------------------------------------------------------------------------
 
-constexpr int kClubWidths[] = {13, 30};
-constexpr int kLicenceWidths[] = {13, 6, 25, 20, 1, 8, 3, 30, 30, 7, 26, 14, 1, 1, 1, 1, 1, 1, 8, 8, 1, 1, 19, 22};
-constexpr int kLiffnWidths[] = {2, 13, 6, 2, 8, 7, 25, 15, 20, 30, 8, 1, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 1, 1, 1, 1, 1};
-
-// One fixed-width record being filled. Every field starts blank and a text
-// longer than its field is cut, so a line always has its record length and
-// every column stays where the import cuts it.
+// One fixed-width record being filled, in the layout the import cuts it
+// with. Every field starts blank and a text longer than its field is cut,
+// so a line always has its record length and every column stays where the
+// import looks for it.
 class FixedLine {
 public:
-    explicit FixedLine(std::span<const int> widths) : widths_(widths) {
-        int column = 1;
-        for (int w : widths) {
-            columns_.push_back(column);
-            column += w;
-        }
-        length_ = static_cast<std::size_t>(column - 1);
+    template <std::size_t N>
+    explicit FixedLine(const RecordLayout<N>& layout) : widths_(layout.widths), length_(layout.length()) {
+        for (std::size_t field = 0; field < N; ++field) starts_.push_back(layout.first(field) - 1);
     }
 
     void clear() { text_.assign(length_, ' '); }
-    void set(int field, std::string_view value) {
-        const auto width = static_cast<std::size_t>(widths_[field - 1]);
+    void set(std::size_t field, std::string_view value) {
+        const std::size_t width = widths_[field];
         text_.replace(start(field), std::min(width, value.size()), value.substr(0, width));
     }
-    void set(int field, char value) { text_[start(field)] = value; }
+    void set(std::size_t field, char value) { text_[start(field)] = value; }
 
-    std::size_t start(int field) const { return static_cast<std::size_t>(columns_[field - 1] - 1); }
-    int width(int field) const { return widths_[field - 1]; }
+    std::size_t start(std::size_t field) const { return starts_[field]; }
+    std::size_t width(std::size_t field) const { return widths_[field]; }
     std::string& text() { return text_; }
 
 private:
-    std::span<const int> widths_;
-    std::vector<int> columns_;
-    std::size_t length_ = 0;
+    std::span<const std::size_t> widths_;
+    std::vector<std::size_t> starts_;  // from 0
+    std::size_t length_;
     std::string text_;
 };
 
@@ -330,23 +312,28 @@ void damage(std::string& line, ExportFile file, const FixedLine& layout, Rng& rn
     const std::vector<Fault>& faults = file == ExportFile::Clubs      ? kClubFaults
                                        : file == ExportFile::Licences ? kLicenceFaults
                                                                       : kLiffnFaults;
-    // Columns of the club code and of the names, per file.
-    const int code_field = file == ExportFile::Performances ? 2 : 1;
-    const int name_field = file == ExportFile::Clubs ? 2 : file == ExportFile::Licences ? 3 : 7;
-    const int date_field = file == ExportFile::Licences ? 6 : 5;
+    // The fields of the club code, the names and the date, per file (a
+    // club line has no date and is never given a bad one).
+    std::size_t code_field = kPerfCodeClub, name_field = kPerfNom, date_field = kPerfDate;
+    if (file == ExportFile::Clubs) {
+        code_field = kClubCode;
+        name_field = kClubIntitule;
+    } else if (file == ExportFile::Licences) {
+        code_field = kLicCodeClub;
+        name_field = kLicNom;
+        date_field = kLicNaissance;
+    }
 
-    auto inside = [&](int field) {
-        return layout.start(field) + rng.below(static_cast<std::size_t>(layout.width(field)));
-    };
+    auto inside = [&](std::size_t field) { return layout.start(field) + rng.below(layout.width(field)); };
     switch (rng.pick(faults)) {
         case Fault::Truncate:
             line.resize(rng.below(line.size()));
             break;
         case Fault::BadPool:
-            line.replace(layout.start(4), 2, "33");
+            line.replace(layout.start(kPerfBassin), layout.width(kPerfBassin), "33");
             break;
         case Fault::BadDate:
-            line.replace(layout.start(date_field), 8, "32132025");
+            line.replace(layout.start(date_field), layout.width(date_field), "32132025");
             break;
         case Fault::Quote:
             // Half the time in the club code, where it breaks the look-up,
@@ -357,7 +344,7 @@ void damage(std::string& line, ExportFile file, const FixedLine& layout, Rng& rn
             line[inside(name_field)] = static_cast<char>(kStrayBytes[rng.below(std::size(kStrayBytes))]);
             break;
         case Fault::UnknownStroke:
-            line.replace(0, 2, kUnknownStroke);
+            line.replace(layout.start(kPerfNage), layout.width(kPerfNage), kUnknownStroke);
             break;
         case Fault::UnknownCountry:
             line.replace(layout.start(code_field), 3, "ZZZ");
@@ -392,7 +379,7 @@ struct Swimmer {
     bool in_licence_file;  // has an ordinary record in licence.txt
 };
 
-struct LicenceRecord {
+struct LicenceEntry {
     enum Kind { Ordinary, Selection, Relay } kind;
     int club;
     std::string licence;
@@ -617,7 +604,7 @@ private:
             if (!new_swimmer(club_for_licence(), true, s))
                 return "Trop de licences pour " + std::to_string(clubs_.size()) +
                        " clubs : un club n'a plus de numéro de licence libre.";
-            records_.push_back({LicenceRecord::Ordinary, s.club, s.licence, static_cast<int>(swimmers_.size())});
+            records_.push_back({LicenceEntry::Ordinary, s.club, s.licence, static_cast<int>(swimmers_.size())});
             swimmers_.push_back(std::move(s));
         }
         licensed_ = static_cast<int>(swimmers_.size());
@@ -645,7 +632,7 @@ private:
                 const int selection = rng_.pick(selections);
                 if (!allocate_licence(selection, year, licence))
                     return "Trop de membres de sélection nés la même année.";
-                records_.push_back({LicenceRecord::Selection, selection, licence, members[i]});
+                records_.push_back({LicenceEntry::Selection, selection, licence, members[i]});
             }
         }
 
@@ -653,14 +640,14 @@ private:
         // licences; the import sets them aside.
         for (int i = 0; i < relay_records; ++i) {
             const int club = club_for_licence();
-            records_.push_back({LicenceRecord::Relay, club, relay_number(club), -1});
+            records_.push_back({LicenceEntry::Relay, club, relay_number(club), -1});
         }
 
         // Exports come sorted by club; this also puts some selection records
         // before the ordinary record they point at and some after it.
         rank_clubs();
         std::stable_sort(records_.begin(), records_.end(),
-                         [&](const LicenceRecord& a, const LicenceRecord& b) { return rank_[a.club] < rank_[b.club]; });
+                         [&](const LicenceEntry& a, const LicenceEntry& b) { return rank_[a.club] < rank_[b.club]; });
         return "";
     }
 
@@ -791,12 +778,12 @@ private:
     }
 
     void render_clubs() {
-        FixedLine line(kClubWidths);
+        FixedLine line(kClubLayout);
         clubs_text_.reserve(static_cast<std::size_t>(options_.clubs) * 45);
         for (int i : listed_) {
             line.clear();
-            line.set(1, clubs_[i].code);
-            line.set(2, clubs_[i].label);
+            line.set(kClubCode, clubs_[i].code);
+            line.set(kClubIntitule, clubs_[i].label);
             finish_line(clubs_text_, line, ExportFile::Clubs);
         }
     }
@@ -822,83 +809,85 @@ private:
 
     void render_licences() {
         const Words& w = words();
-        FixedLine line(kLicenceWidths);
+        FixedLine line(kLicenceLayout);
         licences_text_.reserve(records_.size() * 250);
         int sequence = 0;
-        for (const LicenceRecord& record : records_) {
+        for (const LicenceEntry& record : records_) {
             line.clear();
-            line.set(1, clubs_[record.club].code);
-            line.set(2, record.licence);
-            if (record.kind == LicenceRecord::Relay) {
-                line.set(3, "RELAIS");
-                line.set(4, clubs_[record.club].label);
-                line.set(7, "FRA");
-                line.set(13, 'O');
-                line.set(21, 'N');
-                line.set(22, 'N');
+            line.set(kLicCodeClub, clubs_[record.club].code);
+            line.set(kLicLicence, record.licence);
+            if (record.kind == LicenceEntry::Relay) {
+                line.set(kLicNom, "RELAIS");
+                line.set(kLicPrenom, clubs_[record.club].label);
+                line.set(kLicNationalite, "FRA");
+                line.set(kLicSportive, 'O');
+                line.set(kLicTypeLicence, 'N');
+                line.set(kLicNature, 'N');
             } else {
                 const Swimmer& s = swimmers_[record.swimmer];
-                line.set(3, s.surname);
-                line.set(4, s.first_name);
-                line.set(5, s.sex);
-                line.set(6, ddmmyyyy(s.birth));
-                line.set(7, "FRA");
-                line.set(8, std::to_string(rng_.between(1, 150)) + " " + rng_.pick(w.streets));
-                if (rng_.chance(0.2)) line.set(9, rng_.pick(w.extras));
-                line.set(10, postcode(clubs_[s.club].code));
-                line.set(11, rng_.pick(w.places));
-                line.set(12, phone());
-                line.set(13, 'O');
-                line.set(14, yes_no(rng_, 0.05));
-                line.set(15, yes_no(rng_, 0.05));
-                line.set(16, yes_no(rng_, 0.05));
-                line.set(17, yes_no(rng_, 0.10));
-                line.set(18, s.birth.year <= 2000 ? yes_no(rng_, 0.5) : 'N');
-                line.set(19, ddmmyyyy(s.deposit));
-                line.set(20, ddmmyyyy(s.obliteration));
-                line.set(21, s.licence_type);
-                line.set(22, 'N');
-                if (record.kind == LicenceRecord::Selection) line.set(23, clubs_[s.club].code + s.licence);
+                line.set(kLicNom, s.surname);
+                line.set(kLicPrenom, s.first_name);
+                line.set(kLicSexe, s.sex);
+                line.set(kLicNaissance, ddmmyyyy(s.birth));
+                line.set(kLicNationalite, "FRA");
+                line.set(kLicAdresse, std::to_string(rng_.between(1, 150)) + " " + rng_.pick(w.streets));
+                if (rng_.chance(0.2)) line.set(kLicSuiteAdresse, rng_.pick(w.extras));
+                line.set(kLicCodePostal, postcode(clubs_[s.club].code));
+                line.set(kLicLocalite, rng_.pick(w.places));
+                line.set(kLicTelephone, phone());
+                line.set(kLicSportive, 'O');
+                line.set(kLicSynchro, yes_no(rng_, 0.05));
+                line.set(kLicWaterPolo, yes_no(rng_, 0.05));
+                line.set(kLicPlongeon, yes_no(rng_, 0.05));
+                line.set(kLicDirigeant, yes_no(rng_, 0.10));
+                line.set(kLicMaitre, s.birth.year <= 2000 ? yes_no(rng_, 0.5) : 'N');
+                line.set(kLicDateDepot, ddmmyyyy(s.deposit));
+                line.set(kLicDateObliteration, ddmmyyyy(s.obliteration));
+                line.set(kLicTypeLicence, s.licence_type);
+                line.set(kLicNature, 'N');
+                if (record.kind == LicenceEntry::Selection) line.set(kLicOrigine, clubs_[s.club].code + s.licence);
             }
             // Unique by its sequence number in the file.
-            line.set(24, digits(static_cast<int>(rng_.below(100000000)), 8) +
-                             digits(static_cast<int>(rng_.below(10000)), 4) + digits(++sequence, 10));
+            line.set(kLicCodeUnique, digits(static_cast<int>(rng_.below(100000000)), 8) +
+                                         digits(static_cast<int>(rng_.below(10000)), 4) + digits(++sequence, 10));
             finish_line(licences_text_, line, ExportFile::Licences);
         }
     }
 
     void render_performances() {
         const Words& w = words();
-        FixedLine line(kLiffnWidths);
+        FixedLine line(kPerfLayout);
         liffn_text_.reserve(performances_.size() * 204);
         for (const Performance& p : performances_) {
             const Meet& meet = meets_[p.meet];
             line.clear();
-            line.set(1, digits(strokes()[p.stroke].code, 2));
-            line.set(2, clubs_[p.club].code);
-            line.set(4, std::to_string(meet.pool));
-            line.set(5, ddmmyyyy(meet.date));
-            line.set(6, std::to_string(p.time));
-            line.set(9, w.places[meet.place]);
-            line.set(10, w.meets[meet.name]);
+            line.set(kPerfNage, digits(strokes()[p.stroke].code, 2));
+            line.set(kPerfCodeClub, clubs_[p.club].code);
+            line.set(kPerfBassin, std::to_string(meet.pool));
+            line.set(kPerfDate, ddmmyyyy(meet.date));
+            line.set(kPerfTemps, std::to_string(p.time));
+            line.set(kPerfLieu, w.places[meet.place]);
+            line.set(kPerfLibre, w.meets[meet.name]);
             if (p.relay >= 0) {
                 const RelayTeam& team = relays_[p.relay];
-                line.set(3, team.number);
+                line.set(kPerfLicence, team.number);
                 for (int slot = 0; slot < 10; ++slot)
-                    if (team.members[slot] >= 0) line.set(13 + slot, swimmers_[team.members[slot]].licence);
+                    if (team.members[slot] >= 0) line.set(kPerfRelayeur1 + slot, swimmers_[team.members[slot]].licence);
             } else {
                 const Swimmer& s = swimmers_[p.swimmer];
-                line.set(3, s.licence);
-                line.set(7, s.surname);
-                line.set(8, s.first_name);
-                line.set(11, ddmmyyyy(s.in_licence_file ? s.obliteration
-                                                        : random_date(rng_, kFirstPerformanceDay, kLastDay)));
-                line.set(12, s.in_licence_file ? s.licence_type : "NTR"[rng_.below(3)]);
+                line.set(kPerfLicence, s.licence);
+                line.set(kPerfNom, s.surname);
+                line.set(kPerfPrenom, s.first_name);
+                line.set(kPerfDateLicence,
+                         ddmmyyyy(s.in_licence_file ? s.obliteration
+                                                    : random_date(rng_, kFirstPerformanceDay, kLastDay)));
+                line.set(kPerfTypeLicence, s.in_licence_file ? s.licence_type : "NTR"[rng_.below(3)]);
                 // An individual time taken from a relay leg.
-                if (rng_.chance(0.05)) line.set(27, 'R');
+                if (rng_.chance(0.05)) line.set(kPerfPassageRelais, 'R');
             }
             if (!rng_.chance(0.3))
-                for (int flag = 23; flag <= 26; ++flag) line.set(flag, yes_no(rng_, 0.2));
+                for (std::size_t flag = kPerfCodifFede; flag <= kPerfCodifDepart; ++flag)
+                    line.set(flag, yes_no(rng_, 0.2));
             finish_line(liffn_text_, line, ExportFile::Performances);
         }
     }
@@ -922,7 +911,7 @@ private:
     std::unordered_set<std::uint64_t> licence_numbers_;
     std::unordered_map<std::uint64_t, int> scan_cursor_;  // by club and year, see allocate_licence
     std::unordered_map<int, int> relay_counter_;
-    std::vector<LicenceRecord> records_;
+    std::vector<LicenceEntry> records_;
 
     std::vector<Meet> meets_;
     std::vector<Performance> performances_;

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "core/database_access.h"
+#include "host/host_schema.h"
 #include "host/server_session.h"
 #include "platform/cp1252.h"
 #include "platform/database.h"
@@ -150,6 +151,19 @@ TEST_F(Database, TransactionsCommitOrRollBack) {
     conn.Close();  // closing inside a transaction rolls it back
     EXPECT_EQ(sql(db, "select Nom from Piscine"), (std::vector<std::string>{"kept"}));
     EXPECT_EQ(error_number([&] { conn.Execute("select 1"); }), platform::err::kInvalidCall);
+}
+
+// An init cut short while it writes the reference rows leaves no host
+// database to be taken for a whole one: no file, or on a server no tables,
+// so that the same init can simply be run again.
+TEST(HostInit, AFailureHalfWayLeavesThePlaceFree) {
+    const ScratchDir dir;
+    const std::string db = on_server() ? make_server_database() : dir.file("club.db");
+    platform::inject_statement_failure(5);
+    const std::string error = host::create_host_database(db);
+    platform::inject_statement_failure(0);
+    EXPECT_NE(error.find("disk I/O error (injected)"), std::string::npos) << error;
+    EXPECT_EQ(host::create_host_database(db), "");
 }
 
 // A column number after ORDER BY must stay a column number: bound as a

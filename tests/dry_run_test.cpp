@@ -186,7 +186,8 @@ TEST(DryRunBusy, ACheckHearsTheBusyMessageOfAnImport) {
     OtherSession other(db);
     // What an import holds while it writes: the file's write lock, or the
     // server's import lock.
-    other.exec(on_server() ? "BEGIN; SELECT pg_advisory_xact_lock(4207150977)" : "BEGIN IMMEDIATE");
+    other.exec(on_server() ? "BEGIN; SELECT pg_advisory_xact_lock(" + std::to_string(platform::kImportLockKey) + ")"
+                           : "BEGIN IMMEDIATE");
     fs::create_directories(dir.path() / "scratch");
     const auto start = std::chrono::steady_clock::now();
     const CallOutcome import = run_call(db, source, dir.file("scratch"), dir.file("import.txt"), false);

@@ -20,8 +20,8 @@ declare -A may=(
   [perfs]="platform common core clubs licences"
   [import]="platform common core clubs licences perfs"
   [capi]="platform import include"
-  [host]="platform"
-  [samples]="host"
+  [host]="platform common"
+  [samples]="common clubs licences perfs host"
   [cli]="platform import host samples"
 )
 
