@@ -1,7 +1,8 @@
 // The C interface of libondvimp.so over clsOndival: the host's progress
 // table stands in for the progress form, and every error the component
-// raises is caught at this edge and kept in the importer as a number and a
-// UTF-8 text, since a C host has no way to receive a C++ exception.
+// raises is caught at this edge and kept in the importer as a number, a
+// UTF-8 text and a kind, since a C host has no way to receive a C++
+// exception.
 #include "ondvimp.h"
 
 #include <algorithm>
@@ -26,6 +27,7 @@
 
 struct ondvimp_importer {
     int error_number = 0;
+    int error_kind = ONDVIMP_NO_ERROR;
     std::string error_text;  // UTF-8
     std::string report;      // JSON, UTF-8
     // The report as a page, made at the first request after a call: most
@@ -56,6 +58,50 @@ static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_alw
 namespace {
 
 using ondival::platform::Error;
+using ondival::platform::ErrorKind;
+
+// The one place the component's kinds become the header's values.
+ondvimp_error_kind c_kind(ErrorKind kind) {
+    switch (kind) {
+        case ErrorKind::kNone:
+            return ONDVIMP_NO_ERROR;
+        case ErrorKind::kInvalidArgument:
+            return ONDVIMP_INVALID_ARGUMENT;
+        case ErrorKind::kBusy:
+            return ONDVIMP_BUSY;
+        case ErrorKind::kWrongPassword:
+            return ONDVIMP_WRONG_PASSWORD;
+        case ErrorKind::kNoServer:
+            return ONDVIMP_NO_SERVER;
+        case ErrorKind::kServerGone:
+            return ONDVIMP_SERVER_GONE;
+        case ErrorKind::kNoDatabase:
+            return ONDVIMP_NO_DATABASE;
+        case ErrorKind::kDiskFull:
+            return ONDVIMP_DISK_FULL;
+        case ErrorKind::kFileNotFound:
+            return ONDVIMP_FILE_NOT_FOUND;
+        case ErrorKind::kPathNotFound:
+            return ONDVIMP_PATH_NOT_FOUND;
+        case ErrorKind::kPermission:
+            return ONDVIMP_PERMISSION;
+        case ErrorKind::kPathClash:
+            return ONDVIMP_PATH_CLASH;
+        case ErrorKind::kBadData:
+            return ONDVIMP_BAD_DATA;
+        case ErrorKind::kIoError:
+            return ONDVIMP_IO_ERROR;
+        case ErrorKind::kDatabase:
+            return ONDVIMP_DATABASE;
+        case ErrorKind::kOutOfMemory:
+            return ONDVIMP_OUT_OF_MEMORY;
+        case ErrorKind::kInterrupted:
+            return ONDVIMP_INTERRUPTED;
+        case ErrorKind::kInternal:
+            return ONDVIMP_INTERNAL;
+    }
+    return ONDVIMP_INTERNAL;
+}
 
 class CallbackForm final : public ondival::platform::ProgressForm {
 public:
@@ -139,6 +185,10 @@ private:
 
 void record(ondvimp_importer& importer, const Error& error) noexcept {
     importer.error_number = error.number;
+    // An error has a kind, whatever built it.
+    importer.error_kind = error.number == 0                ? ONDVIMP_NO_ERROR
+                          : error.kind == ErrorKind::kNone ? ONDVIMP_INTERNAL
+                                                           : c_kind(error.kind);
     try {
         importer.error_text = ondival::platform::cp1252_to_utf8(error.description);
     } catch (...) {
@@ -185,6 +235,7 @@ int run_call(ondvimp_importer* importer, const char* db, const char* source_dir,
     if (!claim.claimed()) return -1;
     const CancellableCall cancellable(*importer, component);
     importer->error_number = 0;
+    importer->error_kind = ONDVIMP_NO_ERROR;
     importer->error_text.clear();
     importer->report.clear();
     {
@@ -201,12 +252,13 @@ int run_call(ondvimp_importer* importer, const char* db, const char* source_dir,
         if (const char* missing = check ? null_argument(db, source_dir, "", "")
                                         : null_argument(db, source_dir, scratch_dir, trace_path)) {
             record(*importer, Error{ondival::platform::err::kInvalidCall,
-                                    "Argument ou appel de procédure incorrect : "_w + missing + " est NULL"});
+                                    "Argument ou appel de procédure incorrect : "_w + missing + " est NULL",
+                                    ErrorKind::kInvalidArgument});
             return -1;
         }
         if (t_import_running) {
-            record(*importer,
-                   Error{ondival::platform::err::kInvalidCall, "Un import est déjà en cours sur ce thread."_w});
+            record(*importer, Error{ondival::platform::err::kInvalidCall,
+                                    "Un import est déjà en cours sur ce thread."_w, ErrorKind::kInvalidArgument});
             return -1;
         }
         const RunningImport running;
@@ -221,6 +273,7 @@ int run_call(ondvimp_importer* importer, const char* db, const char* source_dir,
         // Whatever a callback met on the way (a nested call refused), a
         // call that returns 1 or 0 leaves no error behind.
         importer->error_number = 0;
+        importer->error_kind = ONDVIMP_NO_ERROR;
         importer->error_text.clear();
     } catch (...) {
         record(*importer, ondival::platform::current_error());
@@ -278,6 +331,10 @@ const char* ondvimp_last_report_html(const ondvimp_importer* importer) {
 }
 
 int ondvimp_last_error_number(const ondvimp_importer* importer) { return importer ? importer->error_number : 0; }
+
+int ondvimp_last_error_kind(const ondvimp_importer* importer) {
+    return importer ? importer->error_kind : ONDVIMP_NO_ERROR;
+}
 
 const char* ondvimp_last_error_text(const ondvimp_importer* importer) {
     return importer ? importer->error_text.c_str() : "";

@@ -11,6 +11,7 @@
 #include "common/trace.h"
 #include "core/cst.h"
 #include "core/read_ahead.h"
+#include "core/speculation.h"
 #include "platform/cp1252.h"
 #include "platform/error.h"
 #include "platform/text_file.h"
@@ -79,6 +80,8 @@ void import_clubs(std::int16_t trace_file, std::int16_t club_file, double step) 
                       std::to_string(other_label) + " club<PLURIEL> déjà connu<PLURIEL> sous un autre libellé."_w);
         trace_pluriel(trace_file, updated, std::to_string(updated) + " club<PLURIEL> mis à jour."_w);
         trace_pluriel(trace_file, in_error, std::to_string(in_error) + " club<PLURIEL> en erreur.");
+    } catch (const TransactionRunAgain&) {
+        throw;  // not an error: the transaction is run again
     } catch (...) {
         const platform::Error e = platform::current_error();
         if (e.number == platform::err::kUserInterrupt) throw;  // the host's stop ends the whole call

@@ -23,7 +23,7 @@ ReadAhead::~ReadAhead() {
 
 void ReadAhead::before_line() {
     platform::Connection& db = *cst().objConnexion;
-    if (db.SpeculationFailed()) platform::raise(platform::err::kInvalidCall, "Importation reprise pas à pas"_w);
+    if (db.SpeculationFailed()) throw TransactionRunAgain{};
     if (!db.Speculating() || done_) return;
     while (ready_ == 0) {
         if (exhausted_ && in_flight_ == 0) {

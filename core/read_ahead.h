@@ -30,7 +30,8 @@ public:
     ReadAhead& operator=(const ReadAhead&) = delete;
 
     // Before each line of the file is read. Ends the import's run over the
-    // file (by raising) once the transaction is known to be run again.
+    // file (by throwing TransactionRunAgain, see speculation.h) once the
+    // transaction is known to be run again.
     void before_line();
 
 private:

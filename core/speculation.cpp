@@ -50,6 +50,9 @@ void speculative_transaction(const std::function<void()>& transaction) {
     db.SpeculateNextTransaction();
     try {
         transaction();
+    } catch (const TransactionRunAgain&) {
+        // The read-ahead ended the run: the answers went wrong, and the
+        // transaction is run again below.
     } catch (...) {
         // An error that stops the transaction is the host's only if the
         // answers it was reached on were right.

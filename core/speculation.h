@@ -28,6 +28,14 @@ namespace ondival {
 // work and ends it, as it would without speculation; it may be run twice.
 void speculative_transaction(const std::function<void()>& transaction);
 
+// Thrown by the read-ahead once the transaction under way is known to be
+// run again ("importation reprise pas à pas"): it ends the file import's run
+// over its lines on the way to speculative_transaction, which runs the
+// transaction again. It is no error and derives from no exception class:
+// the file imports' handlers, which trace what they catch, let it through
+// (catch it by name before their catch (...)); nothing else sees it.
+struct TransactionRunAgain {};
+
 // The tables the file imports write in their transactions (lower case):
 // the host's triggers or rules on any of them keep the import line by line.
 inline const std::vector<std::string>& tables_ecrites() {

@@ -36,17 +36,22 @@ constexpr std::array<const char*, 4> kExportFiles = {"club.txt", "licence.txt", 
 
 void check_call_paths(const CallPaths& paths) {
     using platform::err::kInvalidCall;
+    constexpr platform::ErrorKind kRefused = platform::ErrorKind::kInvalidArgument;
     const bool file_database = !platform::is_postgres_uri(paths.database);
     // An empty directory would send the copies to the root, and an empty
     // file name names nothing: both are the caller's mistake, not a place.
     if (paths.database.empty())
-        platform::raise(kInvalidCall, "Argument ou appel de procédure incorrect : la base de données est vide"_w);
+        platform::raise(kInvalidCall, "Argument ou appel de procédure incorrect : la base de données est vide"_w,
+                        kRefused);
     if (paths.source_dir.empty())
-        platform::raise(kInvalidCall, "Argument ou appel de procédure incorrect : le répertoire source est vide"_w);
+        platform::raise(kInvalidCall, "Argument ou appel de procédure incorrect : le répertoire source est vide"_w,
+                        kRefused);
     if (paths.scratch_dir.empty() && !paths.temporary_allowed)
-        platform::raise(kInvalidCall, "Argument ou appel de procédure incorrect : le répertoire de travail est vide"_w);
+        platform::raise(kInvalidCall, "Argument ou appel de procédure incorrect : le répertoire de travail est vide"_w,
+                        kRefused);
     if (paths.trace.empty() && !paths.temporary_allowed)
-        platform::raise(kInvalidCall, "Argument ou appel de procédure incorrect : le fichier de trace est vide"_w);
+        platform::raise(kInvalidCall, "Argument ou appel de procédure incorrect : le fichier de trace est vide"_w,
+                        kRefused);
 
     // What the call writes comes first, so that the message says what would
     // have been destroyed in terms of what the caller meant to write.
@@ -66,8 +71,10 @@ void check_call_paths(const CallPaths& paths) {
     for (std::size_t i = 0; i < roles.size(); ++i)
         for (std::size_t j = i + 1; j < roles.size(); ++j)
             if (platform::SamePath(ids[i], ids[j]))
-                platform::raise(platform::err::kPathFileAccess, roles[i].name + " est " + as_attribute(roles[j].name) +
-                                                                    " : " + path_for_message(ids[i].resolved));
+                platform::raise(platform::err::kPathFileAccess,
+                                roles[i].name + " est " + as_attribute(roles[j].name) + " : " +
+                                    path_for_message(ids[i].resolved),
+                                platform::ErrorKind::kPathClash);
 }
 
 }  // namespace ondival

@@ -152,8 +152,8 @@ bool clsOndival::bcontrole_perf(const std::string& strFileBase_P, const std::str
         objRapport.database = platform::printable_database(strFileBase_P);
         objRapport.source_dir = strRepSource;
         objRapport.started = objRapport.ended = platform::Now();
-        objRapport.error = platform::current_error();
-        throw platform::Failure(*objRapport.error);
+        objRapport.error = objErreur = platform::current_error();
+        throw platform::Failure(objErreur);
     }
     // The report is read after the call, when the temporary directory is
     // gone: it names none of its files.
@@ -172,6 +172,7 @@ bool clsOndival::run(const std::string& strFileBase_P, const std::string& strRep
     Cst& c = cst();
     platform::TextFiles& f = platform::files();
     bool result = false;
+    objErreur = platform::Error{};
     const StopRequestScope stop(bStop);
     ReportedCall call(check || bRapport ? &objRapport : nullptr, strFileBase_P, strRepSource, strFileTrace_P, check);
     std::optional<ExportDeballe> deballe;  // ends with the call, after the files are closed
@@ -184,7 +185,8 @@ bool clsOndival::run(const std::string& strFileBase_P, const std::string& strRep
         // trace to tell the user through, and the error goes straight to
         // the host with nothing touched.
         f.CloseAll();
-        call.error(platform::current_error());
+        objErreur = platform::current_error();
+        call.error(objErreur);
         throw;
     }
     try {
@@ -234,10 +236,10 @@ bool clsOndival::run(const std::string& strFileBase_P, const std::string& strRep
         vide_listes();
         f.Close(kTraceFile);
     } catch (...) {
-        const platform::Error error = platform::current_error();
-        settle_before_raise(error);
-        call.error(error);
-        throw platform::Failure(error);
+        objErreur = platform::current_error();
+        settle_before_raise(objErreur);
+        call.error(objErreur);
+        throw platform::Failure(objErreur);
     }
     c.objForm = nullptr;
     c.objConnexion.reset();

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/report.h"
+#include "platform/error.h"
 #include "platform/progress_form.h"
 
 namespace ondival {
@@ -29,7 +30,9 @@ public:
     // when the call stopped early (drive not ready, connection failed,
     // liffn.txt missing) or the performances were purged. An error that no
     // step handles is thrown as platform::Failure, after the staged rows are
-    // purged, the database marked closed and the trace file closed.
+    // purged, the database marked closed and the trace file closed; its
+    // kind (platform::ErrorKind) tells a busy database from a refused
+    // argument where their numbers are the same.
     bool bimport_perf(const std::string& strFileBase_P, const std::string& strRepSource, const std::string& strRepTempo,
                       const std::string& strFileTrace_P, platform::ProgressForm* objFormCible);
 
@@ -59,6 +62,9 @@ public:
     void collect_report(bool on) { bRapport = on; }
     // What the last call did, when a report was gathered; empty before.
     const Report& rapport() const { return objRapport; }
+    // The error the last call threw: its number, text and kind; none
+    // (number 0, kind kNone) when it returned, and before the first call.
+    const platform::Error& last_error() const { return objErreur; }
 
 private:
     bool run(const std::string& strFileBase_P, const std::string& strRepSource, const std::string& strRepTempo,
@@ -66,6 +72,7 @@ private:
 
     bool bRapport = false;
     Report objRapport;
+    platform::Error objErreur;
     std::atomic<bool> bStop{false};
 };
 

@@ -96,9 +96,10 @@ ExportDeballe::ExportDeballe(const std::string& archive, const std::string& scra
     for (int n = 2; fs::exists(candidate, ec) || fs::is_symlink(candidate, ec); ++n)
         candidate = base + "-" + std::to_string(n);
     if (!fs::create_directory(candidate, ec))
-        platform::raise(platform::err::kPathFileAccess, "Impossible de créer le dossier "_w +
-                                                            platform::utf8_to_cp1252(candidate) + " : " +
-                                                            platform::utf8_to_cp1252(ec.message()));
+        platform::raise(platform::err::kPathFileAccess,
+                        "Impossible de créer le dossier "_w + platform::utf8_to_cp1252(candidate) + " : " +
+                            platform::utf8_to_cp1252(ec.message()),
+                        platform::ErrorOrigin::system(ec.value()));
     dossier_ = candidate;
     try {
         extrait_archive_export(archive, dossier_);

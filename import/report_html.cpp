@@ -818,9 +818,11 @@ private:
 std::string report_html_from_json(std::string_view report_json) {
     using platform::err::kInvalidCall;
     json report = json::parse(report_json, nullptr, false);
-    if (report.is_discarded()) platform::raise(kInvalidCall, "Le rapport n'est pas du JSON valide."_w);
+    if (report.is_discarded())
+        platform::raise(kInvalidCall, "Le rapport n'est pas du JSON valide."_w, platform::ErrorKind::kBadData);
     if (!report.is_object() || at(report, "format") != "ondival-report")
-        platform::raise(kInvalidCall, "Le fichier n'est pas un rapport d'import d'Ondival."_w);
+        platform::raise(kInvalidCall, "Le fichier n'est pas un rapport d'import d'Ondival."_w,
+                        platform::ErrorKind::kBadData);
     return Page(report).render();
 }
 

@@ -48,11 +48,13 @@ extern "C" {
  *      ondvimp_abi_version
  *   2  ondvimp_check (a dry run) and ondvimp_last_report (a JSON report)
  *   3  ondvimp_cancel (stops the call under way, from any thread or a
- *      signal handler) and ondvimp_last_report_html (the last report as an
- *      HTML page). With it, in the library's behaviour: a second
- *      caller on a busy importer is refused with -1 instead of corrupting
- *      it, a call that returns 1 or 0 leaves no last error, and the value
- *      get_value gives is brought within 0 to 100 before the bar moves on.
+ *      signal handler), ondvimp_last_report_html (the last report as an
+ *      HTML page) and ondvimp_last_error_kind (what kind of fault the last
+ *      error is, enum ondvimp_error_kind). With it, in the library's
+ *      behaviour: a second caller on a busy importer is refused with -1
+ *      instead of corrupting it, a call that returns 1 or 0 leaves no last
+ *      error, and the value get_value gives is brought within 0 to 100
+ *      before the bar moves on.
  */
 #define ONDVIMP_ABI_VERSION 3
 
@@ -127,9 +129,10 @@ ONDVIMP_EXPORT void ondvimp_release(ondvimp_importer* importer);
  *       source directory that does not exist, a trace path that cannot be
  *       written, a NULL argument, a call stopped by ondvimp_cancel(), error
  *       18); ondvimp_last_error_number() and ondvimp_last_error_text() tell
- *       which. The database is left closed and holds no half-imported
- *       performance. With a NULL importer, or an importer already running a
- *       call, the result is -1 and nothing is recorded.
+ *       which, and ondvimp_last_error_kind() what kind of fault it is. The
+ *       database is left closed and holds no half-imported performance.
+ *       With a NULL importer, or an importer already running a call, the
+ *       result is -1 and nothing is recorded.
  *
  * Each call clears the importer's last error and its last report first; a
  * call that returns 1 or 0 leaves no last error (0, ""), whatever its
@@ -229,6 +232,49 @@ ONDVIMP_EXPORT int ondvimp_last_error_number(const ondvimp_importer* importer);
  * its next ondvimp_import() or ondvimp_check(), or its release.
  */
 ONDVIMP_EXPORT const char* ondvimp_last_error_text(const ondvimp_importer* importer);
+
+/*
+ * Since ABI version 3. What kind of fault an error is. The error numbers
+ * come from numberings that collide (5 is both a refused argument and a
+ * busy database, 13 both a type mismatch and a full disk, 18 both a call
+ * stopped by ondvimp_cancel() and SQLite's "too big"); the kind tells them
+ * apart, the same for a database file and a server. The values are stable;
+ * a later version may add kinds at the end, which a host written for this
+ * one treats as ONDVIMP_INTERNAL.
+ */
+enum ondvimp_error_kind {
+    ONDVIMP_NO_ERROR = 0,         /* the call did not end with an error */
+    ONDVIMP_INVALID_ARGUMENT = 1, /* the call was made wrongly: an argument NULL or empty, another import
+                                     started from a progress callback */
+    ONDVIMP_BUSY = 2,             /* another session held the database longer than the import waits (a file's
+                                     lock, a server's lock timeout, deadlock or statement timeout): trying
+                                     again later may succeed */
+    ONDVIMP_WRONG_PASSWORD = 3,   /* the server refused the user or its password */
+    ONDVIMP_NO_SERVER = 4,        /* no server answered at the address, or it takes no connection now */
+    ONDVIMP_SERVER_GONE = 5,      /* the server ended the connection during the call, or the link broke */
+    ONDVIMP_NO_DATABASE = 6,      /* no such database: no such file, or no such database on the server */
+    ONDVIMP_DISK_FULL = 7,        /* the disk of the database, the trace or the copies is full */
+    ONDVIMP_FILE_NOT_FOUND = 8,   /* a file named by the call is not there (a source file, the archive) */
+    ONDVIMP_PATH_NOT_FOUND = 9,   /* a directory named by the call is not there */
+    ONDVIMP_PERMISSION = 10,      /* a right is missing: on a file or a directory, on a table, or the
+                                     database is read-only */
+    ONDVIMP_PATH_CLASH = 11,      /* two paths of the call are the same place (the trace is the database,
+                                     the scratch directory is the source...) */
+    ONDVIMP_BAD_DATA = 12,        /* a file or a value is not what it should be: an archive that is no zip
+                                     or is damaged, a damaged database file, a value the import cannot read */
+    ONDVIMP_IO_ERROR = 13,        /* a read or a write failed, for no reason more precise */
+    ONDVIMP_DATABASE = 14,        /* any other refusal of the database: a statement, a constraint */
+    ONDVIMP_OUT_OF_MEMORY = 15,   /* the library ran short of memory */
+    ONDVIMP_INTERRUPTED = 16,     /* the call was stopped by ondvimp_cancel() (error 18) */
+    ONDVIMP_INTERNAL = 17         /* a fault of the library itself */
+};
+
+/*
+ * Since ABI version 3. The kind of the error ondvimp_last_error_number()
+ * gives, a value of enum ondvimp_error_kind: ONDVIMP_NO_ERROR exactly when
+ * that number is 0 (and when importer is NULL).
+ */
+ONDVIMP_EXPORT int ondvimp_last_error_kind(const ondvimp_importer* importer);
 
 #ifdef __cplusplus
 }

@@ -13,6 +13,7 @@
 #include "core/cst.h"
 #include "core/database_access.h"
 #include "core/read_ahead.h"
+#include "core/speculation.h"
 #include "licences/licence_creation.h"
 #include "licences/licence_record.h"
 #include "platform/cp1252.h"
@@ -263,6 +264,8 @@ void import_licences(std::int16_t trace_file, std::int16_t data_file, double ste
             avance_progression(step);  // once per line, whichever way it ended
         }
         run.summary();
+    } catch (const TransactionRunAgain&) {
+        throw;  // not an error: the transaction is run again
     } catch (...) {
         const platform::Error e = platform::current_error();
         if (e.number == platform::err::kUserInterrupt) throw;  // the host's stop ends the whole call

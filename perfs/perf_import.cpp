@@ -13,6 +13,7 @@
 #include "core/cst.h"
 #include "core/database_access.h"
 #include "core/read_ahead.h"
+#include "core/speculation.h"
 #include "licences/licence_creation.h"
 #include "perfs/perf_insert.h"
 #include "perfs/perf_record.h"
@@ -247,6 +248,8 @@ bool import_performances(std::int16_t trace_file, std::int16_t data_file, double
         // competition: the user pressed Ctrl-C to keep these performances out.
         check_stop_request();
         return run.finish(stopped);
+    } catch (const TransactionRunAgain&) {
+        throw;  // not an error: the transaction is run again
     } catch (...) {
         const platform::Error e = platform::current_error();
         if (e.number == platform::err::kUserInterrupt) throw;  // the host's stop ends the whole call

@@ -18,7 +18,7 @@ thread_local bool t_speculation_allowed = true;
 // is the one a failing disk gives on a file database (SQLite's I/O error).
 void count_statement() {
     ++t_statements;
-    if (t_fail_at > 0 && t_statements == t_fail_at) raise(10, "disk I/O error (injected)");
+    if (t_fail_at > 0 && t_statements == t_fail_at) raise(10, "disk I/O error (injected)", ErrorOrigin::sqlite());
 }
 
 std::string data_source(const std::string& cs) {
@@ -44,7 +44,7 @@ const Statement& statement_of(const std::string& sql) {
     // Engines read a statement text up to its first NUL: whatever follows
     // would be dropped without a word, and what is left may be another
     // statement. A NUL inside a quoted value is data and was lifted out.
-    if (st.shape.find('\0') != std::string::npos) raise(1, "Instruction SQL mal formée"_w);
+    if (st.shape.find('\0') != std::string::npos) raise(1, "Instruction SQL mal formée"_w, ErrorOrigin::sqlite());
     return st;
 }
 

@@ -1,6 +1,7 @@
 // The component's error object: a number and a description, as the host's
 // own error object carries them, so that "Erreur n° N: ..." texts read the
-// same whatever failed (a file, a conversion, the database engine).
+// same whatever failed (a file, a conversion, the database engine), and
+// beside them the kind of fault (error_kind.h), since numbers collide.
 //
 // An operation without a handler of its own lets a Failure travel up to the
 // nearest caller that has one, which turns it into a status, a message or a
@@ -12,11 +13,16 @@
 #include <exception>
 #include <string>
 
+#include "platform/error_kind.h"
+
 namespace ondival::platform {
 
 struct Error {
     std::int32_t number = 0;
     std::string description;
+    // Decided by whoever raised it; an Error built from a number alone
+    // gets the kind of the component's own number once raised (Failure).
+    ErrorKind kind = ErrorKind::kNone;
 
     bool pending() const { return number != 0; }
 };
@@ -46,8 +52,11 @@ inline constexpr std::int32_t kBadFileFormat = 321;
 
 class Failure : public std::exception {
 public:
+    // An error without a kind is given the kind of its number, read as
+    // one of the component's own (err::).
     explicit Failure(Error error);
-    Failure(std::int32_t number, std::string description);
+    Failure(std::int32_t number, std::string description, const ErrorOrigin& origin = {});
+    Failure(std::int32_t number, std::string description, ErrorKind kind);
 
     const Error& error() const noexcept { return error_; }
     const char* what() const noexcept override { return what_.c_str(); }
@@ -57,7 +66,11 @@ private:
     std::string what_;  // UTF-8, for logs and hosts that only print what()
 };
 
-[[noreturn]] void raise(std::int32_t number, std::string description);
+// The kind is error_kind(number, origin): a raiser passes what it knows of
+// the number's origin (an engine's code, errno), or the kind itself when it
+// alone knows it (a host's argument refused, two paths that clash).
+[[noreturn]] void raise(std::int32_t number, std::string description, const ErrorOrigin& origin = {});
+[[noreturn]] void raise(std::int32_t number, std::string description, ErrorKind kind);
 
 // Inside a catch block: the error being handled, whatever was thrown.
 // Our own failures keep their number; a standard exception becomes the

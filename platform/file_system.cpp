@@ -61,7 +61,8 @@ void CopyFile(const std::string& from, const std::string& to) {
               : denied ? err::kPermissionDenied
                        : err::kPathFileAccess,
               "Impossible de copier "_w + path_text(from) + " vers " + path_text(to) + " : " +
-                  utf8_to_cp1252(ec.message()));
+                  utf8_to_cp1252(ec.message()),
+              ErrorOrigin::system(ec.value()));
     }
 }
 
@@ -89,9 +90,12 @@ std::string MakeTemporaryFolder(const std::string& prefix) {
     std::error_code ec;
     const fs::path base = fs::temp_directory_path(ec);
     std::string pattern = (ec ? fs::path("/tmp") : base).string() + "/" + prefix + "XXXXXX";
-    if (!::mkdtemp(pattern.data()))
+    if (!::mkdtemp(pattern.data())) {
+        const int system_error = errno;
         raise(err::kPathFileAccess,
-              "Impossible de créer un répertoire temporaire : "_w + utf8_to_cp1252(std::strerror(errno)));
+              "Impossible de créer un répertoire temporaire : "_w + utf8_to_cp1252(std::strerror(system_error)),
+              ErrorOrigin::system(system_error));
+    }
     return pattern;
 }
 

@@ -164,7 +164,7 @@ public:
         Result r = plain("COMMIT");
         if (!succeeded(r.get())) throw failure(r.get());
         if (failed || std::strcmp(PQcmdStatus(r.get()), "ROLLBACK") == 0)
-            raise(code::kError, "La transaction a été annulée par le serveur"_w);
+            raise(code::kError, "La transaction a été annulée par le serveur"_w, ErrorOrigin::server({}));
     }
 
     void rollback() noexcept override {
@@ -350,11 +350,13 @@ private:
 
     PGconn* live() {
         if (!conn_) raise(err::kInvalidCall, "La connexion à la base n'est pas ouverte"_w);
-        if (broken_) raise(code::kIoErr, "La communication avec le serveur a été interrompue"_w);
+        if (broken_)
+            raise(code::kIoErr, "La communication avec le serveur a été interrompue"_w, ErrorOrigin::server({}));
         // A dry run whose outer transaction is gone must not run one
         // statement more: outside a transaction it would be kept.
         if (held_ && PQstatus(conn_) == CONNECTION_OK && PQtransactionStatus(conn_) == PQTRANS_IDLE)
-            raise(code::kError, "La transaction de contrôle a été annulée : aucune instruction de plus"_w);
+            raise(code::kError, "La transaction de contrôle a été annulée : aucune instruction de plus"_w,
+                  ErrorOrigin::server({}));
         return conn_;
     }
 
@@ -374,7 +376,7 @@ private:
         if (!nested_) raise(err::kInvalidCall, "Aucune transaction n'est ouverte"_w);
         if (PQtransactionStatus(live()) == PQTRANS_INERROR) {
             rollback();
-            raise(code::kError, "La transaction a été annulée par le serveur"_w);
+            raise(code::kError, "La transaction a été annulée par le serveur"_w, ErrorOrigin::server({}));
         }
         nested_ = false;
         Result r = plain("RELEASE SAVEPOINT ondival_file");
@@ -385,11 +387,12 @@ private:
     // result (the server went away).
     Failure failure(const PGresult* r) const {
         if (conn_ && PQstatus(conn_) == CONNECTION_BAD)
-            return Failure(code::kIoErr, utf8_to_cp1252(one_line(PQerrorMessage(conn_))));
-        if (!r) return Failure(code::kIoErr, utf8_to_cp1252(one_line(PQerrorMessage(conn_))));
+            return Failure(code::kIoErr, utf8_to_cp1252(one_line(PQerrorMessage(conn_))), ErrorOrigin::server({}));
+        if (!r) return Failure(code::kIoErr, utf8_to_cp1252(one_line(PQerrorMessage(conn_))), ErrorOrigin::server({}));
         const char* primary = PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY);
         const char* text = primary ? primary : PQresultErrorMessage(r);
-        return Failure(number_for(PQresultErrorField(r, PG_DIAG_SQLSTATE)), utf8_to_cp1252(one_line(text)));
+        const char* state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
+        return Failure(number_for(state), utf8_to_cp1252(one_line(text)), ErrorOrigin::server(state ? state : ""));
     }
 
     Result plain(const char* sql) {
@@ -457,8 +460,10 @@ private:
         if (!p.cached) {
             std::size_t markers = 0;
             p.text = cp1252_to_utf8(numbered_shape(st.shape, markers));
-            if (markers != p.values.size()) raise(code::kError, "Instruction SQL mal formée"_w);
-            if (p.text.find_first_not_of(" \t\r\n") == std::string::npos) raise(code::kError, "Instruction SQL vide"_w);
+            if (markers != p.values.size())
+                raise(code::kError, "Instruction SQL mal formée"_w, ErrorOrigin::server({}));
+            if (p.text.find_first_not_of(" \t\r\n") == std::string::npos)
+                raise(code::kError, "Instruction SQL vide"_w, ErrorOrigin::server({}));
             for (const Bound& b : p.values) p.types.push_back(b.type);
             if (st.split)
                 p.fresh = {"ondival_" + std::to_string(++prepared_serial_), static_cast<int>(p.values.size())};
@@ -534,7 +539,7 @@ private:
         if (PQstatus(c) != CONNECTION_OK) throw failure(nullptr);
         if (!synced) {
             broken_ = true;
-            raise(code::kIoErr, "La communication avec le serveur a été interrompue"_w);
+            raise(code::kIoErr, "La communication avec le serveur a été interrompue"_w, ErrorOrigin::server({}));
         }
         PQexitPipelineMode(c);
         return results;
@@ -603,7 +608,7 @@ private:
     };
 
     [[noreturn]] static void doomed() {
-        raise(code::kError, "Instruction abandonnée : la transaction est reprise pas à pas"_w);
+        raise(code::kError, "Instruction abandonnée : la transaction est reprise pas à pas"_w, ErrorOrigin::server({}));
     }
 
     // A statement sent ahead that the server refused. When it is the first
@@ -1143,7 +1148,7 @@ std::shared_ptr<Engine> open_postgres(const std::string& uri) {
                           "client_encoding",  nullptr};
     const char* values[] = {"10", "1", "10", "5", "3", "30000", "ondival", uri.c_str(), "UTF8", nullptr};
     PGconn* conn = PQconnectdbParams(keys, values, 1);
-    if (!conn) raise(code::kNoMem, "out of memory");
+    if (!conn) raise(code::kNoMem, "out of memory", ErrorOrigin::server({}));
     if (PQstatus(conn) != CONNECTION_OK) {
         const std::string message = one_line(PQerrorMessage(conn));
         PQfinish(conn);
@@ -1151,7 +1156,13 @@ std::shared_ptr<Engine> open_postgres(const std::string& uri) {
         const bool denied = message.find("password") != std::string::npos ||
                             message.find("authentication") != std::string::npos;
         const bool no_database = message.find("does not exist") != std::string::npos;
-        raise(denied && !no_database ? code::kAuth : code::kCantOpen, utf8_to_cp1252(message));
+        // libpq gives no SQLSTATE for a connection it could not make: the
+        // server's for what the message says.
+        const char* state = no_database ? (message.find("database") != std::string::npos ? "3D000" : "28000")
+                            : denied    ? "28P01"
+                                        : "08001";
+        raise(denied && !no_database ? code::kAuth : code::kCantOpen, utf8_to_cp1252(message),
+              ErrorOrigin::server(state));
     }
     // A lock held by another workstation is waited for as long as a file
     // database waits for its lock, then reported. The host's objects are
@@ -1170,10 +1181,12 @@ std::shared_ptr<Engine> open_postgres(const std::string& uri) {
     }
     const bool ok = r && (PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK);
     const std::string message = ok ? "" : one_line(PQerrorMessage(conn));
+    const char* failed_state = ok || !r ? nullptr : PQresultErrorField(r, PG_DIAG_SQLSTATE);
+    const std::string state = failed_state ? failed_state : "";
     PQclear(r);
     if (!ok) {
         PQfinish(conn);
-        raise(code::kCantOpen, utf8_to_cp1252(message));
+        raise(code::kCantOpen, utf8_to_cp1252(message), ErrorOrigin::server(state));
     }
     return std::make_shared<PgEngine>(conn, std::move(objects));
 }

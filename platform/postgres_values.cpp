@@ -80,7 +80,7 @@ std::string numbered_shape(const std::string& shape, std::size_t& markers) {
         } else if (c == ';') {
             for (std::size_t k = i + 1; k < n; ++k)
                 if (shape[k] != ' ' && shape[k] != '\t' && shape[k] != '\r' && shape[k] != '\n' && shape[k] != ';')
-                    raise(code::kError, "Une seule instruction SQL est admise par appel"_w);
+                    raise(code::kError, "Une seule instruction SQL est admise par appel"_w, ErrorOrigin::server({}));
             break;
         } else {
             out.push_back(c);
@@ -96,7 +96,7 @@ Bound bound(const SqlLiteral& lit) {
         // A server text cannot hold a NUL byte, and libpq would cut the
         // value there without a word.
         if (v.find('\0') != std::string::npos)
-            raise(code::kMismatch, "invalid byte sequence for encoding \"UTF8\": 0x00");
+            raise(code::kMismatch, "invalid byte sequence for encoding \"UTF8\": 0x00", ErrorOrigin::server("22021"));
         return {0, std::move(v)};
     }
     if (lit.kind == SqlLiteral::Kind::Integer) {

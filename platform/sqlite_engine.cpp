@@ -23,7 +23,8 @@ bool only_blanks(const char* tail) {
 
 [[noreturn]] void raise_from(sqlite3* db, int code) {
     const char* msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
-    raise(db ? sqlite3_extended_errcode(db) : code, utf8_to_cp1252(msg ? msg : "database error"));
+    raise(db ? sqlite3_extended_errcode(db) : code, utf8_to_cp1252(msg ? msg : "database error"),
+          ErrorOrigin::sqlite(db ? sqlite3_system_errno(db) : 0));
 }
 
 // One prepared statement per statement shape. The import runs a handful of
@@ -108,9 +109,10 @@ public:
         }
         if (rc != SQLITE_DONE) {
             const int code = sqlite3_extended_errcode(db_);
+            const int system_error = sqlite3_system_errno(db_);
             std::string msg = sqlite3_errmsg(db_);
             release(stmt);
-            raise(code, utf8_to_cp1252(msg));
+            raise(code, utf8_to_cp1252(msg), ErrorOrigin::sqlite(system_error));
         }
         release(stmt);
     }
@@ -166,7 +168,8 @@ public:
     // more: in autocommit it would be kept.
     void check_held() const {
         if (held_ && db_ && sqlite3_get_autocommit(db_))
-            raise(SQLITE_ABORT, "La transaction de contrôle a été annulée : aucune instruction de plus"_w);
+            raise(SQLITE_ABORT, "La transaction de contrôle a été annulée : aucune instruction de plus"_w,
+                  ErrorOrigin::sqlite());
     }
 
 private:
@@ -190,14 +193,14 @@ sqlite3_stmt* SqliteEngine::prepare(const Statement& st) {
     const char* tail = nullptr;
     sqlite3_stmt* stmt = cache_->take(shape_utf8, rc, &tail);
     if (rc != SQLITE_OK) raise_from(db_, rc);
-    if (!stmt) raise(SQLITE_ERROR, "Instruction SQL vide"_w);
+    if (!stmt) raise(SQLITE_ERROR, "Instruction SQL vide"_w, ErrorOrigin::sqlite());
     if (!only_blanks(tail)) {
         cache_->discard(stmt);
-        raise(SQLITE_ERROR, "Une seule instruction SQL est admise par appel"_w);
+        raise(SQLITE_ERROR, "Une seule instruction SQL est admise par appel"_w, ErrorOrigin::sqlite());
     }
     if (sqlite3_bind_parameter_count(stmt) != static_cast<int>(st.literals.size())) {
         cache_->discard(stmt);
-        raise(SQLITE_ERROR, "Instruction SQL mal formée"_w);
+        raise(SQLITE_ERROR, "Instruction SQL mal formée"_w, ErrorOrigin::sqlite());
     }
     for (std::size_t i = 0; i < st.literals.size(); ++i) {
         const int idx = static_cast<int>(i + 1);
@@ -279,15 +282,16 @@ std::shared_ptr<Engine> open_sqlite(const std::string& path) {
     // SQLite reads "" and ":memory:" as requests for a new empty database;
     // a host database is always an existing file.
     if (path.empty() || path.front() == ':')
-        raise(err::kFileNotFound, "Fichier de base de données introuvable : "_w + path);
+        raise(err::kFileNotFound, "Fichier de base de données introuvable : "_w + path, ErrorKind::kNoDatabase);
     sqlite3* db = nullptr;
     // Paths are the platform's own (UTF-8 on Linux), not component text.
     const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
         const int code = db ? sqlite3_extended_errcode(db) : rc;
+        const int system_error = db ? sqlite3_system_errno(db) : 0;
         sqlite3_close(db);
-        raise(code, utf8_to_cp1252(msg + " : " + path));
+        raise(code, utf8_to_cp1252(msg + " : " + path), ErrorOrigin::sqlite(system_error));
     }
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
@@ -297,8 +301,9 @@ std::shared_ptr<Engine> open_sqlite(const std::string& path) {
     if (check != SQLITE_OK) {
         std::string msg = sqlite3_errmsg(db);
         const int code = sqlite3_extended_errcode(db);
+        const int system_error = sqlite3_system_errno(db);
         sqlite3_close(db);
-        raise(code, utf8_to_cp1252(msg + " : " + path));
+        raise(code, utf8_to_cp1252(msg + " : " + path), ErrorOrigin::sqlite(system_error));
     }
     return std::make_shared<SqliteEngine>(db);
 }

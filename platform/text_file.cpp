@@ -42,10 +42,13 @@ void TextFiles::OpenOutput(std::int16_t number, const std::string& path) {
     if (number < 1 || number > kMaxFiles) raise(err::kBadFileNumber, "Nom ou numéro de fichier incorrect"_w);
     if (files_[number].fp) raise(err::kFileAlreadyOpen, "Fichier déjà ouvert"_w);
     std::FILE* fp = std::fopen(path.c_str(), "wb");
-    if (!fp)
-        raise(errno == ENOENT ? err::kPathNotFound : err::kPathFileAccess,
-              "Erreur d'accès au chemin/fichier : "_w + path_text(path) + " (" + utf8_to_cp1252(std::strerror(errno)) +
-                  ")");
+    if (!fp) {
+        const int system_error = errno;
+        raise(system_error == ENOENT ? err::kPathNotFound : err::kPathFileAccess,
+              "Erreur d'accès au chemin/fichier : "_w + path_text(path) + " (" +
+                  utf8_to_cp1252(std::strerror(system_error)) + ")",
+              ErrorOrigin::system(system_error));
+    }
     File& f = files_[number];
     f = File{};
     f.fp = fp;
@@ -57,10 +60,13 @@ void TextFiles::OpenInput(std::int16_t number, const std::string& path) {
     if (number < 1 || number > kMaxFiles) raise(err::kBadFileNumber, "Nom ou numéro de fichier incorrect"_w);
     if (files_[number].fp) raise(err::kFileAlreadyOpen, "Fichier déjà ouvert"_w);
     std::FILE* fp = std::fopen(path.c_str(), "rb");
-    if (!fp)
-        raise(errno == ENOENT ? err::kFileNotFound : err::kPathFileAccess,
-              (errno == ENOENT ? "Fichier introuvable : "_w : "Erreur d'accès au chemin/fichier : "_w) +
-                  path_text(path));
+    if (!fp) {
+        const int system_error = errno;
+        raise(system_error == ENOENT ? err::kFileNotFound : err::kPathFileAccess,
+              (system_error == ENOENT ? "Fichier introuvable : "_w : "Erreur d'accès au chemin/fichier : "_w) +
+                  path_text(path),
+              ErrorOrigin::system(system_error));
+    }
     File& f = files_[number];
     f = File{};
     f.fp = fp;
@@ -72,9 +78,12 @@ void TextFiles::write_out(File& f) {
     if (f.out.empty()) return;
     const std::size_t n = std::fwrite(f.out.data(), 1, f.out.size(), f.fp);
     const bool ok = n == f.out.size() && std::fflush(f.fp) == 0;
+    const int system_error = ok ? 0 : errno;  // a full disk, for one
     f.written += n;
     f.out.clear();
-    if (!ok) raise(err::kPathFileAccess, "Erreur d'écriture dans le fichier : "_w + path_text(f.path));
+    if (!ok)
+        raise(err::kPathFileAccess, "Erreur d'écriture dans le fichier : "_w + path_text(f.path),
+              ErrorOrigin::system(system_error));
 }
 
 void TextFiles::Print(std::int16_t number, std::string_view text) {
@@ -165,7 +174,10 @@ void TextFiles::Close(std::int16_t number) {
     bool ok = true;
     if (output && !pending.empty()) ok = std::fwrite(pending.data(), 1, pending.size(), fp) == pending.size();
     ok = std::fclose(fp) == 0 && ok;
-    if (!ok && output) raise(err::kPathFileAccess, "Erreur d'écriture dans le fichier : "_w + path_text(path));
+    const int system_error = ok ? 0 : errno;
+    if (!ok && output)
+        raise(err::kPathFileAccess, "Erreur d'écriture dans le fichier : "_w + path_text(path),
+              ErrorOrigin::system(system_error));
 }
 
 void TextFiles::CloseAll() noexcept {

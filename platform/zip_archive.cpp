@@ -77,9 +77,12 @@ void ZipArchive::extract(const ZipEntry& entry, const std::string& to, std::uint
     std::unique_ptr<zip_file_t, FileCloser> in(zip_fopen_index(archive_, entry.index, 0));
     if (!in) damaged(path_, "ne se lit pas "_w + where + " : " + utf8_to_cp1252(zip_strerror(archive_)));
     std::unique_ptr<std::FILE, StdioCloser> out(std::fopen(to.c_str(), "wb"));
-    if (!out)
+    if (!out) {
+        const int system_error = errno;
         raise(err::kPathFileAccess,
-              "Impossible d'écrire "_w + path_text(to) + " : " + utf8_to_cp1252(std::strerror(errno)));
+              "Impossible d'écrire "_w + path_text(to) + " : " + utf8_to_cp1252(std::strerror(system_error)),
+              ErrorOrigin::system(system_error));
+    }
     // Whatever goes wrong from here, no half-written copy stays behind.
     const auto fail = [&](const std::string& message) {
         out.reset();
@@ -97,15 +100,18 @@ void ZipArchive::extract(const ZipEntry& entry, const std::string& to, std::uint
             fail("contient un fichier plus grand qu'un export ne peut l'être "_w + where + " : plus de " +
                  std::to_string(max_bytes) + " octets");
         if (std::fwrite(buffer, 1, static_cast<std::size_t>(n), out.get()) != static_cast<std::size_t>(n)) {
-            const std::string reason = std::strerror(errno);
+            const int system_error = errno;
+            const std::string reason = std::strerror(system_error);
             out.reset();
             std::remove(to.c_str());
-            raise(err::kPathFileAccess, "Impossible d'écrire "_w + path_text(to) + " : " + utf8_to_cp1252(reason));
+            raise(err::kPathFileAccess, "Impossible d'écrire "_w + path_text(to) + " : " + utf8_to_cp1252(reason),
+                  ErrorOrigin::system(system_error));
         }
     }
     if (std::fclose(out.release()) != 0) {
+        const int system_error = errno;
         std::remove(to.c_str());
-        raise(err::kPathFileAccess, "Impossible d'écrire "_w + path_text(to));
+        raise(err::kPathFileAccess, "Impossible d'écrire "_w + path_text(to), ErrorOrigin::system(system_error));
     }
 }
 

@@ -3,7 +3,8 @@
  * libondvimp.so at run time, runs a real import with a progress table that
  * counts what the import shows, then checks that an import that cannot
  * start comes back as -1 with an error instead of taking the host down,
- * and that a Cancel pressed during an import stops it with error 18.
+ * and that a Cancel pressed during an import stops it with error 18, each
+ * error with its kind.
  *
  * Usage: c_host_test LIBRARY DB SOURCE SCRATCH TRACE
  * Exit 0 when the import returned 1 and the progress and error promises
@@ -23,6 +24,7 @@ typedef int (*import_fn)(ondvimp_importer*, const char*, const char*, const char
                          const ondvimp_progress*);
 typedef int (*error_number_fn)(const ondvimp_importer*);
 typedef const char* (*error_text_fn)(const ondvimp_importer*);
+typedef int (*error_kind_fn)(const ondvimp_importer*);
 typedef int (*cancel_fn)(ondvimp_importer*);
 
 struct api {
@@ -33,6 +35,7 @@ struct api {
     import_fn import;
     error_number_fn error_number;
     error_text_fn error_text;
+    error_kind_fn error_kind;
     cancel_fn cancel;
 };
 
@@ -93,6 +96,7 @@ static int load(const char* path, struct api* api) {
            resolve(library, "ondvimp_import", (void**)&api->import) &&
            resolve(library, "ondvimp_last_error_number", (void**)&api->error_number) &&
            resolve(library, "ondvimp_last_error_text", (void**)&api->error_text) &&
+           resolve(library, "ondvimp_last_error_kind", (void**)&api->error_kind) &&
            resolve(library, "ondvimp_cancel", (void**)&api->cancel);
 }
 
@@ -141,8 +145,10 @@ int main(int argc, char** argv) {
     failed = api.import(importer, argv[2], argv[3], argv[4], unwritable_trace, NULL);
     printf("import with an unwritable trace returned %d: error %d: %s\n", failed, api.error_number(importer),
            api.error_text(importer));
-    if (failed != -1 || api.error_number(importer) == 0 || api.error_text(importer)[0] == '\0') {
-        fprintf(stderr, "c_host_test: the failed import did not report an error\n");
+    if (failed != -1 || api.error_number(importer) == 0 || api.error_text(importer)[0] == '\0' ||
+        api.error_kind(importer) != ONDVIMP_PATH_NOT_FOUND) {
+        fprintf(stderr, "c_host_test: the failed import did not report an error of kind %d (it gave %d)\n",
+                ONDVIMP_PATH_NOT_FOUND, api.error_kind(importer));
         ok = 0;
     }
 
@@ -158,7 +164,8 @@ int main(int argc, char** argv) {
     failed = api.import(importer, argv[2], argv[3], argv[4], argv[5], &progress);
     printf("import cancelled at bar move %ld returned %d: error %d: %s\n", shown.cancel_at, failed,
            api.error_number(importer), api.error_text(importer));
-    if (shown.cancel_answer != 1 || failed != -1 || api.error_number(importer) != 18 || shown.sets != shown.cancel_at) {
+    if (shown.cancel_answer != 1 || failed != -1 || api.error_number(importer) != 18 ||
+        api.error_kind(importer) != ONDVIMP_INTERRUPTED || shown.sets != shown.cancel_at) {
         fprintf(stderr, "c_host_test: the cancelled import did not stop at its next line with error 18\n");
         ok = 0;
     }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "include/ondvimp.h"
+#include "platform/database.h"
 #include "samples/sample_export.h"
 #include "tests/report_support.h"
 
@@ -34,6 +35,7 @@ struct Api {
     decltype(&ondvimp_cancel) cancel = nullptr;
     decltype(&ondvimp_last_error_number) error_number = nullptr;
     decltype(&ondvimp_last_error_text) error_text = nullptr;
+    decltype(&ondvimp_last_error_kind) error_kind = nullptr;
     decltype(&ondvimp_last_report) report = nullptr;
 };
 
@@ -56,6 +58,7 @@ const Api& api() {
         resolve(a.lib, "ondvimp_cancel", a.cancel);
         resolve(a.lib, "ondvimp_last_error_number", a.error_number);
         resolve(a.lib, "ondvimp_last_error_text", a.error_text);
+        resolve(a.lib, "ondvimp_last_error_kind", a.error_kind);
         resolve(a.lib, "ondvimp_last_report", a.report);
         return a;
     }();
@@ -85,7 +88,7 @@ protected:
         const Api& a = api();
         ASSERT_NE(a.lib, nullptr) << dlerror();
         ASSERT_TRUE(a.abi_version && a.create && a.release && a.import && a.check && a.cancel && a.error_number &&
-                    a.error_text && a.report);
+                    a.error_text && a.error_kind && a.report);
         ASSERT_EQ(a.abi_version(), ONDVIMP_ABI_VERSION);
         samples::SampleExportOptions options;
         options.clubs = 10;
@@ -225,6 +228,7 @@ TEST_P(CapiCancel, StopsTheCallAtItsNextLineAsAFailedCall) {
     EXPECT_EQ(display.lines_after_cancel, 0) << "the call went on after the cancel";
     EXPECT_EQ(result, -1);
     EXPECT_EQ(api().error_number(importer.get()), 18);
+    EXPECT_EQ(api().error_kind(importer.get()), ONDVIMP_INTERRUPTED);
     EXPECT_STREQ(api().error_text(importer.get()), "Interruption par l'utilisateur");
     const std::vector<std::string> trace = trace_lines(trace_path);
     ASSERT_GE(trace.size(), 2u);
@@ -499,6 +503,7 @@ struct Expected {
     Call call;
     int result;
     int error;           // ondvimp_last_error_number
+    int kind;            // ondvimp_last_error_kind
     bool text;           // a last error text
     const char* report;  // the report's mode, "" for no report
 };
@@ -537,6 +542,7 @@ TEST_P(CapiSequence, EachCallLeavesOnlyItsOwnErrorAndReport) {
         }
         EXPECT_EQ(result, e.result);
         EXPECT_EQ(api().error_number(importer.get()), e.error);
+        EXPECT_EQ(api().error_kind(importer.get()), e.kind);
         EXPECT_EQ(std::string(api().error_text(importer.get())).empty(), !e.text) << api().error_text(importer.get());
         const std::string report = api().report(importer.get());
         if (*e.report == '\0') {
@@ -572,17 +578,20 @@ TEST_F(CapiCalls, PathsThatClashAreRefusedBeforeAnythingIsTouched) {
                       liffn_bytes = read_bytes(liffn), scratch = dir.subdir("scratch").string();
     struct Case {
         std::string scratch, trace;
-        int number;
+        int number, kind;
         const char* text;
     };
     for (const Case& c :
-         {Case{"", dir.file("t.txt"), 5, "Argument ou appel de procédure incorrect : le répertoire "},
-          Case{scratch, db, 75, "Le fichier de trace est la base de données : "},
-          Case{scratch, liffn, 75, "Le fichier de trace est le fichier liffn.txt de l'export : "},
-          Case{source.string(), dir.file("t.txt"), 75, "Le répertoire de travail est le répertoire source : "}}) {
+         {Case{"", dir.file("t.txt"), 5, ONDVIMP_INVALID_ARGUMENT,
+               "Argument ou appel de procédure incorrect : le répertoire "},
+          Case{scratch, db, 75, ONDVIMP_PATH_CLASH, "Le fichier de trace est la base de données : "},
+          Case{scratch, liffn, 75, ONDVIMP_PATH_CLASH, "Le fichier de trace est le fichier liffn.txt de l'export : "},
+          Case{source.string(), dir.file("t.txt"), 75, ONDVIMP_PATH_CLASH,
+               "Le répertoire de travail est le répertoire source : "}}) {
         EXPECT_EQ(api().import(importer.get(), db.c_str(), source.c_str(), c.scratch.c_str(), c.trace.c_str(), nullptr),
                   -1);
         EXPECT_EQ(api().error_number(importer.get()), c.number);
+        EXPECT_EQ(api().error_kind(importer.get()), c.kind);
         EXPECT_EQ(std::string(api().error_text(importer.get())).rfind(c.text, 0), 0u)
             << api().error_text(importer.get());
         EXPECT_TRUE(read_bytes(db) == db_bytes);
@@ -592,10 +601,49 @@ TEST_F(CapiCalls, PathsThatClashAreRefusedBeforeAnythingIsTouched) {
     }
 }
 
-const Expected kImported{Call::Import, 1, 0, false, "import"};
-const Expected kChecked{Call::Check, 1, 0, false, "check"};
-const Expected kSourceMissing{Call::ImportMissingSource, -1, 76, true, "import"};
-const Expected kNullDb{Call::CheckNullDb, -1, 5, true, ""};
+// Two errors numbered 5 that a host must tell apart: a database another
+// workstation holds, which a later try may get, and an argument refused.
+TEST_F(CapiCalls, ABusyDatabaseAndARefusedArgumentAreBothError5OfTwoKinds) {
+    const Importer importer;
+    // Another workstation starts writing as the first step shows, and is
+    // done a while after the import has given up waiting for it.
+    struct Holder {
+        std::string db;
+        std::thread thread;
+        std::atomic<bool> holding{false};
+        static void on_title(void* user, const char*) {
+            auto* h = static_cast<Holder*>(user);
+            if (h->thread.joinable()) return;
+            h->thread = std::thread([h] {
+                OtherSession other(h->db);
+                other.exec(on_server() ? "BEGIN; SELECT pg_advisory_xact_lock(4207150977)" : "BEGIN IMMEDIATE");
+                h->holding = true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(platform::kBusyTimeoutMs + 2000));
+                other.exec("ROLLBACK");
+            });
+            while (!h->holding) std::this_thread::yield();
+        }
+    } holder{db, {}, {}};
+    const ondvimp_progress progress{&holder, Holder::on_title, nullptr, nullptr, nullptr};
+    const auto [scratch, trace] = next_paths();
+    const int busy = api().import(importer.get(), db.c_str(), source.c_str(), scratch.c_str(), trace.c_str(),
+                                  &progress);
+    const int busy_number = api().error_number(importer.get()), busy_kind = api().error_kind(importer.get());
+    holder.thread.join();
+    EXPECT_EQ(busy, -1);
+    EXPECT_EQ(busy_number, 5);
+    EXPECT_EQ(busy_kind, ONDVIMP_BUSY);
+    EXPECT_EQ(staged(), 0);
+
+    EXPECT_EQ(api().import(importer.get(), nullptr, source.c_str(), scratch.c_str(), trace.c_str(), nullptr), -1);
+    EXPECT_EQ(api().error_number(importer.get()), 5);
+    EXPECT_EQ(api().error_kind(importer.get()), ONDVIMP_INVALID_ARGUMENT);
+}
+
+const Expected kImported{Call::Import, 1, 0, ONDVIMP_NO_ERROR, false, "import"};
+const Expected kChecked{Call::Check, 1, 0, ONDVIMP_NO_ERROR, false, "check"};
+const Expected kSourceMissing{Call::ImportMissingSource, -1, 76, ONDVIMP_PATH_NOT_FOUND, true, "import"};
+const Expected kNullDb{Call::CheckNullDb, -1, 5, ONDVIMP_INVALID_ARGUMENT, true, ""};
 
 INSTANTIATE_TEST_SUITE_P(Calls, CapiSequence,
                          ::testing::Values(SequenceCase{"FailThenSucceed", {kSourceMissing, kImported}},

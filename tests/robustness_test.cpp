@@ -152,8 +152,13 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(EntryPoint, UnwritableTraceRaisesToTheHost) {
     write_export(source());
     const std::string trace_in_missing_dir = (dir.path() / "nope" / "trace.txt").string();
-    EXPECT_THROW(clsOndival().bimport_perf(db, source().string(), scratch().string(), trace_in_missing_dir, nullptr),
-                 platform::Failure);
+    clsOndival component;
+    const platform::Error error = error_of(
+        [&] { component.bimport_perf(db, source().string(), scratch().string(), trace_in_missing_dir, nullptr); });
+    EXPECT_EQ(error.number, platform::err::kPathNotFound);
+    EXPECT_EQ(error.kind, platform::ErrorKind::kPathNotFound);
+    EXPECT_EQ(component.last_error().number, error.number);
+    EXPECT_EQ(component.last_error().kind, error.kind);
     EXPECT_EQ(sql1(db, "select LastClose from Info"), "1");
 }
 

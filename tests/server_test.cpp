@@ -37,7 +37,8 @@ protected:
 struct BadServer {
     const char* name;
     std::string (*address)(const std::string& good);
-    int number;  // the "Erreur n° " the trace gives
+    int number;                // the "Erreur n° " the trace gives
+    platform::ErrorKind kind;  // what a host is told it is
 };
 
 std::string with_password(const std::string& uri, const std::string& password) {
@@ -72,13 +73,25 @@ TEST_P(ServerRefuses, TheImportStopsAtTheConnectionWithAClearMessage) {
     EXPECT_EQ(count("Club"), "0");
 }
 
+// The same refusals as the connection raises them, each with its kind: the
+// two numbered 14 are not the same fault.
+TEST_P(ServerRefuses, TheConnectionSaysWhichRefusalItIs) {
+    platform::Connection conn;
+    const platform::Error error = error_of([&] { conn.Open(connection_string(GetParam().address(db))); });
+    EXPECT_EQ(error.number, GetParam().number) << error.description;
+    EXPECT_EQ(error.kind, GetParam().kind) << error.description;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Each, ServerRefuses,
     ::testing::Values(
-        BadServer{"WrongPassword", [](const std::string& good) { return with_password(good, "wrong-password"); }, 23},
-        BadServer{"NothingListens", [](const std::string& good) { return with_port(good, "1"); }, 14},
+        BadServer{"WrongPassword", [](const std::string& good) { return with_password(good, "wrong-password"); }, 23,
+                  platform::ErrorKind::kWrongPassword},
+        BadServer{"NothingListens", [](const std::string& good) { return with_port(good, "1"); }, 14,
+                  platform::ErrorKind::kNoServer},
         BadServer{"NoSuchDatabase",
-                  [](const std::string& good) { return good.substr(0, good.rfind('/') + 1) + "ondival_none"; }, 14}),
+                  [](const std::string& good) { return good.substr(0, good.rfind('/') + 1) + "ondival_none"; }, 14,
+                  platform::ErrorKind::kNoDatabase}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The server ends the import's session while the performances go in, as a
@@ -220,7 +233,9 @@ TEST_F(ServerConnection, ASecondWriterWaitsABoundedTimeThenHearsItIsBusy) {
     other.Open(connection_string(db));
     conn.BeginTrans();
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(error_number([&] { other.BeginTrans(); }), 5);
+    const platform::Error busy = error_of([&] { other.BeginTrans(); });
+    EXPECT_EQ(busy.number, 5);
+    EXPECT_EQ(busy.kind, platform::ErrorKind::kBusy);  // a lock timeout, as a file's busy database
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(platform::kBusyTimeoutMs - 500));
     EXPECT_LT(waited, std::chrono::seconds(30));

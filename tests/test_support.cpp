@@ -194,13 +194,15 @@ std::string PerfLine::str() const {
     return s;
 }
 
-int error_number(const std::function<void()>& f) {
+int error_number(const std::function<void()>& f) { return error_of(f).number; }
+
+platform::Error error_of(const std::function<void()>& f) {
     try {
         f();
     } catch (const platform::Failure& e) {
-        return e.error().number;
+        return e.error();
     }
-    return 0;
+    return {};
 }
 
 std::string make_host_database(const ScratchDir& dir, const std::string& name) {

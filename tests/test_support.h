@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/error.h"
 #include "platform/progress_form.h"
 
 namespace ondival::test {
@@ -84,6 +85,9 @@ CallOutcome call_component(Call call, const std::string& db, const std::string& 
 
 // The number of the platform error f raises, 0 when it raises none.
 int error_number(const std::function<void()>& f);
+// The platform error f raises (number, description, kind); none when it
+// raises none.
+platform::Error error_of(const std::function<void()>& f);
 
 // Whether this test process keeps its host databases on a PostgreSQL
 // server (ONDIVAL_TEST_ENGINE=postgresql, the server's maintenance database

@@ -25,6 +25,7 @@ dynamic loader finds it.
 """
 import codecs
 import contextlib
+import enum
 import json
 import os
 import signal
@@ -37,10 +38,38 @@ from typing import Callable, Optional, Union
 
 from . import _library
 
-__all__ = ["Error", "Importer", "Result", "abi_version", "import_export", "library_path", "version"]
+__all__ = ["AuthenticationFailed", "BadData", "Busy", "DatabaseError", "DatabaseNotFound", "DiskFull", "Error",
+           "ErrorKind", "FileNotFound", "IOFailure", "Importer", "InternalError", "Interrupted", "InvalidArgument",
+           "OutOfMemory", "PathClash", "PathNotFound", "PermissionDenied", "Result", "ServerGone",
+           "ServerUnavailable", "abi_version", "import_export", "library_path", "version"]
 
 PathArgument = Union[str, bytes, "os.PathLike[str]"]
 Progress = Callable[[str, float], None]
+
+
+class ErrorKind(enum.IntEnum):
+    """What kind of fault an Error is: enum ondvimp_error_kind of the C
+    header, which describes each. The numbers collide (5 is a refused
+    argument and a busy database alike); the kinds do not."""
+
+    NO_ERROR = 0
+    INVALID_ARGUMENT = 1
+    BUSY = 2
+    WRONG_PASSWORD = 3
+    NO_SERVER = 4
+    SERVER_GONE = 5
+    NO_DATABASE = 6
+    DISK_FULL = 7
+    FILE_NOT_FOUND = 8
+    PATH_NOT_FOUND = 9
+    PERMISSION = 10
+    PATH_CLASH = 11
+    BAD_DATA = 12
+    IO_ERROR = 13
+    DATABASE = 14
+    OUT_OF_MEMORY = 15
+    INTERRUPTED = 16
+    INTERNAL = 17
 
 
 class Error(Exception):
@@ -48,16 +77,150 @@ class Error(Exception):
     directory, a trace that cannot be written, a database error that nothing
     handled. The number is the library's (SQLite result codes for database
     faults, 53 file not found, 76 path not found, ...), the text is French, as
-    in the trace. The database holds no half-imported performance."""
+    in the trace, and kind (an ErrorKind) says what kind of fault it is. The
+    error raised is the subclass of its kind (Busy, AuthenticationFailed, ...),
+    so that a host catches the faults it acts on by class. The database holds
+    no half-imported performance."""
 
-    def __init__(self, number: int, text: str, trace: str = ""):
+    kind = ErrorKind.INTERNAL  # what an Error made without a kind stands for
+
+    def __init__(self, number: int, text: str, trace: str = "", kind: Optional[int] = None):
         super().__init__(number, text)
         self.number = number
         self.text = text
         self.trace = trace  # the trace as far as it was written ("" when it could not be opened)
+        if kind is not None:
+            self.kind = _kind(kind)
 
     def __str__(self):
         return f"Erreur n° {self.number}: {self.text}"
+
+
+class InvalidArgument(Error):
+    """The call was made wrongly: an empty path, another import started from
+    a progress callable (error 5)."""
+
+    kind = ErrorKind.INVALID_ARGUMENT
+
+
+class Busy(Error):
+    """Another session held the database longer than the import waits (a
+    file's lock, a server's lock timeout): trying again later may succeed."""
+
+    kind = ErrorKind.BUSY
+
+
+class AuthenticationFailed(Error):
+    """The server refused the user or its password."""
+
+    kind = ErrorKind.WRONG_PASSWORD
+
+
+class ServerUnavailable(Error):
+    """No server answered at the address, or it takes no connection now."""
+
+    kind = ErrorKind.NO_SERVER
+
+
+class ServerGone(Error):
+    """The server ended the connection during the call, or the link broke."""
+
+    kind = ErrorKind.SERVER_GONE
+
+
+class DatabaseNotFound(Error):
+    """No such database: no such file, or no such database on the server."""
+
+    kind = ErrorKind.NO_DATABASE
+
+
+class DiskFull(Error):
+    """The disk of the database, the trace or the copies is full."""
+
+    kind = ErrorKind.DISK_FULL
+
+
+class FileNotFound(Error):
+    """A file named by the call is not there."""
+
+    kind = ErrorKind.FILE_NOT_FOUND
+
+
+class PathNotFound(Error):
+    """A directory named by the call is not there."""
+
+    kind = ErrorKind.PATH_NOT_FOUND
+
+
+class PermissionDenied(Error):
+    """A right is missing: on a file or a directory, on a table, or the
+    database is read-only."""
+
+    kind = ErrorKind.PERMISSION
+
+
+class PathClash(Error):
+    """Two paths of the call are the same place (the trace is the database,
+    the scratch directory is the export...)."""
+
+    kind = ErrorKind.PATH_CLASH
+
+
+class BadData(Error):
+    """A file or a value is not what it should be: a bad archive (error
+    321), a damaged database, a value the import cannot read."""
+
+    kind = ErrorKind.BAD_DATA
+
+
+class IOFailure(Error):
+    """A read or a write failed, for no reason more precise."""
+
+    kind = ErrorKind.IO_ERROR
+
+
+class DatabaseError(Error):
+    """Any other refusal of the database: a statement, a constraint."""
+
+    kind = ErrorKind.DATABASE
+
+
+class OutOfMemory(Error):
+    """The library ran out of memory."""
+
+    kind = ErrorKind.OUT_OF_MEMORY
+
+
+class Interrupted(Error):
+    """The call was stopped by Importer.cancel() (error 18). Ctrl-C raises
+    KeyboardInterrupt instead."""
+
+    kind = ErrorKind.INTERRUPTED
+
+
+class InternalError(Error):
+    """A fault of the library itself."""
+
+    kind = ErrorKind.INTERNAL
+
+
+def _kind(value: int) -> ErrorKind:
+    # A kind this module does not know yet (a newer library) is an internal
+    # error's, as the C header asks of its hosts.
+    try:
+        return ErrorKind(value)
+    except ValueError:
+        return ErrorKind.INTERNAL
+
+
+_ERRORS = {c.kind: c for c in (InvalidArgument, Busy, AuthenticationFailed, ServerUnavailable, ServerGone,
+                               DatabaseNotFound, DiskFull, FileNotFound, PathNotFound, PermissionDenied, PathClash,
+                               BadData, IOFailure, DatabaseError, OutOfMemory, Interrupted, InternalError)}
+
+
+def _error(number: int, text: str, trace: str, kind: int) -> Error:
+    """The error the library reported, as the subclass of its kind."""
+    return _ERRORS.get(_kind(kind), Error)(number, text, trace, kind)
 
 
 @dataclass(frozen=True)
@@ -283,10 +446,11 @@ class Importer:
         any thread (a Cancel button's, one that watches a deadline) or from
         the call's progress callable. The call then ends as a failed import
         does (rolled back, nothing staged left, the trace saying so) and
-        raises Error with number 18. Returns True when a call was running;
-        False otherwise, and then the request is dropped: the next call runs
-        to its end (in the first instants of a call, before the library has
-        set it up, the answer may still be False: ask again). Never waits."""
+        raises Interrupted, an Error with number 18. Returns True when a
+        call was running; False otherwise, and then the request is dropped:
+        the next call runs to its end (in the first instants of a call,
+        before the library has set it up, the answer may still be False: ask
+        again). Never waits."""
         if not self._releasing.acquire(blocking=False):
             return False  # being closed: no call runs
         try:
@@ -297,8 +461,8 @@ class Importer:
     def import_export(self, db: PathArgument, source: PathArgument, scratch: Optional[PathArgument] = None,
                       trace: Optional[PathArgument] = None, progress: Optional[Progress] = None) -> Result:
         """Imports the export in source, a directory or the federation's .zip
-        archive, into the host database db (a bad archive raises Error 321,
-        nothing imported).
+        archive, into the host database db (a bad archive raises BadData,
+        an Error with number 321, nothing imported).
 
         scratch receives copies of the export files (a temporary directory,
         removed afterwards, when None); trace is the trace file, created or
@@ -314,8 +478,9 @@ class Importer:
         Ctrl-C on the main thread stops the import at its next line and
         raises KeyboardInterrupt once it is rolled back.
 
-        Returns a Result; raises Error when an error reached the host (number
-        18 when the call was stopped by cancel()).
+        Returns a Result; raises Error when an error reached the host, as the
+        subclass of its kind (Busy, InvalidArgument, ...; Interrupted, number
+        18, when the call was stopped by cancel()).
         """
         return self._run(self._lib.ondvimp_import, db, source, scratch, trace, progress)
 
@@ -383,13 +548,14 @@ class Importer:
                 text = _read_trace(trace_path)
                 number = self._lib.ondvimp_last_error_number(handle)
                 message = self._lib.ondvimp_last_error_text(handle).decode("utf-8", "replace")
+                kind = self._lib.ondvimp_last_error_kind(handle)
         finally:
             self._caller = None
             self._busy.release()
         if display is not None and display.raised is not None:
             raise display.raised
         if code < 0:
-            raise Error(number, message, text)
+            raise _error(number, message, text, kind)
         return Result(code == 1, text, None if trace is None else trace_path)
 
 

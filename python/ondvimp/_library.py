@@ -7,7 +7,8 @@ import threading
 # that keeps these functions keeps this name.
 SONAME = "libondvimp.so.1"
 ENVIRONMENT = "ONDVIMP_LIBRARY"
-ABI_VERSION = 3  # ondvimp_check and ondvimp_last_report (2), ondvimp_cancel and ondvimp_last_report_html (3)
+# ondvimp_check and ondvimp_last_report (2); ondvimp_cancel, ondvimp_last_report_html and ondvimp_last_error_kind (3)
+ABI_VERSION = 3
 
 STEP_TITLE = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_char_p)
 GET_VALUE = ctypes.CFUNCTYPE(ctypes.c_double, ctypes.c_void_p)
@@ -41,6 +42,7 @@ _PROTOTYPES = {
     "ondvimp_last_report": (ctypes.c_char_p, [ctypes.c_void_p]),
     "ondvimp_cancel": (ctypes.c_int, [ctypes.c_void_p]),
     "ondvimp_last_report_html": (ctypes.c_char_p, [ctypes.c_void_p]),
+    "ondvimp_last_error_kind": (ctypes.c_int, [ctypes.c_void_p]),
 }
 
 _loaded = None

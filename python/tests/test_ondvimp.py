@@ -3,6 +3,7 @@ temporary directories, importers across threads, and where the library
 comes from."""
 import os
 import shutil
+import sqlite3
 import subprocess
 import sys
 import tempfile
@@ -95,6 +96,8 @@ def test_an_error_reaching_the_host_is_raised_with_its_number_and_text(tmp_path,
     error = raised.value
     assert error.number > 0 and error.text
     assert str(error) == f"Erreur n° {error.number}: {error.text}"
+    # A directory that is not there, in either case.
+    assert isinstance(error, ondvimp.PathNotFound) and error.kind == ondvimp.ErrorKind.PATH_NOT_FOUND
     if case == "source missing":
         assert error.number == 76 and str(source) in error.text
         assert "Import interrompu." in error.trace
@@ -103,13 +106,14 @@ def test_an_error_reaching_the_host_is_raised_with_its_number_and_text(tmp_path,
     assert attached(db) == 0
 
 
-@pytest.mark.parametrize("case, number, text", [
-    ("trace is the database", 75, "Le fichier de trace est la base de données : "),
-    ("trace is an export file", 75, "Le fichier de trace est le fichier liffn.txt de l'export : "),
-    ("scratch is the export", 75, "Le répertoire de travail est le répertoire source : "),
-    ("scratch is empty", 5, "Argument ou appel de procédure incorrect : le répertoire de travail est vide"),
+@pytest.mark.parametrize("case, number, kind, text", [
+    ("trace is the database", 75, ondvimp.PathClash, "Le fichier de trace est la base de données : "),
+    ("trace is an export file", 75, ondvimp.PathClash, "Le fichier de trace est le fichier liffn.txt de l'export : "),
+    ("scratch is the export", 75, ondvimp.PathClash, "Le répertoire de travail est le répertoire source : "),
+    ("scratch is empty", 5, ondvimp.InvalidArgument,
+     "Argument ou appel de procédure incorrect : le répertoire de travail est vide"),
 ])
-def test_paths_that_clash_are_refused_with_nothing_touched(tmp_path, export, db, case, number, text):
+def test_paths_that_clash_are_refused_with_nothing_touched(tmp_path, export, db, case, number, kind, text):
     scratch, trace = tmp_path / "scratch", tmp_path / "trace.txt"
     scratch.mkdir()
     if case == "trace is the database":
@@ -122,12 +126,43 @@ def test_paths_that_clash_are_refused_with_nothing_touched(tmp_path, export, db,
         scratch = ""
     before = {p: p.read_bytes() for p in [db, *export.iterdir()]}
 
-    with pytest.raises(ondvimp.Error) as raised:
+    with pytest.raises(kind) as raised:
         ondvimp.import_export(db, export, scratch, trace)
 
+    assert isinstance(raised.value, ondvimp.Error) and raised.value.kind == kind.kind
     assert raised.value.number == number and raised.value.text.startswith(text)
     assert {p: p.read_bytes() for p in [db, *export.iterdir()]} == before
     assert not os.path.exists("/liffn.txt")
+
+
+def test_a_busy_database_and_an_empty_argument_are_both_error_5_of_two_kinds(tmp_path, export, db):
+    """Busy is the one a host tries again later; both are Errors."""
+    holder = sqlite3.connect(db, isolation_level=None, check_same_thread=False)
+    released = []
+
+    def progress(step, percent):
+        # Another workstation starts writing as the first step shows, and is
+        # done a while after the import has given up waiting (5 s).
+        if not released:
+            holder.execute("BEGIN IMMEDIATE")
+            released.append(threading.Timer(7, holder.execute, ["ROLLBACK"]))
+            released[0].start()
+
+    try:
+        with pytest.raises(ondvimp.Busy) as busy:
+            ondvimp.import_export(db, export, progress=progress)
+    finally:
+        for timer in released:
+            timer.join()
+        holder.close()
+    assert isinstance(busy.value, ondvimp.Error)
+    assert busy.value.number == 5 and busy.value.kind == ondvimp.ErrorKind.BUSY
+    assert staged(db) == 0
+
+    with pytest.raises(ondvimp.InvalidArgument) as refused:
+        ondvimp.import_export("", export)
+    assert isinstance(refused.value, ondvimp.Error)
+    assert refused.value.number == 5 and refused.value.kind == ondvimp.ErrorKind.INVALID_ARGUMENT
 
 
 @pytest.mark.parametrize("argument", ["db", "source"])
@@ -330,7 +365,7 @@ def test_a_bad_archive_is_an_error_and_imports_nothing(tmp_path, db):
     archive = tmp_path / "export.zip"
     with zipfile.ZipFile(archive, "w") as z:
         z.writestr("../liffn.txt", "climbs out")
-    with pytest.raises(ondvimp.Error) as raised:
+    with pytest.raises(ondvimp.BadData) as raised:
         ondvimp.import_export(db, archive)
     assert raised.value.number == 321
     assert "../liffn.txt" in raised.value.text

@@ -155,8 +155,9 @@ def test_cancel_from_another_thread_stops_a_call_made_off_the_main_thread(tmp_pa
         assert importer.cancel() is False
 
     error = outcome.get("raised")
-    assert isinstance(error, ondvimp.Error), outcome
+    assert isinstance(error, ondvimp.Interrupted) and isinstance(error, ondvimp.Error), outcome
     assert error.number == 18 and error.text == "Interruption par l'utilisateur"
+    assert error.kind == ondvimp.ErrorKind.INTERRUPTED
     assert error.trace.splitlines()[-2:] == INTERRUPTED
     assert staged(db) == 0 and attached(db) == 0
     assert last_close(db)
