@@ -33,7 +33,7 @@ public:
     void Add(T item, std::string_view key) {
         std::string folded = fold_key(key);
         if (index_.count(folded))
-            platform::raise(457, "Cette clé est déjà associée à un élément de cette collection"_w);
+            platform::raise(platform::err::kKeyAlreadyAssociated, "Cette clé est déjà associée à un élément de cette collection"_w);
         index_.emplace(folded, items_.size());
         items_.push_back(Entry{std::move(item), std::move(folded), true});
     }

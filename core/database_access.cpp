@@ -69,7 +69,7 @@ std::int32_t requete_valeur(const std::string& statement) {
     rs.Open(statement, connection());
     if (rs.Eof() || rs.FieldCount() < 1) {
         rs.Close();
-        platform::raise(3021, "Aucun enregistrement en cours"_w);
+        platform::raise(platform::err::kNoCurrentRecord, "Aucun enregistrement en cours"_w);
     }
     const std::optional<std::string> value = rs.Field(0);
     rs.Close();

@@ -48,6 +48,10 @@ inline constexpr std::int32_t kInvalidUseOfNull = 94;
 // A file that is not what its name says: an export archive that is no zip,
 // or a damaged one.
 inline constexpr std::int32_t kBadFileFormat = 321;
+// A keyed list given a key it already holds.
+inline constexpr std::int32_t kKeyAlreadyAssociated = 457;
+// A recordset read with no current row.
+inline constexpr std::int32_t kNoCurrentRecord = 3021;
 }  // namespace err
 
 class Failure : public std::exception {

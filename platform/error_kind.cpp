@@ -30,8 +30,8 @@ ErrorKind component_kind(std::int32_t number) {
         case err::kInputPastEnd:
         case err::kInvalidUseOfNull:
         case err::kBadFileFormat:
-        case 457:
-        case 3021:
+        case err::kKeyAlreadyAssociated:
+        case err::kNoCurrentRecord:
             return ErrorKind::kBadData;
         case 7:
             return ErrorKind::kOutOfMemory;
