@@ -1,29 +1,35 @@
 #!/usr/bin/env bash
 # Keeps the Layout table of doc/architecture.md true: every project #include
-# must name a folder that the including folder may touch. Run by
+# must name a folder that the including folder may touch there. Run by
 # tools/test.sh; exits 1 and lists the wrong-way includes when there are any.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # Folder: the folders its files may include from (its own always allowed),
-# the table's "May touch" column for the folders of the component and its
-# hosts: a change of a folder's floor is made in both.
-# Each folder stands above all it includes: the import's shared state and
-# database access (core) below the file imports, its entry point, driver
-# and report (import) above them.
-declare -A may=(
-  [platform]=""
-  [common]="platform"
-  [core]="platform common"
-  [clubs]="platform common core"
-  [licences]="platform common core clubs"
-  [perfs]="platform common core clubs licences"
-  [import]="platform common core clubs licences perfs"
-  [capi]="platform import include"
-  [host]="platform common"
-  [samples]="common clubs licences perfs host"
-  [cli]="platform import host samples"
-)
+# read from the table's "May touch" column, so that the table is the one
+# place a folder's floor is written: every folder named in backquotes in a
+# row whose first cell names one folder; "the same" starts from the row
+# above.
+table=doc/architecture.md
+declare -A may=()
+while IFS=$'\t' read -r folder touches; do
+  may[$folder]=$touches
+done < <(awk -F'|' '
+  /^## Layout/ { in_layout = 1; next }
+  /^## / { in_layout = 0 }
+  in_layout && /^\| `[a-z]+\/` \|/ {
+    folder = $2; gsub(/[` \/]/, "", folder)
+    cell = $4; list = ""
+    if (cell ~ /^ *the same/) list = previous
+    while (match(cell, /`[a-z]+\/`/)) {
+      name = substr(cell, RSTART + 1, RLENGTH - 3)
+      list = list (list == "" ? "" : " ") name
+      cell = substr(cell, RSTART + RLENGTH)
+    }
+    previous = list
+    print folder "\t" list
+  }' "$table")
+[ ${#may[@]} -gt 0 ] || { echo "no Layout table found in $table" >&2; exit 1; }
 
 status=0
 for folder in "${!may[@]}"; do
