@@ -64,8 +64,16 @@ TEST(CliReport, ACheckThatWouldStopSaysWhereAndExitsOne) {
                                                     "--html", s.dir.file("check.html")});
     EXPECT_EQ(check.exit_code, 1) << check.err;
     EXPECT_TRUE(read_bytes(s.db) == before);
-    const nlohmann::json stop = nlohmann::json::parse(read_bytes(s.dir.file("check.json")))["stop"];
+    const nlohmann::json report = nlohmann::json::parse(read_bytes(s.dir.file("check.json")));
+    const nlohmann::json& stop = report["stop"];
     ASSERT_FALSE(stop.is_null());
+    long errors = 0, warnings = 0;
+    for (const nlohmann::json& e : report["entries"]) ++(e["kind"] == "Warning" ? warnings : errors);
+    ASSERT_GT(warnings, 1) << "the damaged export warns";
+    EXPECT_NE(check.out.find("Trace entries: " + std::to_string(errors) + " error" + (errors == 1 ? "" : "s") + ", " +
+                             std::to_string(warnings) + " warnings"),
+              std::string::npos)
+        << check.out;
     const std::string where = "Stops at:      liffn.txt line " + std::to_string(stop["line"].get<int>()) + ": " +
                               stop["lines"][0].get<std::string>();
     EXPECT_NE(check.out.find(where), std::string::npos) << check.out;

@@ -157,7 +157,8 @@ std::string licence_inside(const fs::path& source, std::size_t from_line) {
 // on it: one licence fewer, "Erreur n° 2067" or a lock timeout).
 class LicenceCommittedLate : public RecordingForm {
 public:
-    LicenceCommittedLate(const std::string& db, int at_line) : other_(db), at_line_(at_line) {}
+    LicenceCommittedLate(const std::string& db, int at_line, bool late = true)
+        : other_(db), at_line_(at_line), late_(late) {}
     void SetStepTitle(const std::string& title) override {
         RecordingForm::SetStepTitle(title);
         in_licences_ = title == "Fichier licence.txt";
@@ -169,9 +170,11 @@ public:
     void SetValue(double v) override {
         RecordingForm::SetValue(v);
         if (in_licences_ && !begun_ && ++lines_ == at_line_) {
-            other_.exec("BEGIN; INSERT INTO Licence (Code_club, licence, Nom, Prenom) "
+            other_.exec(std::string(late_ ? "BEGIN; " : "") +
+                        "INSERT INTO Licence (Code_club, licence, Nom, Prenom) "
                         "VALUES ('FRA5110759901', '990001', 'AUTRE', 'Poste')");
             begun_ = true;
+            committed_ = !late_;
         }
     }
     bool committed() const { return committed_; }
@@ -179,15 +182,23 @@ public:
 private:
     OtherSession other_;
     int at_line_, lines_ = 0;
+    bool late_;
     bool in_licences_ = false, begun_ = false, committed_ = false;
 };
 
-TEST_F(ServerBesideOtherWriters, ALicenceCommittedLateCostsNoLicence) {
+// The same licence committed at once: the key the import foresaw for its
+// next licence is then a row the import can see, someone else's, and only
+// the check of the foreseen keys keeps the import's selections and
+// performances from being given to that swimmer.
+class LicenceCommitted : public ServerBesideOtherWriters, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(LicenceCommitted, CostsNoLicenceAndGivesNothingToIt) {
+    const bool late = GetParam();
     const fs::path source = dir.subdir("export");
     write_export(source, 1200, 600);
     const std::string db = make_host_database(dir);
     const std::string twin = copy_host_database(db, dir, "twin");
-    LicenceCommittedLate beside_speculative(db, 300), beside_line_by_line(twin, 300);
+    LicenceCommittedLate beside_speculative(db, 300, late), beside_line_by_line(twin, 300, late);
     const ImportOutcome speculative = import_once(db, source, dir, "speculative", true, &beside_speculative);
     const ImportOutcome line_by_line = import_once(twin, source, dir, "line-by-line", false, &beside_line_by_line);
     ASSERT_TRUE(beside_speculative.committed() && beside_line_by_line.committed());
@@ -199,7 +210,17 @@ TEST_F(ServerBesideOtherWriters, ALicenceCommittedLateCostsNoLicence) {
     EXPECT_EQ(sql1(db, "SELECT count(*) FROM Licence"), sql1(twin, "SELECT count(*) FROM Licence"));
     // The licence file's transaction was run again, once.
     EXPECT_EQ(speculative.abandoned, 1);
+    for (const char* table : {"Selection", "Liffn"})
+        EXPECT_EQ(sql1(db, std::string("SELECT count(*) FROM ") + table +
+                               " WHERE Num_Lic IN (SELECT Num FROM Licence WHERE licence = '990001')"),
+                  "0")
+            << table;
 }
+
+INSTANTIATE_TEST_SUITE_P(Each, LicenceCommitted, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "Late" : "AtOnce");
+                         });
 
 // One licence refused by the host's check constraint, so that both
 // imports of the day run their files again; then the constraint dropped
