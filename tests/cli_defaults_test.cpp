@@ -2,8 +2,7 @@
 // path out, and what they make for the user: a trace kept beside the
 // database, copies in a temporary directory that goes away, a scratch
 // directory named but missing made ready, and reports that never send a
-// script to a file that is gone. Also one advice about passwords in every
-// help.
+// script to a file that is gone.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -15,19 +14,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A database made by `ondival init` and a small export, and a TMPDIR of the
-// test's own, so that a temporary directory left behind shows.
-struct CliWorkplace {
-    CliWorkplace() {
-        EXPECT_EQ(ondival({"init", db}).exit_code, 0);
-        EXPECT_EQ(ondival(
-                      {"generate", source, "--clubs", "4", "--licences", "40", "--performances", "80", "--relays", "4"})
-                      .exit_code,
-                  0);
-    }
-    ProgramRun ondival(const std::vector<std::string>& args) const {
-        return run_in(dir.path(), "TMPDIR=" + quoted(tmp.string()) + " " + quoted(ONDIVAL_CLI), args);
-    }
+// A database and an export as `ondival init` and `generate` make them, and
+// a TMPDIR of the test's own.
+struct CliWorkplace : CliSetup {
+    ProgramRun ondival(const std::vector<std::string>& args) const { return test::ondival(dir.path(), args, tmp); }
     // The files in the database's folder whose names say they are import
     // traces of club.db.
     std::vector<std::string> traces_beside_database() const {
@@ -37,9 +27,7 @@ struct CliWorkplace {
             if (std::regex_match(e.path().filename().string(), name)) found.push_back(e.path().string());
         return found;
     }
-    ScratchDir dir;
     fs::path tmp = dir.subdir("tmp");
-    std::string db = dir.file("club.db"), source = dir.file("export");
 };
 
 // One command line, its paths relative to the setup's folder ("DB" and
@@ -153,29 +141,11 @@ TEST(CliDefaultTrace, MixedOrImpossibleCommandLinesAreRefused) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         const std::string before = read_bytes(s.db);
-        const ProgramRun run = s.ondival(c.args);
-        EXPECT_EQ(run.exit_code, 2);
-        EXPECT_EQ(run.err.rfind(c.message, 0), 0u) << run.err;
-        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+        expect_refused(s.ondival(c.args), c.message);
         EXPECT_TRUE(s.traces_beside_database().empty());
         EXPECT_FALSE(fs::exists(s.dir.path() / "sc"));
         EXPECT_TRUE(fs::is_empty(s.tmp));
         EXPECT_TRUE(read_bytes(s.db) == before);
-    }
-}
-
-// A password on a command line can be read by every user of the machine:
-// no help shows an address that carries one, and every help that shows an
-// address says where the password goes instead.
-TEST(CliHelp, EveryHelpGivesTheSamePasswordAdvice) {
-    const CliWorkplace s;
-    for (const char* command : {"init", "import", "check"}) {
-        SCOPED_TRACE(command);
-        const std::string help = s.ondival({command, "--help"}).out;
-        EXPECT_NE(help.find("postgresql://user@host:port/dbname"), std::string::npos) << help;
-        EXPECT_EQ(help.find("user:password@"), std::string::npos) << help;
-        EXPECT_NE(help.find("Leave the password out of a server address"), std::string::npos) << help;
-        EXPECT_NE(help.find("PGPASSWORD"), std::string::npos) << help;
     }
 }
 

@@ -120,6 +120,13 @@ std::vector<Stored> with(std::vector<Stored> entries, const Stored& extra) {
     return entries;
 }
 
+// An archive of the clean export, each name given a prefix.
+std::function<void(const fs::path&, const fs::path&)> prefixed(const std::string& prefix) {
+    return [prefix](const fs::path& zip, const fs::path& folder) {
+        write_zip(zip, stored_from(folder, [&](std::string n) { return prefix + n; }));
+    };
+}
+
 const std::vector<Hostile>& hostile_archives() {
     static const std::vector<Hostile> cases = {
         {"NotAZip", [](const fs::path& zip, const fs::path&) { write_bytes(zip, "club.txt\r\nlicence.txt\r\n"); },
@@ -127,14 +134,14 @@ const std::vector<Hostile>& hostile_archives() {
         {"Empty", [](const fs::path& zip, const fs::path&) { write_bytes(zip, ""); }, "n'est pas une archive zip"},
         {"CutShort",
          [](const fs::path& zip, const fs::path& folder) {
-             write_zip(zip, stored_from(folder, [](std::string n) { return n; }));
+             prefixed("")(zip, folder);
              const std::string bytes = read_bytes(zip);
              write_bytes(zip, bytes.substr(0, bytes.size() - 30));
          },
          "l'archive"},
         {"DamagedData",
          [](const fs::path& zip, const fs::path& folder) {
-             write_zip(zip, stored_from(folder, [](std::string n) { return n; }));
+             prefixed("")(zip, folder);
              std::string bytes = read_bytes(zip);
              // Inside the first entry's compressed data, past its local header.
              for (std::size_t i = 60; i < 90; ++i) bytes[i] = static_cast<char>(bytes[i] ^ 0x5a);
@@ -142,32 +149,16 @@ const std::vector<Hostile>& hostile_archives() {
          },
          "est endommag\xe9"
          "e"},
-        {"ClimbsOut",
-         [](const fs::path& zip, const fs::path& folder) {
-             write_zip(zip, stored_from(folder, [](std::string n) { return "../" + n; }));
-         },
-         "contient un chemin refus\xe9 : ../"},
+        {"ClimbsOut", prefixed("../"), "contient un chemin refus\xe9 : ../"},
         {"ClimbsOutHalfWay",
          [](const fs::path& zip, const fs::path& folder) {
              write_zip(zip, with(stored_from(folder, [](std::string n) { return n; }),
                                  {"docs/../../../etc/cron.d/x", "* * * * * root true\n"}));
          },
          "contient un chemin refus\xe9 : docs/../../../etc/cron.d/x"},
-        {"ClimbsOutWithBackslashes",
-         [](const fs::path& zip, const fs::path& folder) {
-             write_zip(zip, stored_from(folder, [](std::string n) { return "..\\..\\" + n; }));
-         },
-         "contient un chemin refus\xe9 : ..\\..\\"},
-        {"FromTheRoot",
-         [](const fs::path& zip, const fs::path& folder) {
-             write_zip(zip, stored_from(folder, [](std::string n) { return "/tmp/" + n; }));
-         },
-         "contient un chemin refus\xe9 : /tmp/"},
-        {"FromADrive",
-         [](const fs::path& zip, const fs::path& folder) {
-             write_zip(zip, stored_from(folder, [](std::string n) { return "C:\\Export\\" + n; }));
-         },
-         "contient un chemin refus\xe9 : C:\\Export\\"},
+        {"ClimbsOutWithBackslashes", prefixed("..\\..\\"), "contient un chemin refus\xe9 : ..\\..\\"},
+        {"FromTheRoot", prefixed("/tmp/"), "contient un chemin refus\xe9 : /tmp/"},
+        {"FromADrive", prefixed("C:\\Export\\"), "contient un chemin refus\xe9 : C:\\Export\\"},
         {"AFileTwice",
          [](const fs::path& zip, const fs::path& folder) {
              write_zip(zip, with(stored_from(folder, [](std::string n) { return "2026/" + n; }),
@@ -283,7 +274,7 @@ TEST(ArchiveSource, OnlyAZipFileIsAnArchive) {
 TEST(ArchiveCli, ImportAndCheckTakeAZip) {
     const ScratchDir dir;
     const auto ondival = [&](const std::vector<std::string>& args) {
-        return run_in(dir.path(), "TMPDIR=" + quoted(dir.subdir("tmp").string()) + " " + quoted(ONDIVAL_CLI), args);
+        return test::ondival(dir.path(), args, dir.subdir("tmp"));
     };
     ASSERT_EQ(ondival({"init", "club.db"}).exit_code, 0);
     ASSERT_EQ(ondival(

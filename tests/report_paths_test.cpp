@@ -114,34 +114,17 @@ INSTANTIATE_TEST_SUITE_P(Paths, ReportPathBytes,
                          [](const ::testing::TestParamInfo<PathCase>& info) { return info.param.name; });
 
 // The C interface, loaded as a host loads it.
-class Library {
-public:
-    Library() : handle_(dlopen(ONDIVAL_SHARED_LIB, RTLD_NOW | RTLD_LOCAL)) {
-        if (!handle_) throw std::runtime_error(dlerror());
-        create = reinterpret_cast<Create>(dlsym(handle_, "ondvimp_create"));
-        release = reinterpret_cast<Release>(dlsym(handle_, "ondvimp_release"));
-        import = reinterpret_cast<Run>(dlsym(handle_, "ondvimp_import"));
-        check = reinterpret_cast<Run>(dlsym(handle_, "ondvimp_check"));
-        last_report = reinterpret_cast<Text>(dlsym(handle_, "ondvimp_last_report"));
-        last_error = reinterpret_cast<Text>(dlsym(handle_, "ondvimp_last_error_text"));
-        if (!create || !release || !import || !check || !last_report || !last_error)
-            throw std::runtime_error("libondvimp lacks a function");
+struct Library {
+    void* handle = dlopen(ONDIVAL_SHARED_LIB, RTLD_NOW | RTLD_LOCAL);
+    ~Library() {
+        if (handle) dlclose(handle);
     }
-    ~Library() { dlclose(handle_); }
-    Library(const Library&) = delete;
-    Library& operator=(const Library&) = delete;
-
-    using Create = void* (*)();
-    using Release = void (*)(void*);
-    using Run = int (*)(void*, const char*, const char*, const char*, const char*, const void*);
-    using Text = const char* (*)(const void*);
-    Create create;
-    Release release;
-    Run import, check;
-    Text last_report, last_error;
-
-private:
-    void* handle_;
+    template <typename F>
+    F get(const char* name) const {
+        void* f = handle ? dlsym(handle, name) : nullptr;
+        if (!f) throw std::runtime_error(std::string("libondvimp lacks ") + name);
+        return reinterpret_cast<F>(f);
+    }
 };
 
 // Where one call reads and writes, named with a given word.
@@ -164,13 +147,16 @@ std::pair<std::string, bool> call(Caller caller, const ScratchDir& dir, const Ca
         EXPECT_EQ(run.err, "");
         return {read_bytes(report), run.exit_code == 0};
     }
+    using Run = int (*)(void*, const char*, const char*, const char*, const char*, const void*);
+    using Text = const char* (*)(const void*);
     const Library lib;
-    void* importer = lib.create();
-    const Library::Run run = caller == Caller::CapiImport ? lib.import : lib.check;
-    const int result = run(importer, p.db.c_str(), p.source.c_str(), p.scratch.c_str(), p.trace.c_str(), nullptr);
-    EXPECT_NE(result, -1) << lib.last_error(importer);
-    const std::string report = lib.last_report(importer);
-    lib.release(importer);
+    void* importer = lib.get<void* (*)()>("ondvimp_create")();
+    const int result = lib.get<Run>(
+        caller == Caller::CapiImport ? "ondvimp_import" : "ondvimp_check")(importer, p.db.c_str(), p.source.c_str(),
+                                                                           p.scratch.c_str(), p.trace.c_str(), nullptr);
+    EXPECT_NE(result, -1) << lib.get<Text>("ondvimp_last_error_text")(importer);
+    const std::string report = lib.get<Text>("ondvimp_last_report")(importer);
+    lib.get<void (*)(void*)>("ondvimp_release")(importer);
     return {report, result == 1};
 }
 
