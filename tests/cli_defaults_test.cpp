@@ -5,6 +5,8 @@
 // script to a file that is gone.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <ctime>
 #include <regex>
 
 #include "tests/report_support.h"
@@ -98,14 +100,22 @@ INSTANTIATE_TEST_SUITE_P(
         DefaultsCase{"CheckAlone", {"check", "DB", "SRC"}, "", "none"}),
     [](const ::testing::TestParamInfo<DefaultsCase>& info) { return std::string(info.param.name); });
 
-// Two imports within the same second keep both traces.
-TEST(CliDefaultTrace, ASecondImportDoesNotReplaceTheFirstTrace) {
+// An import never writes over the trace of another import made in the same
+// second: every name the coming minute could give is taken already.
+TEST(CliDefaultTrace, AnImportDoesNotReplaceATraceOfTheSameSecond) {
     const CliWorkplace s;
-    ASSERT_EQ(s.ondival({"import", s.db, s.source, "--quiet"}).exit_code, 0);
+    const std::string earlier = "an earlier import's trace";
+    for (std::time_t t = std::time(nullptr), end = t + 60; t < end; ++t) {
+        char stamp[32];
+        std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", std::localtime(&t));
+        write_bytes(s.dir.file(std::string("club-import-") + stamp + ".txt"), earlier);
+    }
     ASSERT_EQ(s.ondival({"import", s.db, s.source, "--quiet"}).exit_code, 0);
     const std::vector<std::string> traces = s.traces_beside_database();
-    ASSERT_EQ(traces.size(), 2u);
-    EXPECT_NE(read_bytes(traces[0]), read_bytes(traces[1])) << "the second import's trace tells of a second import";
+    ASSERT_EQ(traces.size(), 61u);
+    EXPECT_EQ(std::count_if(traces.begin(), traces.end(),
+                            [&](const std::string& t) { return read_bytes(t) == earlier; }),
+              60);
 }
 
 TEST(CliDefaultTrace, ARelativeDatabaseKeepsItsTraceInItsOwnFolder) {
