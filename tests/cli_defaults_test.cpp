@@ -124,12 +124,10 @@ TEST(CliDefaultTrace, ARelativeDatabaseKeepsItsTraceInItsOwnFolder) {
     ASSERT_EQ(s.ondival({"init", "club/club.db"}).exit_code, 0);
     const ProgramRun run = s.ondival({"import", "club/club.db", "export"});
     EXPECT_EQ(run.exit_code, 0) << run.err;
-    const std::smatch shown = [&] {
-        std::smatch m;
-        std::regex_search(run.out, m, std::regex(R"(Trace:         (club/club-import-\d{8}-\d{6}\.txt)\n)"));
-        return m;
-    }();
-    ASSERT_FALSE(shown.empty()) << run.out;
+    std::smatch shown;
+    ASSERT_TRUE(
+        std::regex_search(run.out, shown, std::regex(R"(Trace:         (club/club-import-\d{8}-\d{6}\.txt)\n)")))
+        << run.out;
     EXPECT_TRUE(fs::exists(s.dir.path() / shown[1].str()));
 }
 
