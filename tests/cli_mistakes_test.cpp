@@ -2,7 +2,6 @@
 // path given in the wrong place, Ctrl-C in the middle of an import or a
 // check (once, or twice), and an export whose codes hold terminal escapes
 // or NUL bytes shown on the terminal.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -38,47 +37,57 @@ TEST_P(CliMistake, IsRefusedWithNothingTouched) {
     const CliSetup s;
     std::vector<std::string> args;
     for (const std::string& a : GetParam().args)
-        args.push_back(a == "DB"        ? s.db
-                       : a == "SRC"     ? s.source
-                       : a == "SCRATCH" ? s.scratch
+        args.push_back(a == "DB"                                                   ? s.db
+                       : a == "SRC"                                                ? s.source
+                       : a == "SCRATCH"                                            ? s.scratch
                        : a.empty() || a[0] == '-' || a == "import" || a == "check" ? a
-                                                                                    : s.dir.file(a));
+                                                                                   : s.dir.file(a));
     const auto before = snapshot(s.dir.path());
-    const ProgramRun run = ondival(s.dir.path(), args);
-    EXPECT_EQ(run.exit_code, 2) << run.err;
-    EXPECT_EQ(run.err.rfind(std::string("ondival: Erreur n° ") + GetParam().message, 0), 0u) << run.err;
+    expect_refused(ondival(s.dir.path(), args), std::string("ondival: Erreur n° ") + GetParam().message);
     EXPECT_TRUE(snapshot(s.dir.path()) == before) << "a file was created, changed or removed";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cli, CliMistake,
-    ::testing::Values(
-        Mistake{"ImportTraceIsTheDatabase", {"import", "DB", "SRC", "SCRATCH", "DB"},
-                "75: Le fichier de trace est la base de données : "},
-        Mistake{"CheckReportIsTheDatabase", {"check", "DB", "SRC", "--report", "DB"},
-                "75: Le rapport est la base de données : "},
-        Mistake{"CheckTraceIsTheDatabase", {"check", "DB", "SRC", "--trace", "DB"},
-                "75: Le fichier de trace est la base de données : "},
-        Mistake{"ImportTraceIsAnExportFile", {"import", "DB", "SRC", "SCRATCH", "export/liffn.txt"},
-                "75: Le fichier de trace est le fichier liffn.txt de l'export : "},
-        Mistake{"CheckTraceIsAnExportFile", {"check", "DB", "SRC", "--trace", "export/liffn.txt"},
-                "75: Le fichier de trace est le fichier liffn.txt de l'export : "},
-        Mistake{"ImportReportIsTheTrace", {"import", "DB", "SRC", "SCRATCH", "trace.txt", "--report", "trace.txt"},
-                "75: Le fichier de trace est le rapport : "},
-        Mistake{"CheckReportIsTheTrace", {"check", "DB", "SRC", "--trace", "t.txt", "--report", "./t.txt"},
-                "75: Le fichier de trace est le rapport : "},
-        Mistake{"ImportPageIsTheDatabase", {"import", "DB", "SRC", "SCRATCH", "trace.txt", "--html", "DB"},
-                "75: La page du rapport est la base de données : "},
-        Mistake{"CheckPageIsTheReport", {"check", "DB", "SRC", "--report", "r.json", "--html", "r.json"},
-                "75: Le rapport est la page du rapport : "},
-        Mistake{"ImportEmptyScratch", {"import", "DB", "SRC", "", "trace.txt"},
-                "5: Argument ou appel de procédure incorrect : le répertoire de travail est vide"},
-        Mistake{"ImportEmptySource", {"import", "DB", "", "SCRATCH", "trace.txt"},
-                "5: Argument ou appel de procédure incorrect : le répertoire source est vide"},
-        Mistake{"ImportScratchIsTheSource", {"import", "DB", "SRC", "SRC", "trace.txt"},
-                "75: Le répertoire de travail est le répertoire source : "},
-        Mistake{"CheckScratchIsTheSource", {"check", "DB", "SRC", "--scratch", "export/."},
-                "75: Le répertoire de travail est le répertoire source : "}),
+    ::testing::Values(Mistake{"ImportTraceIsTheDatabase",
+                              {"import", "DB", "SRC", "SCRATCH", "DB"},
+                              "75: Le fichier de trace est la base de données : "},
+                      Mistake{"CheckReportIsTheDatabase",
+                              {"check", "DB", "SRC", "--report", "DB"},
+                              "75: Le rapport est la base de données : "},
+                      Mistake{"CheckTraceIsTheDatabase",
+                              {"check", "DB", "SRC", "--trace", "DB"},
+                              "75: Le fichier de trace est la base de données : "},
+                      Mistake{"ImportTraceIsAnExportFile",
+                              {"import", "DB", "SRC", "SCRATCH", "export/liffn.txt"},
+                              "75: Le fichier de trace est le fichier liffn.txt de l'export : "},
+                      Mistake{"CheckTraceIsAnExportFile",
+                              {"check", "DB", "SRC", "--trace", "export/liffn.txt"},
+                              "75: Le fichier de trace est le fichier liffn.txt de l'export : "},
+                      Mistake{"ImportReportIsTheTrace",
+                              {"import", "DB", "SRC", "SCRATCH", "trace.txt", "--report", "trace.txt"},
+                              "75: Le fichier de trace est le rapport : "},
+                      Mistake{"CheckReportIsTheTrace",
+                              {"check", "DB", "SRC", "--trace", "t.txt", "--report", "./t.txt"},
+                              "75: Le fichier de trace est le rapport : "},
+                      Mistake{"ImportPageIsTheDatabase",
+                              {"import", "DB", "SRC", "SCRATCH", "trace.txt", "--html", "DB"},
+                              "75: La page du rapport est la base de données : "},
+                      Mistake{"CheckPageIsTheReport",
+                              {"check", "DB", "SRC", "--report", "r.json", "--html", "r.json"},
+                              "75: Le rapport est la page du rapport : "},
+                      Mistake{"ImportEmptyScratch",
+                              {"import", "DB", "SRC", "", "trace.txt"},
+                              "5: Argument ou appel de procédure incorrect : le répertoire de travail est vide"},
+                      Mistake{"ImportEmptySource",
+                              {"import", "DB", "", "SCRATCH", "trace.txt"},
+                              "5: Argument ou appel de procédure incorrect : le répertoire source est vide"},
+                      Mistake{"ImportScratchIsTheSource",
+                              {"import", "DB", "SRC", "SRC", "trace.txt"},
+                              "75: Le répertoire de travail est le répertoire source : "},
+                      Mistake{"CheckScratchIsTheSource",
+                              {"check", "DB", "SRC", "--scratch", "export/."},
+                              "75: Le répertoire de travail est le répertoire source : "}),
     [](const ::testing::TestParamInfo<Mistake>& info) { return std::string(info.param.name); });
 
 // A command started off a terminal with its output kept in files, so that
@@ -92,19 +101,7 @@ Started start(const ScratchDir& dir, const std::vector<std::string>& args, const
     Started s{-1, dir.path() / "stdout", dir.path() / "stderr"};
     std::vector<std::string> all = {ONDIVAL_CLI};
     all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const std::string out = s.out.string(), err = s.err.string();
-    s.pid = fork();
-    if (s.pid == 0) {
-        dup2(open("/dev/null", O_RDONLY), 0);
-        dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-        dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-        if (!tmpdir.empty()) setenv("TMPDIR", tmpdir.c_str(), 1);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
+    s.pid = start_detached(all, s.out.string(), s.err.string(), tmpdir);
     return s;
 }
 
@@ -138,8 +135,11 @@ TEST_P(CliCtrlC, StopsCleanlyAtTheNextLine) {
     const fs::path tmp = s.dir.subdir("tmp");
     const std::string clubs = sql1(s.db, "select count(*) from Club");
     const Started run =
-        GetParam().check ? start(s.dir, {"check", s.db, s.source, "--trace", trace.string(), "--report", report.string()}, tmp.string())
-                         : start(s.dir, {"import", s.db, s.source, s.scratch, trace.string(), "--report", report.string()}, tmp.string());
+        GetParam().check
+            ? start(s.dir, {"check", s.db, s.source, "--trace", trace.string(), "--report", report.string()},
+                    tmp.string())
+            : start(s.dir, {"import", s.db, s.source, s.scratch, trace.string(), "--report", report.string()},
+                    tmp.string());
     ASSERT_TRUE(wait_for_step(run.pid, trace, GetParam().step)) << "the command ended before the step";
     kill(run.pid, SIGINT);
     const int status = wait_status(run.pid);
@@ -171,11 +171,10 @@ TEST_P(CliCtrlC, StopsCleanlyAtTheNextLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cli, CliCtrlC,
-    ::testing::Values(Interruption{"ImportDuringPerformances", false,
-                                   "Traitement des performances depuis fichier Liffn.txt"},
-                      Interruption{"ImportDuringLicences", false, "Traitement des licences depuis fichier Licence.txt"},
-                      Interruption{"CheckDuringPerformances", true,
-                                   "Traitement des performances depuis fichier Liffn.txt"}),
+    ::testing::Values(
+        Interruption{"ImportDuringPerformances", false, "Traitement des performances depuis fichier Liffn.txt"},
+        Interruption{"ImportDuringLicences", false, "Traitement des licences depuis fichier Licence.txt"},
+        Interruption{"CheckDuringPerformances", true, "Traitement des performances depuis fichier Liffn.txt"}),
     [](const ::testing::TestParamInfo<Interruption>& info) { return std::string(info.param.name); });
 
 TEST(CliCtrlC, ASecondOneEndsTheProcessAndTheDatabaseStaysWhole) {

@@ -2,9 +2,6 @@
 // them: exit codes, the check's summary, a database left as it was, and a
 // report path that cannot be written stopping the command before it starts.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-
-#include <cstdlib>
 
 #include "tests/report_support.h"
 
@@ -89,7 +86,8 @@ TEST(CliReport, ACheckThatWouldStopSaysWhereAndExitsOne) {
     EXPECT_NE(page.find("<dd id=\"arret\" data-file=\"liffn.txt\" data-line=\"" +
                         std::to_string(stop["line"].get<int>()) + "\">"),
               std::string::npos);
-    const ProgramRun later = ondival(s.dir.path(), {"report", s.dir.file("check.json"), "--html", s.dir.file("later.html")});
+    const ProgramRun later = ondival(s.dir.path(),
+                                     {"report", s.dir.file("check.json"), "--html", s.dir.file("later.html")});
     EXPECT_EQ(later.exit_code, 0) << later.err;
     EXPECT_TRUE(read_bytes(s.dir.file("later.html")) == page);
 }
@@ -109,9 +107,7 @@ TEST(CliReport, AKeptReportThatCannotBeAPageIsRefused) {
           Refusal{{"report", "kept.json", "--html", "./kept.json"}, "ondival: report: the page would be written over"},
           Refusal{{"report", "other.json", "--html", "page.html"}, "ondival: report: other.json: Erreur n° 5: "},
           Refusal{{"report", "missing.json", "--html", "page.html"}, "ondival: report: cannot read missing.json"}}) {
-        const ProgramRun run = ondival(dir.path(), r.args);
-        EXPECT_EQ(run.exit_code, 2) << r.message;
-        EXPECT_EQ(run.err.rfind(r.message, 0), 0u) << run.err;
+        expect_refused(ondival(dir.path(), r.args), r.message);
         EXPECT_FALSE(fs::exists(dir.file("page.html")));
     }
     EXPECT_EQ(read_bytes(dir.file("kept.json")), kept);
@@ -140,14 +136,8 @@ TEST_P(CliUnwritableReport, TheImportDoesNotRun) {
         GetParam().command == "import"
             ? ondival(s.dir.path(), {"import", s.db, s.source, s.scratch, trace, GetParam().option, report})
             : ondival(s.dir.path(), {"check", s.db, s.source, "--trace", trace, GetParam().option, report});
-    EXPECT_EQ(run.exit_code, 2);
-    EXPECT_TRUE(run.out.empty()) << run.out;
-    EXPECT_EQ(run.err.rfind("ondival: " + GetParam().command + ": cannot write the " + GetParam().what + " " + report +
-                                ": ",
-                            0),
-              0u)
-        << run.err;
-    EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+    expect_refused(run,
+                   "ondival: " + GetParam().command + ": cannot write the " + GetParam().what + " " + report + ": ");
     EXPECT_FALSE(fs::exists(trace)) << "the import ran";
     EXPECT_TRUE(fs::is_empty(s.scratch));
     EXPECT_TRUE(read_bytes(s.db) == before);
@@ -163,21 +153,6 @@ INSTANTIATE_TEST_SUITE_P(
                                      "page"},
                       UnwritableCase{"CheckPageOntoADirectory", "check", "elsewhere", "--html", "page"}),
     [](const ::testing::TestParamInfo<UnwritableCase>& info) { return info.param.name; });
-
-TEST(CliReport, HelpDescribesCheckAndReport) {
-    const ScratchDir dir;
-    const ProgramRun overview = ondival(dir.path(), {"--help"});
-    EXPECT_NE(overview.out.find("  check DB SOURCE "), std::string::npos) << overview.out;
-    const ProgramRun check = ondival(dir.path(), {"check", "--help"});
-    EXPECT_EQ(check.out.rfind("Usage: ondival check DB SOURCE [--scratch DIR] [--trace FILE] [--report FILE]", 0), 0u)
-        << check.out;
-    EXPECT_NE(ondival(dir.path(), {"import", "--help"}).out.find("--report FILE"), std::string::npos);
-    const ProgramRun missing = ondival(dir.path(), {"check", dir.file("club.db")});
-    EXPECT_EQ(missing.exit_code, 2);
-    EXPECT_NE(missing.err.find("check: missing argument SOURCE"), std::string::npos) << missing.err;
-    EXPECT_EQ(ondival(dir.path(), {"check", "a", "b", "--report="}).err,
-              "ondival: check: option --report: an empty path\n");
-}
 
 }  // namespace
 }  // namespace ondival::test

@@ -13,7 +13,6 @@
 namespace ondival::test {
 namespace {
 
-
 class ImportEdges : public ImportFixture, public ::testing::Test {};
 
 TEST_F(ImportEdges, LicenceLinesCutAnywhereLetEveryGoodLineIn) {
@@ -149,30 +148,6 @@ TEST_F(ImportEdges, KnownSwimmerOfASelectionRecordJoinsItOnce) {
     EXPECT_EQ(count("Licence"), "2");  // the swimmer and the reference licence "Null"
     EXPECT_EQ(sql(db, "select Num_Lic from Selection where Code_Sel = '" + selection + "'"),
               std::vector<std::string>{num});
-}
-
-// Every answer the club save can give, met in one club.txt: a club created,
-// one stored as "Null" that gets its label, one known under the same label,
-// one known under another label (reported, never changed), and a club
-// repeated further down.
-TEST_F(ImportEdges, ClubFileMeetsEveryStatus) {
-    const auto club = [this](const std::string& code, const std::string& label) {
-        sql(db, "insert into Club (Code_federal, Intitule, Selection) values ('" + code + "', '" + label + "', false)");
-    };
-    club("FRA5110750002", "Null");
-    club("FRA5110750003", "CN TROIS");
-    club("FRA5110750004", "ANCIEN NOM");
-    write_lines(source() / "club.txt",
-                {club_line("FRA5110750001", "CN UN"), club_line("FRA5110750002", "CN DEUX"),
-                 club_line("FRA5110750003", "CN TROIS"), club_line("FRA5110750004", "NOUVEAU NOM"),
-                 club_line("FRA5110750001", "CN UN")});
-    write_lines(source() / "liffn.txt", {});
-    EXPECT_TRUE(run());
-    for (const char* line : {"Récupération de 1 club sur 5.", "1 club déjà connu.",
-                             "1 club déjà connu sous un autre libellé.", "1 club mis à jour.", "0 club en erreur."})
-        EXPECT_TRUE(trace_has(line)) << line;
-    EXPECT_EQ(sql(db, "select Intitule from Club order by Code_federal"),
-              (std::vector<std::string>{"CN UN", "CN DEUX", "CN TROIS", "ANCIEN NOM"}));
 }
 
 // A selection record whose origin names a club code that cannot exist: the

@@ -45,16 +45,10 @@ struct Opened {
 Opened open_in_browser(const std::string& browser, const fs::path& page, const fs::path& screenshot) {
     const ScratchDir profile;  // a new, empty profile each time
     // As root the sandbox cannot start; the network stays shut.
-    const std::vector<std::string> flags = {"--headless",
-                                            "--no-sandbox",
-                                            "--disable-gpu",
-                                            "--disable-quic",
-                                            "--no-first-run",
-                                            "--disable-background-networking",
-                                            "--disable-sync",
-                                            "--hide-scrollbars",
-                                            "--disable-component-update",
-                                            "--user-data-dir=" + profile.path().string()};
+    std::vector<std::string> flags = {"--headless",     "--no-sandbox",      "--disable-gpu",
+                                      "--disable-quic", "--no-first-run",    "--disable-background-networking",
+                                      "--disable-sync", "--hide-scrollbars", "--disable-component-update"};
+    flags.push_back("--user-data-dir=" + profile.path().string());
     const std::string program = "timeout 120 " + quoted(browser);
     std::vector<std::string> args = flags;
     args.insert(args.end(), {"--dump-dom", "file://" + page.string()});
@@ -304,7 +298,8 @@ TEST(HtmlPageAlone, AReportOfAnEarlierBuildOrNoReportAtAll) {
     EXPECT_NE(page.find("<tr data-file=\"liffn.txt\" data-line=\"2\">"), std::string::npos);
     EXPECT_EQ(page.find("id=\"clubs-crees\""), std::string::npos) << "no list the report does not hold";
     for (const char* not_a_report : {"", "{", "[1]", R"({"format": "autre"})"})
-        EXPECT_EQ(error_number([&] { report_html_from_json(not_a_report); }), platform::err::kInvalidCall) << not_a_report;
+        EXPECT_EQ(error_number([&] { report_html_from_json(not_a_report); }), platform::err::kInvalidCall)
+            << not_a_report;
 }
 
 }  // namespace

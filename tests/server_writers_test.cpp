@@ -1,12 +1,10 @@
-// An import into a committee's database while others write to it:
-// workstations entering licences, the results site, the host's own
-// triggers. The import lock keeps other imports out, not them. Whatever
-// they do, an import that sends its statements ahead must come to what a
-// line-by-line import comes to under the same timing: the same trace byte
-// for byte, the same result, the same rows compared without their
-// surrogate keys. Each case runs once each way, on two copies of one
-// database, with the other session doing the same at the same point of
-// the import's progress.
+// An import into a committee's database while others write to it
+// (workstations, the results site, the host's own triggers; the import lock
+// keeps out only other imports). An import that sends its statements ahead
+// must come to what a line-by-line one comes to under the same timing: the
+// same trace bytes, result and rows without their surrogate keys. Each case
+// runs both ways on two copies of one database, the other session acting at
+// the same point of the import's progress.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -87,8 +85,8 @@ std::map<std::string, long long> last_keys(const std::vector<std::string>& rows)
     return out;
 }
 
-// Another session that reads the sequences every few milliseconds while
-// imports run, and notes every time one went down.
+// Another session reading the sequences every few milliseconds while imports
+// run, noting each one that went down.
 class SequenceWatch {
 public:
     explicit SequenceWatch(const std::string& db) : db_(db), thread_([this] { watch(); }) {}
@@ -148,13 +146,12 @@ std::string licence_inside(const fs::path& source, std::size_t from_line) {
     return "";
 }
 
-// A workstation enters a licence while the import goes through its
-// licences, and commits it only once the import has moved on to its
-// performances. Its key falls among the import's: the keys the import
-// foresaw are wrong, and its licence file is run again. A line-by-line
-// import loses nothing; neither may the import sent ahead (it used to set
-// the sequence back below the other's key, draw that key again and fail
-// on it: one licence fewer, "Erreur n° 2067" or a lock timeout).
+// A workstation enters a licence during the import's licences and commits it
+// once the import is at its performances. Its key falls among the import's,
+// so the keys foreseen are wrong and the licence file is run again; the
+// import sent ahead must lose nothing either (it once set the sequence back
+// below the other's key and drew it again: one licence fewer, "Erreur n°
+// 2067" or a lock timeout).
 class LicenceCommittedLate : public RecordingForm {
 public:
     LicenceCommittedLate(const std::string& db, int at_line, bool late = true)
@@ -222,13 +219,11 @@ INSTANTIATE_TEST_SUITE_P(Each, LicenceCommitted, ::testing::Values(true, false),
                              return std::string(info.param ? "Late" : "AtOnce");
                          });
 
-// One licence refused by the host's check constraint, so that both
-// imports of the day run their files again; then the constraint dropped
-// and a third import. Meanwhile another session reads the sequences: none
-// may ever go down, and every key the third import gives is above every
-// key drawn before it, by the first two imports' abandoned runs too (rows
-// purged or rolled back may still be named by the host or an exported
-// file).
+// One licence refused by a host check constraint, so that two imports run
+// their files again; then the constraint dropped and a third import. No
+// sequence another session watches may go down, and every key of the third
+// import is above every key drawn before, by abandoned runs too (rows purged
+// or rolled back may still be named by the host or an exported file).
 TEST_F(ServerBesideOtherWriters, KeysAreNeverGivenBackNorDrawnTwice) {
     const fs::path source = dir.subdir("export");
     write_export(source, 300, 600);
@@ -282,9 +277,9 @@ TEST_F(ServerBesideOtherWriters, KeysAreNeverGivenBackNorDrawnTwice) {
     EXPECT_EQ(speculative.imports[2].abandoned, 0);
 }
 
-// Another workstation holds a lock on a table from before the import, and
-// lets it go `hold` after the import first waits for it. It counts the
-// waits of the import it sees (each a lock request of its own start).
+// Another workstation holds a lock from before the import and lets it go
+// `hold` after the import first waits for it, counting the import's waits
+// (each a lock request of its own start).
 class LockHeldElsewhere {
 public:
     LockHeldElsewhere(const std::string& db, const std::string& lock, std::chrono::milliseconds hold)
@@ -349,15 +344,13 @@ private:
     std::thread thread_;
 };
 
-// A workstation holds the performances' table (LOCK TABLE ... IN SHARE
-// MODE) and lets it go a second after the import gave up waiting for it.
-// A line-by-line import waits for the first performance until its lock
-// timeout (or the host's statement timeout, when shorter), stops there,
+// A workstation holds the performances' table in SHARE mode until a second
+// after the import gave up on it. Line by line, the first performance waits
+// until the lock (or the host's statement) timeout, the import stops there,
 // withdraws the performances (a delete that waits in turn) and returns
-// false. The import sent ahead meets the same refusal in its first run and
-// must not take it for a wrong guess: run again line by line, it stops at
-// the same statement without waiting for the lock a second time, and so
-// comes to the same end.
+// false. The import sent ahead meets the same refusal and must not take it
+// for a wrong guess: run again line by line, it stops at the same statement
+// without waiting a second time.
 struct LockCase {
     std::string name;
     std::string setting;             // for the import's sessions on that database
@@ -406,12 +399,12 @@ INSTANTIATE_TEST_SUITE_P(Each, ServerBesideALock,
                                                     "Erreur n° 9: canceling statement due to statement timeout"}),
                          [](const ::testing::TestParamInfo<LockCase>& info) { return info.param.name; });
 
-// The host's own objects on a table the import writes. The import's early
-// answers and foreseen keys cannot see what they do: a trigger that creates
-// a club when one licence goes in makes a later line's club known, where
-// the club's answer read ahead for the batch says it is not. Found when the
-// session opens, they keep every file import line by line, and the report
-// names them; an object on a table the import only reads changes nothing.
+// The host's own objects on a table the import writes, whose effects early
+// answers and foreseen keys cannot see (a trigger creating a club when a
+// licence goes in makes a later line's club known where the answer read
+// ahead says it is not). Found when the session opens, they keep every file
+// import line by line and the report names them; an object on a table the
+// import only reads changes nothing.
 struct HostObjectCase {
     std::string name;
     std::string sql;   // made on the database before the import

@@ -320,6 +320,13 @@ bool ImportFixture::trace_has(const std::string& utf8_line) const {
     return std::find(lines.begin(), lines.end(), utf8_line) != lines.end();
 }
 
+std::vector<std::string> ImportFixture::after(const std::string& head, std::size_t n) const {
+    const auto lines = trace();
+    auto at = std::find(lines.begin(), lines.end(), head);
+    if (at != lines.end()) ++at;
+    return {at, at + std::min<std::ptrdiff_t>(n, lines.end() - at)};
+}
+
 std::string quoted(const std::string& arg) {
     std::string q = "'";
     for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -338,8 +345,17 @@ ProgramRun run_in(const std::filesystem::path& cwd, const std::string& program, 
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_bytes(out), read_bytes(err)};
 }
 
-ProgramRun ondival(const std::filesystem::path& cwd, const std::vector<std::string>& args) {
-    return run_in(cwd, quoted(ONDIVAL_CLI), args);
+ProgramRun ondival(const std::filesystem::path& cwd, const std::vector<std::string>& args,
+                   const std::filesystem::path& tmpdir) {
+    return run_in(cwd, (tmpdir.empty() ? "" : "TMPDIR=" + quoted(tmpdir.string()) + " ") + quoted(ONDIVAL_CLI), args);
+}
+
+void expect_refused(const ProgramRun& run, const std::string& starts, const std::string& holds) {
+    EXPECT_EQ(run.exit_code, 2) << run.err;
+    EXPECT_TRUE(run.out.empty()) << run.out;
+    EXPECT_EQ(run.err.rfind(starts, 0), 0u) << run.err;
+    EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+    EXPECT_NE(run.err.find(holds), std::string::npos) << run.err;
 }
 
 const std::vector<std::string> CliSetup::kSmallExport = {"--clubs",        "5",   "--licences", "60",
@@ -367,16 +383,20 @@ std::map<std::string, std::string> snapshot(const std::filesystem::path& dir) {
     return files;
 }
 
-int start_detached(const std::vector<std::string>& args) {
+int start_detached(const std::vector<std::string>& args, const std::string& out, const std::string& err,
+                   const std::string& tmpdir) {
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        dup2(null, 1);
-        dup2(null, 2);
+        const auto output = [](const std::string& file) {
+            return file.empty() ? open("/dev/null", O_WRONLY) : open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        };
+        dup2(open("/dev/null", O_RDONLY), 0);
+        dup2(output(out), 1);
+        dup2(output(err), 2);
+        if (!tmpdir.empty()) setenv("TMPDIR", tmpdir.c_str(), 1);
         execv(argv[0], argv.data());
         _exit(127);
     }

@@ -167,6 +167,9 @@ public:
     std::string count(const std::string& from_where) const;
     std::vector<std::string> trace() const { return trace_lines(trace_path()); }
     bool trace_has(const std::string& utf8_line) const;
+    // The `n` trace lines after the first one that reads `head` (an entry's
+    // "Erreur Ligne n° : 2."), fewer where the trace ends; none without it.
+    std::vector<std::string> after(const std::string& head, std::size_t n = 1) const;
 
     FixedClock clock;
     ScratchDir dir;
@@ -184,8 +187,13 @@ std::string quoted(const std::string& arg);
 // Runs `program` (a shell word or more, such as "VAR=x python3") with args
 // in directory cwd and waits for it, capturing what it writes.
 ProgramRun run_in(const std::filesystem::path& cwd, const std::string& program, const std::vector<std::string>& args);
-// The command-line host run in cwd, as a nightly job runs it.
-ProgramRun ondival(const std::filesystem::path& cwd, const std::vector<std::string>& args);
+// The command-line host run in cwd, as a nightly job runs it; with tmpdir,
+// its TMPDIR there, so that a temporary directory left behind shows.
+ProgramRun ondival(const std::filesystem::path& cwd, const std::vector<std::string>& args,
+                   const std::filesystem::path& tmpdir = {});
+// A command line refused as a script sees it: exit code 2, nothing on
+// stdout, one line on stderr that starts with `starts` and holds `holds`.
+void expect_refused(const ProgramRun& run, const std::string& starts, const std::string& holds = "");
 
 // A database made by `ondival init` and an export made by `ondival generate`
 // with `generate_options`, a scratch directory and a trace path beside them.
@@ -205,8 +213,10 @@ struct CliSetup {
 // Every regular file under a directory, with its bytes.
 std::map<std::string, std::string> snapshot(const std::filesystem::path& dir);
 
-// Starts args[0] with args, its three standard streams on /dev/null.
-int start_detached(const std::vector<std::string>& args);
+// Starts args[0] with args, its standard input on /dev/null and its output
+// in the files named (on /dev/null when none is), TMPDIR set when given.
+int start_detached(const std::vector<std::string>& args, const std::string& out = "", const std::string& err = "",
+                   const std::string& tmpdir = "");
 // Waits for a process started so, and gives its wait status.
 int wait_status(int pid);
 
