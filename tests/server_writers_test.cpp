@@ -187,9 +187,9 @@ private:
 // next licence is then a row the import can see, someone else's, and only
 // the check of the foreseen keys keeps the import's selections and
 // performances from being given to that swimmer.
-class LicenceCommitted : public ServerBesideOtherWriters, public ::testing::WithParamInterface<bool> {};
+class ServerBesideALicenceCommitted : public ServerBesideOtherWriters, public ::testing::WithParamInterface<bool> {};
 
-TEST_P(LicenceCommitted, CostsNoLicenceAndGivesNothingToIt) {
+TEST_P(ServerBesideALicenceCommitted, CostsNoLicenceAndGivesNothingToIt) {
     const bool late = GetParam();
     const fs::path source = dir.subdir("export");
     write_export(source, 1200, 600);
@@ -214,7 +214,7 @@ TEST_P(LicenceCommitted, CostsNoLicenceAndGivesNothingToIt) {
             << table;
 }
 
-INSTANTIATE_TEST_SUITE_P(Each, LicenceCommitted, ::testing::Values(true, false),
+INSTANTIATE_TEST_SUITE_P(Each, ServerBesideALicenceCommitted, ::testing::Values(true, false),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return std::string(info.param ? "Late" : "AtOnce");
                          });
