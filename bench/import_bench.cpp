@@ -9,7 +9,9 @@
 // engine's floor is measured on the rows the import left: they are written
 // out as literal INSERT statements, the way `sqlite3 .dump` writes them,
 // and replayed in one transaction into a fresh database with the same
-// schema, on the same disk, with the same default durability.
+// schema, on the same disk, with the same default durability. A second
+// floor, the physical limit, writes the same rows through one prepared
+// insert per table with their values bound, in one transaction.
 //
 // With --postgres URI (a server's maintenance database), each run also
 // imports the same export into a fresh database on that server, and the
@@ -35,6 +37,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -102,8 +105,9 @@ void usage(FILE* out) {
                "                            [--unknown X] [--postgres URI [--delay-ms D]]\n"
                "\n"
                "Imports seeded federation exports into fresh host databases and compares\n"
-               "the time with the engine's floor (the rows left by the import replayed as\n"
-               "literal INSERT statements in one transaction).\n"
+               "the time with the engine's floors: the rows left by the import replayed as\n"
+               "literal INSERT statements, and through one prepared insert per table with\n"
+               "bound values, each in one transaction.\n"
                "\n"
                "  --workload W  S (1 club, 300 licences, 5,000 performances), M (200 clubs,\n"
                "                15,000 licences, 60,000 performances, 2,000 relays),\n"
@@ -339,10 +343,18 @@ void append_value(sqlite3_stmt* s, int column, std::string& out) {
     }
 }
 
+struct ValueFree {
+    void operator()(sqlite3_value* v) const { sqlite3_value_free(v); }
+};
+using Value = std::unique_ptr<sqlite3_value, ValueFree>;
+
 struct Dump {
     std::string script;  // BEGIN; one INSERT per row; COMMIT;
     std::array<long long, kImportedTables.size()> rows{};
     long long total_rows = 0;
+    // The same rows as values, row after row, for the prepared replay.
+    std::array<std::vector<Value>, kImportedTables.size()> values;
+    std::array<int, kImportedTables.size()> columns{};
 };
 
 bool dump_imported_rows(const std::string& path, Dump& dump, std::string& problem) {
@@ -360,12 +372,14 @@ bool dump_imported_rows(const std::string& path, Dump& dump, std::string& proble
             return false;
         }
         const int columns = sqlite3_column_count(s);
+        dump.columns[t] = columns;
         int rc;
         while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
             dump.script += "INSERT INTO " + table + " VALUES(";
             for (int c = 0; c < columns; ++c) {
                 if (c) dump.script += ',';
                 append_value(s, c, dump.script);
+                dump.values[t].emplace_back(sqlite3_value_dup(sqlite3_column_value(s, c)));
             }
             dump.script += ");\n";
             ++dump.rows[t];
@@ -381,10 +395,42 @@ bool dump_imported_rows(const std::string& path, Dump& dump, std::string& proble
     return true;
 }
 
+// How the rows are written again: as the literal statements of the dump,
+// or through one prepared insert per table with the values bound, the most
+// this database can take in on this machine.
+enum class Replay { kLiteral, kPrepared };
+
+bool insert_prepared(Db& db, const Dump& dump, std::string& problem) {
+    if (!db.exec("BEGIN", problem)) return false;
+    for (std::size_t t = 0; t < kImportedTables.size(); ++t) {
+        const int columns = dump.columns[t];
+        std::string sql = std::string("INSERT INTO ") + kImportedTables[t] + " VALUES(";
+        for (int c = 0; c < columns; ++c) sql += c ? ",?" : "?";
+        sql += ")";
+        sqlite3_stmt* s = nullptr;
+        if (sqlite3_prepare_v2(db.get(), sql.c_str(), -1, &s, nullptr) != SQLITE_OK) {
+            problem = sqlite3_errmsg(db.get());
+            return false;
+        }
+        const std::vector<Value>& values = dump.values[t];
+        for (std::size_t at = 0; at < values.size(); at += static_cast<std::size_t>(columns)) {
+            for (int c = 0; c < columns; ++c) sqlite3_bind_value(s, c + 1, values[at + static_cast<std::size_t>(c)].get());
+            if (sqlite3_step(s) != SQLITE_DONE) {
+                problem = sqlite3_errmsg(db.get());
+                sqlite3_finalize(s);
+                return false;
+            }
+            sqlite3_reset(s);
+        }
+        sqlite3_finalize(s);
+    }
+    return db.exec("COMMIT", problem);
+}
+
 // Replays the dump into a fresh host database emptied of its reference
 // rows in the five tables (the "Null" licence comes back with the dump).
 // Only the replay is timed. Returns a negative time on failure.
-double replay(const Dump& dump, const std::string& path, std::string& problem) {
+double replay(const Dump& dump, const std::string& path, Replay how, std::string& problem) {
     if (std::string e = ondival::host::create_host_database(path); !e.empty()) {
         problem = e;
         return -1;
@@ -399,7 +445,7 @@ double replay(const Dump& dump, const std::string& path, std::string& problem) {
     if (!db.exec("DELETE FROM sqlite_sequence", problem)) return -1;
 
     const Clock::time_point start = Clock::now();
-    if (!db.exec(dump.script.c_str(), problem)) {
+    if (!(how == Replay::kLiteral ? db.exec(dump.script.c_str(), problem) : insert_prepared(db, dump, problem))) {
         problem = "replay: " + problem;
         return -1;
     }
@@ -443,7 +489,8 @@ struct Figures {
     int runs = 0;
     double import_s = 0;
     double cpu_s = 0;  // of the whole import process, start-up included
-    double floor_s = 0;
+    double floor_s = 0;     // the rows replayed as literal statements
+    double prepared_s = 0;  // the rows through one prepared insert per table
     double peak_mb = 0;
     double server_s = 0;  // the same import on the server; 0 when not run
     double server_round_trips = 0;
@@ -453,6 +500,7 @@ struct Figures {
     double us_per_line() const { return import_s * 1e6 / static_cast<double>(lines); }
     double lines_per_s() const { return static_cast<double>(lines) / import_s; }
     double ratio() const { return import_s / floor_s; }
+    double prepared_ratio() const { return import_s / prepared_s; }
 };
 
 // One workload through its runs. Each run is an import followed at once by
@@ -510,12 +558,15 @@ public:
                 return false;
             }
         }
-        const fs::path floor_db = run_dir / "floor.db";
-        const double floor = replay(dump_, floor_db.string(), problem);
+        const double floor = replay(dump_, (run_dir / "floor.db").string(), Replay::kLiteral, problem);
         if (floor < 0) return false;
         floor_times_.push_back(floor);
-        std::fprintf(stderr, "%s: run %d/%d  import %.3f s (cpu %.3f s, %.1f MB)  floor %.3f s\n", w_.name, r, runs_,
-                     import.seconds, import.cpu_seconds, static_cast<double>(import.peak_kb) / 1024.0, floor);
+        const double prepared = replay(dump_, (run_dir / "prepared.db").string(), Replay::kPrepared, problem);
+        if (prepared < 0) return false;
+        prepared_times_.push_back(prepared);
+        std::fprintf(stderr, "%s: run %d/%d  import %.3f s (cpu %.3f s, %.1f MB)  floor %.3f s  prepared %.3f s\n",
+                     w_.name, r, runs_, import.seconds, import.cpu_seconds,
+                     static_cast<double>(import.peak_kb) / 1024.0, floor, prepared);
         if (!server_.empty() && !run_on_server(self, r, run_dir, false, problem)) return false;
         if (!server_.empty() && delay_ms_ >= 0 && !run_on_server(self, r, run_dir, true, problem)) return false;
         if (!keep_) fs::remove_all(run_dir, ec);
@@ -594,6 +645,7 @@ public:
         f.import_s = median(import_times_);
         f.cpu_s = median(cpu_times_);
         f.floor_s = median(floor_times_);
+        f.prepared_s = median(prepared_times_);
         f.peak_mb = static_cast<double>(peak_kb_) / 1024.0;
         if (!server_times_.empty()) f.server_s = median(server_times_);
         if (!delayed_times_.empty()) f.delayed_s = median(delayed_times_);
@@ -614,7 +666,7 @@ private:
     long long lines_ = 0;
     double server_round_trips_ = 0, delayed_round_trips_ = 0;
     Dump dump_;
-    std::vector<double> import_times_, cpu_times_, floor_times_, server_times_, delayed_times_;
+    std::vector<double> import_times_, cpu_times_, floor_times_, prepared_times_, server_times_, delayed_times_;
     long peak_kb_ = 0;
 };
 
@@ -665,6 +717,9 @@ void print_checks(const std::vector<Figures>& all) {
         std::printf("%s  L import/floor %.2f <= 2.0\n", l->ratio() <= 2.0 ? "PASS" : "FAIL", l->ratio());
     else
         std::printf("SKIP  L import/floor <= 2.0 (L not run)\n");
+    if (l)
+        std::printf("%s  L import/prepared floor %.2f <= 1.5\n", l->prepared_ratio() <= 1.5 ? "PASS" : "FAIL",
+                    l->prepared_ratio());
     if (l && m)
         std::printf("%s  L us/line %.2f <= 1.3 x M us/line %.2f = %.2f (L/M %.2f)\n",
                     l->us_per_line() <= 1.3 * m->us_per_line() ? "PASS" : "FAIL", l->us_per_line(), m->us_per_line(),
@@ -758,12 +813,12 @@ int main(int argc, char** argv) {
     std::vector<Figures> results;
     for (const WorkloadBench& b : benches) results.push_back(b.figures());
 
-    std::printf("%-8s %8s %8s %5s %10s %10s %8s %8s %9s %7s %8s\n", "workload", "lines", "rows", "runs", "import s",
-                "lines/s", "us/line", "cpu s", "floor s", "ratio", "peak MB");
+    std::printf("%-8s %8s %8s %5s %10s %10s %8s %8s %9s %7s %9s %7s %8s\n", "workload", "lines", "rows", "runs",
+                "import s", "lines/s", "us/line", "cpu s", "floor s", "ratio", "prep s", "ratio", "peak MB");
     for (const Figures& f : results)
-        std::printf("%-8s %8lld %8lld %5d %10.3f %10.0f %8.2f %8.3f %9.3f %7.2f %8.1f\n", f.name.c_str(), f.lines,
-                    f.rows, f.runs, f.import_s, f.lines_per_s(), f.us_per_line(), f.cpu_s, f.floor_s, f.ratio(),
-                    f.peak_mb);
+        std::printf("%-8s %8lld %8lld %5d %10.3f %10.0f %8.2f %8.3f %9.3f %7.2f %9.3f %7.2f %8.1f\n", f.name.c_str(),
+                    f.lines, f.rows, f.runs, f.import_s, f.lines_per_s(), f.us_per_line(), f.cpu_s, f.floor_s,
+                    f.ratio(), f.prepared_s, f.prepared_ratio(), f.peak_mb);
     if (!o.postgres.empty()) {
         std::printf("\nBoth engines, the same export (medians):\n");
         std::printf("%-8s %8s %10s %11s %10s %9s %10s", "workload", "lines", "sqlite s", "postgres s", "pg/sqlite",
