@@ -16,8 +16,8 @@
 #include "common/keyed_list.h"
 #include "common/numeric.h"
 #include "licences/licence_record.h"
+#include "perfs/perf_insert.h"
 #include "perfs/perf_record.h"
-#include "platform/sql_literals.h"
 #include "samples/sample_export.h"
 
 namespace fs = std::filesystem;
@@ -158,41 +158,6 @@ void BM_KeyedListFind(benchmark::State& state) {
 }
 BENCHMARK(BM_KeyedListFind)->ArgName("hit")->Arg(1)->Arg(0);
 
-// The text of an individual performance's INSERT, built from a cut line as
-// the performance import builds it: bare numbers, quoted texts with their
-// quotes doubled, the staging -1 at the end.
-std::string build_perf_insert(const ondival::PerfRecord& r, const std::string& num, const std::string& age) {
-    std::string values;
-    values.reserve(160);
-    bool first = true;
-    const auto sep = [&] {
-        if (!first) values += ", ";
-        first = false;
-    };
-    const auto bare = [&](const std::string& v) {
-        sep();
-        values += v;
-    };
-    const auto quoted = [&](const std::string& v) {
-        sep();
-        values += '\'';
-        values += ondival::double_quotes(v);
-        values += '\'';
-    };
-    bare(r[0]);
-    quoted(r[1]);
-    bare(num);
-    bare(r[3]);
-    quoted(r[4]);
-    bare(r[5]);
-    quoted(r[8]);
-    for (std::size_t i = 22; i <= 26; ++i) quoted(r[i]);
-    bare(age);
-    return std::string("INSERT INTO Liffn (Code_epreuve, Code_club, Num_Lic, ") +
-           "Type_bassin, Date_perf, Tps, Lieu, Codif_Fede, Codif_Inter, Codif_Reg, " +
-           "Codif_Depart, Passage_relais, Age, Num_compet) VALUES (" + values + ", -1);";
-}
-
 ondival::PerfRecord sample_record() {
     const std::string line = ondival::accents_dos(sample_lines().liffn);
     const Maps& m = maps();
@@ -203,38 +168,28 @@ ondival::PerfRecord sample_record() {
     return record;
 }
 
+// An individual performance's INSERT as the performance import builds it
+// (its shape and thirteen values), and the same statement written out with
+// its values inline, as a message would show it.
 void BM_BuildPerfInsert(benchmark::State& state) {
     const ondival::PerfRecord record = sample_record();
     for (auto _ : state) {
-        std::string sql = build_perf_insert(record, "12345", "17");
-        benchmark::DoNotOptimize(sql.data());
+        ondival::platform::Sql sql = ondival::insertion_perf_individuelle(record, "12345", "17");
+        benchmark::DoNotOptimize(sql.values().data());
     }
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_BuildPerfInsert);
 
-void BM_SplitLiterals(benchmark::State& state) {
-    const std::string sql = build_perf_insert(sample_record(), "12345", "17");
-    std::string shape;
-    std::vector<ondival::platform::SqlLiteral> literals;
+void BM_PerfInsertInlineText(benchmark::State& state) {
+    const ondival::platform::Sql sql = ondival::insertion_perf_individuelle(sample_record(), "12345", "17");
     for (auto _ : state) {
-        const bool ok = ondival::platform::split_literals(sql, shape, literals);
-        benchmark::DoNotOptimize(ok);
-        benchmark::DoNotOptimize(literals.data());
+        std::string text = sql.inline_text();
+        benchmark::DoNotOptimize(text.data());
     }
     state.SetItemsProcessed(state.iterations());
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * sql.size()));
 }
-BENCHMARK(BM_SplitLiterals);
+BENCHMARK(BM_PerfInsertInlineText);
 
-void BM_DoubleQuotes(benchmark::State& state) {
-    const std::string text = state.range(0) ? "Meeting d'hiver de l'Isle-Adam" : "Championnats inter-regionaux";
-    for (auto _ : state) {
-        std::string quoted = ondival::double_quotes(text);
-        benchmark::DoNotOptimize(quoted.data());
-    }
-    state.SetItemsProcessed(state.iterations());
-}
-BENCHMARK(BM_DoubleQuotes)->ArgName("quotes")->Arg(0)->Arg(1);
 
 }  // namespace

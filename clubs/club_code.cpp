@@ -6,7 +6,19 @@
 namespace ondival {
 namespace {
 
-bool found(const std::string& statement) { return requete_valeur(statement) != 0; }
+using platform::Shape;
+using platform::Sql;
+
+bool found(const Sql& statement) { return requete_valeur(statement) != 0; }
+
+const Shape kCountry{"select count(*) from Pays where code = ?", Shape::read({"Pays"})};
+const Shape kInterRegion{"select count(*) from Inter_Region where code = ?", Shape::read({"Inter_Region"})};
+const Shape kRegion{"SELECT count(*) FROM Inter_Region Inter_Region, Region Region "
+                    "WHERE Inter_Region.Code = Region.CodeInter AND Region.Code = ? AND Inter_Region.Code = ?",
+                    Shape::read({"Inter_Region", "Region"})};
+const Shape kDepartement{"SELECT count(*) FROM Region Region, Departement Departement "
+                         "WHERE Region.Code = Departement.Region AND Departement.Code = ? AND region.code = ?",
+                         Shape::read({"Region", "Departement"})};
 
 // The parts of a federal code: country, inter-region, region, department.
 struct CodeParts {
@@ -17,23 +29,15 @@ CodeParts parts_of(const std::string& code) {
     return {code.substr(0, 3), code.substr(3, 1), code.substr(4, 2), code.substr(6, 3)};
 }
 
-std::string pays(const CodeParts& c) { return "select count(*) from Pays where code = '" + double_quotes(c.P) + "'"; }
+Sql pays(const CodeParts& c) { return std::move(Sql(kCountry).quoted(c.P)); }
 
 // The inter-region goes in bare, as the number it is: callers check first
-// that it is a digit, since anything else would end up as SQL text.
-std::string inter_region(const CodeParts& c) { return "select count(*) from Inter_Region where code = " + c.I; }
+// that it is a digit.
+Sql inter_region(const CodeParts& c) { return std::move(Sql(kInterRegion).bare(c.I)); }
 
-std::string region(const CodeParts& c) {
-    return std::string("SELECT count(*) ") + "FROM Inter_Region Inter_Region, Region Region " +
-           "WHERE Inter_Region.Code = Region.CodeInter " + "AND Region.Code = '" + double_quotes(c.R) + "' " +
-           "AND Inter_Region.Code = " + c.I;
-}
+Sql region(const CodeParts& c) { return std::move(Sql(kRegion).quoted(c.R).bare(c.I)); }
 
-std::string departement(const CodeParts& c) {
-    return std::string("SELECT count(*) ") + "FROM Region Region, Departement Departement " +
-           "WHERE Region.Code = Departement.Region " + "AND Departement.Code = '" + double_quotes(c.D) + "' " +
-           "AND region.code = '" + double_quotes(c.R) + "'";
-}
+Sql departement(const CodeParts& c) { return std::move(Sql(kDepartement).quoted(c.D).quoted(c.R)); }
 
 bool digit(const std::string& s) { return s[0] >= '0' && s[0] <= '9'; }
 
@@ -53,7 +57,7 @@ bool code_club_valide(const std::string& code) {
     return found(departement(c));
 }
 
-void lectures_code_club(const std::string& code, std::vector<std::string>& reads) {
+void lectures_code_club(const std::string& code, std::vector<platform::Sql>& reads) {
     if (code.size() != 13) return;
     const CodeParts c = parts_of(code);
     reads.push_back(pays(c));

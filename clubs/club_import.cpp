@@ -23,7 +23,7 @@ void import_clubs(std::int16_t trace_file, std::int16_t club_file, double step) 
     std::int32_t read = 0, created = 0, updated = 0, known = 0, other_label = 0, in_error = 0;
     try {
         platform::InputFile file(club_file, cst().strFileClub);
-        ReadAhead ahead(cst().strFileClub, [](const std::string& text, std::vector<std::string>& reads) {
+        ReadAhead ahead(cst().strFileClub, [](const std::string& text, std::vector<platform::Sql>& reads) {
             if (text.size() >= kClubLayout.first(kClubIntitule))
                 lectures_club(champ(text, kClubLayout.first(kClubCode), kClubLayout.width(kClubCode)), reads);
         });

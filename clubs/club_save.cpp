@@ -16,11 +16,24 @@ bool est_selection(const std::string& code) {
     return code.compare(code.size() - 4, 4, "0000") == 0;
 }
 
-std::string requete_club(const std::string& code) {
-    return "select Num, Intitule from Club where Code_federal = '" + double_quotes(code) + "'";
-}
+namespace {
 
-void lectures_club(const std::string& code, std::vector<std::string>& reads) {
+using platform::Shape;
+using platform::Sql;
+
+const Shape kClubByCode{"select Num, Intitule from Club where Code_federal = ?",
+                        Shape::grouped_read("Club", {"Num", "Intitule"}, {"Code_federal"})};
+const Shape kRelabelClub{"Update Club set Intitule = ? where Num = ?", Shape::update("Club")};
+const Shape kInsertClub{"INSERT INTO Club (Code_federal, Intitule, Selection) VALUES (?, ?, false);",
+                        Shape::insert("Club", {"Code_federal", "Intitule", "Selection"})};
+const Shape kInsertSelectionClub{"INSERT INTO Club (Code_federal, Intitule, Selection) VALUES (?, ?, true);",
+                                 Shape::insert("Club", {"Code_federal", "Intitule", "Selection"})};
+
+}  // namespace
+
+Sql requete_club(const std::string& code) { return std::move(Sql(kClubByCode).quoted(code)); }
+
+void lectures_club(const std::string& code, std::vector<Sql>& reads) {
     if (cst().colClubsTraites.Contains(code)) return;
     reads.push_back(requete_club(code));
     lectures_code_club(code, reads);
@@ -38,8 +51,7 @@ std::int16_t sauve_club(const std::string& code, const std::string& label, std::
             const std::string stored = tab.size() > 1 ? tab[1].Item(1) : std::string();
             if (stored == kLabelNull && label != kLabelNull) {
                 // Num comes from the database's own integer key; bare.
-                cst().objConnexion->Execute("Update Club set Intitule = '" + double_quotes(label) +
-                                            "' where Num = " + num);
+                cst().objConnexion->Execute(Sql(kRelabelClub).quoted(label).bare(num));
                 return kClubRelabelled;
             }
             if (stored != label) {
@@ -66,10 +78,8 @@ std::int16_t sauve_club(const std::string& code, const std::string& label, std::
 
 bool insere_club(const std::string& code, const std::string& label, std::string& message) {
     try {
-        const std::string values = "'" + double_quotes(code) + "', '" + double_quotes(label) + "'" +
-                                   (est_selection(code) ? ", true" : ", false");
-        cst().objConnexion->Execute("INSERT INTO Club (Code_federal, Intitule, Selection) " + std::string("VALUES (") +
-                                    values + ");");
+        cst().objConnexion->Execute(
+            Sql(est_selection(code) ? kInsertSelectionClub : kInsertClub).quoted(code).quoted(label));
         report_club_inserted(code, label);
         return true;
     } catch (...) {

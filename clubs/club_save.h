@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/statement.h"
+
 namespace ondival {
 
 // Status codes of sauve_club.
@@ -22,10 +24,10 @@ inline constexpr const char* kLabelNull = "Null";
 bool est_selection(const std::string& code);
 // The read that finds a club by its federal code (sauve_club's, and the
 // read-ahead's of a file import).
-std::string requete_club(const std::string& code);
+platform::Sql requete_club(const std::string& code);
 // The reads sauve_club will make for a club not settled yet in this import:
 // its lookup and, should it be unknown, its code's checks.
-void lectures_club(const std::string& code, std::vector<std::string>& reads);
+void lectures_club(const std::string& code, std::vector<platform::Sql>& reads);
 std::int16_t sauve_club(const std::string& code, const std::string& label, std::string& message);
 bool insere_club(const std::string& code, const std::string& label, std::string& message);
 

@@ -6,6 +6,7 @@
 
 #include "platform/cp1252.h"
 #include "platform/error.h"
+#include "platform/statement.h"
 
 namespace ondival {
 namespace {
@@ -78,28 +79,6 @@ std::int16_t entier_16(double value) {
     return static_cast<std::int16_t>(r);
 }
 
-bool est_nombre_decimal(std::string_view text) {
-    std::size_t i = 0;
-    if (i < text.size() && text[i] == '-') ++i;
-    const std::size_t start = i;
-    while (i < text.size() && is_digit(text[i])) ++i;
-    if (i == start) return false;
-    if (i < text.size() && text[i] == '.') {
-        const std::size_t frac = ++i;
-        while (i < text.size() && is_digit(text[i])) ++i;
-        if (i == frac) return false;
-    }
-    return i == text.size();
-}
-
-std::string double_quotes(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() + 4);
-    for (char c : text) {
-        out.push_back(c);
-        if (c == '\'') out.push_back('\'');
-    }
-    return out;
-}
+bool est_nombre_decimal(std::string_view text) { return platform::plain_decimal(text); }
 
 }  // namespace ondival

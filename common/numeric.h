@@ -28,7 +28,4 @@ std::int16_t entier_16(double value);
 // bare into a statement.
 bool est_nombre_decimal(std::string_view text);
 
-// Doubles each quote, so the text stays one value between quotes.
-std::string double_quotes(std::string_view text);
-
 }  // namespace ondival

@@ -11,6 +11,20 @@
 namespace ondival {
 namespace {
 
+using platform::Shape;
+using platform::Sql;
+
+// The reference pool and the competition every import's performances are
+// attached to, each read back by its name.
+const Shape kPoolByName{"SELECT Num from Piscine WHERE Nom = ?", Shape::grouped_read("Piscine", {"Num"}, {"Nom"})};
+const Shape kInsertPool{"INSERT INTO Piscine (Nom) VALUES (?);", Shape::insert("Piscine", {"Nom"})};
+const Shape kCompetitionByName{"SELECT AutoNum FROM Rcomp WHERE Nom = ?",
+                               Shape::grouped_read("Rcomp", {"AutoNum"}, {"Nom"})};
+const Shape kInsertCompetition{
+    "INSERT INTO Rcomp (Num, Type, Nom, debut, fin, Deroule, Visible, Num_Piscine) "
+    "VALUES (?, ?, ?, ?, ?, true, false, ?);",
+    Shape::insert("Rcomp", {"Num", "Type", "Nom", "debut", "fin", "Deroule", "Visible", "Num_Piscine"})};
+
 std::string first_value_of_column0() {
     Cst& c = cst();
     if (!c.tabResultat.empty() && c.tabResultat[0].Count() >= 1) {
@@ -24,13 +38,12 @@ std::string first_value_of_column0() {
 }  // namespace
 
 std::string num_piscine_reference() {
-    requete_tableau(std::string("SELECT Num from Piscine WHERE Nom = '") + "Null" + "'");
+    requete_tableau(Sql(kPoolByName).quoted("Null"));
     return first_value_of_column0();
 }
 
 std::string num_competition(const std::string& name) {
-    // Generated names hold no quote; doubling keeps it safe all the same.
-    requete_tableau(std::string("SELECT AutoNum FROM Rcomp ") + "WHERE Nom = '" + double_quotes(name) + "'");
+    requete_tableau(Sql(kCompetitionByName).quoted(name));
     return first_value_of_column0();
 }
 
@@ -40,7 +53,7 @@ std::int16_t cree_reference_compet(std::int16_t trace_file, std::string* created
         std::string pool = num_piscine_reference();
         if (pool.empty()) {
             trace(trace_file, "Impossible de trouver la piscine référence. Création de celle ci."_w);
-            cst().objConnexion->Execute(std::string("INSERT INTO Piscine (Nom) VALUES ('") + "Null" + "');");
+            cst().objConnexion->Execute(Sql(kInsertPool).quoted("Null"));
             // The pool is read back by its name rather than taken from the
             // insert: the host's own databases give no other handle on a new
             // row. A few tries, as the host's database could be slow to show
@@ -61,8 +74,7 @@ std::int16_t cree_reference_compet(std::int16_t trace_file, std::string* created
             name = std::to_string(k) + "ème import perf du "_w + day;
         }
         cst().objConnexion->Execute(
-            std::string("INSERT INTO Rcomp ") + "(Num, Type, Nom, debut, fin, Deroule, Visible, Num_Piscine) " +
-            "VALUES (' ', 'C', '" + name + "', '" + day + "', '" + day + "', true, false, " + pool + ");");
+            Sql(kInsertCompetition).quoted(" ").quoted("C").quoted(name).quoted(day).quoted(day).bare(pool));
         // Read back by its name, with the same few tries as the pool: the
         // name is unique for the day, so the row found is this import's.
         std::string number;

@@ -34,7 +34,7 @@ bool bconnexion(const std::string& strFileBase, std::string& strMessage) {
     try {
         if (!bdeconnexion(strMessage)) return false;
         connection().Open(connection_string(strFileBase));
-        ecrit_lastclose("false");
+        ecrit_lastclose(false);
         return true;
     } catch (const platform::Failure& f) {
         strMessage = texte_erreur(f.error());
@@ -46,7 +46,7 @@ bool bdeconnexion(std::string& strMessage) {
     try {
         platform::Connection& conn = connection();
         if (conn.State() > 0) {
-            ecrit_lastclose("true");
+            ecrit_lastclose(true);
             conn.Close();
         }
         return true;
@@ -56,15 +56,20 @@ bool bdeconnexion(std::string& strMessage) {
     }
 }
 
-void ecrit_lastclose(const std::string& value) {
+namespace {
+const platform::Shape kLastCloseTrue{"Update Info Set LastClose = true", platform::Shape::update("Info")};
+const platform::Shape kLastCloseFalse{"Update Info Set LastClose = false", platform::Shape::update("Info")};
+}  // namespace
+
+void ecrit_lastclose(bool closed) {
     // A check keeps nothing, so it has nothing to mark: and a mark held in
     // its open transaction would keep an import on another workstation
     // from writing its own until the check ends.
     if (connection().DryRun()) return;
-    connection().Execute("Update Info Set LastClose = " + value);
+    connection().Execute(platform::Sql(closed ? kLastCloseTrue : kLastCloseFalse));
 }
 
-std::int32_t requete_valeur(const std::string& statement) {
+std::int32_t requete_valeur(const platform::Sql& statement) {
     platform::Recordset& rs = recordset();
     rs.Open(statement, connection());
     if (rs.Eof() || rs.FieldCount() < 1) {
@@ -81,7 +86,7 @@ std::int32_t requete_valeur(const std::string& statement) {
     return static_cast<std::int32_t>(v);
 }
 
-void requete_tableau(const std::string& statement) {
+void requete_tableau(const platform::Sql& statement) {
     platform::Recordset& rs = recordset();
     rs.Open(statement, connection());
     std::vector<TextList>& tab = cst().tabResultat;

@@ -6,18 +6,21 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/statement.h"
+
 namespace ondival {
 
 bool bconnexion(const std::string& strFileBase, std::string& strMessage);
 bool bdeconnexion(std::string& strMessage);
-void ecrit_lastclose(const std::string& value);
+// Info.LastClose: false while an import is connected, true once it is gone.
+void ecrit_lastclose(bool closed);
 
 // First column of the first row as a 32-bit integer (count(*) queries).
-std::int32_t requete_valeur(const std::string& statement);
+std::int32_t requete_valeur(const platform::Sql& statement);
 
 // Fills cst().tabResultat: one list per column, every row's value as text in
 // row order; a NULL value becomes the empty text.
-void requete_tableau(const std::string& statement);
+void requete_tableau(const platform::Sql& statement);
 void vide_tableau();
 
 // The host's database key, carried by the connection string.

@@ -30,7 +30,7 @@ void ReadAhead::before_line() {
             done_ = true;
             return;
         }
-        std::vector<std::string> reads;
+        std::vector<platform::Sql> reads;
         const std::int32_t lines = exhausted_ ? 0 : read_batch(reads);
         // Sent even when empty: the answers of the batch before come back
         // with it, and the writes of the lines before are checked.
@@ -41,7 +41,7 @@ void ReadAhead::before_line() {
     --ready_;
 }
 
-std::int32_t ReadAhead::read_batch(std::vector<std::string>& reads) {
+std::int32_t ReadAhead::read_batch(std::vector<platform::Sql>& reads) {
     platform::TextFiles& f = platform::files();
     std::int32_t lines = 0;
     try {

@@ -3,8 +3,8 @@
 // pays one round trip per batch of lines instead of one per lookup.
 //
 // The data file is opened a second time and read ahead in batches; each
-// line's lookups (the very statement texts the import will run, built by
-// the same functions) go to the connection, which keeps the answers for
+// line's lookups (the very statements the import will run, built by the
+// same functions) go to the connection, which keeps the answers for
 // the reads to come. Two batches are on their way at a time: while the
 // import works through one, the server answers the next, so that neither
 // waits for the other. It is only a way to ask earlier: a line read ahead
@@ -18,11 +18,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/statement.h"
+
 namespace ondival {
 
 class ReadAhead {
 public:
-    using Lookups = std::function<void(const std::string& line, std::vector<std::string>& reads)>;
+    using Lookups = std::function<void(const std::string& line, std::vector<platform::Sql>& reads)>;
 
     ReadAhead(const std::string& path, Lookups lookups);
     ~ReadAhead();
@@ -36,7 +38,7 @@ public:
 
 private:
     // Reads up to a batch of lines and adds their lookups; the lines read.
-    std::int32_t read_batch(std::vector<std::string>& reads);
+    std::int32_t read_batch(std::vector<platform::Sql>& reads);
 
     std::string path_;
     Lookups lookups_;

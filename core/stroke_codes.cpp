@@ -8,8 +8,12 @@
 
 namespace ondival {
 
+namespace {
+const platform::Shape kStrokeCodes{"select Code_Nage from Nage", platform::Shape::read({"Nage"}, "Code_Nage")};
+}  // namespace
+
 void charge_nages() {
-    requete_tableau("select Code_Nage from Nage");
+    requete_tableau(platform::Sql(kStrokeCodes));
     Cst& c = cst();
     const TextList empty;
     const TextList& codes = c.tabResultat.empty() ? empty : c.tabResultat[0];

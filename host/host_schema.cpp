@@ -74,31 +74,42 @@ CREATE INDEX Rcomp_Nom ON Rcomp (Nom);
 constexpr const char* kTables[] = {"info",    "club", "licence", "selection",    "liffn",  "liffn_relais", "rcomp",
                                    "piscine", "nage", "pays",    "inter_region", "region", "departement"};
 
-// A value of the reference data (UTF-8) as a statement's text literal.
-std::string literal(const char* utf8) { return "'" + double_quotes(platform::utf8_to_cp1252(utf8)) + "'"; }
+using platform::Shape;
+using platform::Sql;
+
+const Shape kInsertInfo{"INSERT INTO Info (LastClose) VALUES (true)", Shape::insert("Info", {"LastClose"})};
+const Shape kInsertPlaceholder{"INSERT INTO Licence (Code_club, licence, Nom, Prenom) VALUES (?, ?, ?, ?)",
+                               Shape::insert("Licence", {"Code_club", "licence", "Nom", "Prenom"})};
+const Shape kInsertCountry{"INSERT INTO Pays (code, Libelle) VALUES (?, ?)", Shape::insert("Pays", {"code", "Libelle"})};
+const Shape kInsertInterRegion{"INSERT INTO Inter_Region (Code, Libelle) VALUES (?, ?)",
+                               Shape::insert("Inter_Region", {"Code", "Libelle"})};
+const Shape kInsertRegion{"INSERT INTO Region (Code, CodeInter, Libelle) VALUES (?, ?, ?)",
+                          Shape::insert("Region", {"Code", "CodeInter", "Libelle"})};
+const Shape kInsertDepartement{"INSERT INTO Departement (Code, Region, Libelle) VALUES (?, ?, ?)",
+                               Shape::insert("Departement", {"Code", "Region", "Libelle"})};
+const Shape kInsertStroke{"INSERT INTO Nage (Code_Nage, Sexe, Libelle) VALUES (?, ?, ?)",
+                          Shape::insert("Nage", {"Code_Nage", "Sexe", "Libelle"})};
+
+// A value of the reference data (UTF-8) as the component's text.
+std::string text(const char* utf8) { return platform::utf8_to_cp1252(utf8); }
 
 // The rows a new host database starts with, written through the
 // connection the import itself uses: the same statements on a file and on
 // a server, in one transaction.
 void write_rows(platform::Connection& db) {
     db.BeginTrans();
-    db.Execute("INSERT INTO Info (LastClose) VALUES (true)");
+    db.Execute(Sql(kInsertInfo));
     // The placeholder swimmer that fills the empty places of a relay.
-    db.Execute("INSERT INTO Licence (Code_club, licence, Nom, Prenom) VALUES ('', '', 'Null', '')");
-    for (const Country& c : countries())
-        db.Execute("INSERT INTO Pays (code, Libelle) VALUES (" + literal(c.code) + ", " + literal(c.name) + ")");
+    db.Execute(Sql(kInsertPlaceholder).quoted("").quoted("").quoted("Null").quoted(""));
+    for (const Country& c : countries()) db.Execute(Sql(kInsertCountry).quoted(text(c.code)).quoted(text(c.name)));
     for (const InterRegion& r : inter_regions())
-        db.Execute("INSERT INTO Inter_Region (Code, Libelle) VALUES (" + std::to_string(r.code) + ", " +
-                   literal(r.name) + ")");
+        db.Execute(Sql(kInsertInterRegion).bare(r.code).quoted(text(r.name)));
     for (const Region& r : regions())
-        db.Execute("INSERT INTO Region (Code, CodeInter, Libelle) VALUES (" + literal(r.code) + ", " +
-                   std::to_string(r.inter_region) + ", " + literal(r.name) + ")");
+        db.Execute(Sql(kInsertRegion).quoted(text(r.code)).bare(r.inter_region).quoted(text(r.name)));
     for (const Department& d : departments())
-        db.Execute("INSERT INTO Departement (Code, Region, Libelle) VALUES (" + literal(d.code) + ", " +
-                   literal(d.region) + ", " + literal(d.name) + ")");
+        db.Execute(Sql(kInsertDepartement).quoted(text(d.code)).quoted(text(d.region)).quoted(text(d.name)));
     for (const Stroke& s : strokes())
-        db.Execute("INSERT INTO Nage (Code_Nage, Sexe, Libelle) VALUES (" + std::to_string(s.code) + ", " +
-                   literal(s.sex) + ", " + literal(s.label) + ")");
+        db.Execute(Sql(kInsertStroke).bare(s.code).quoted(text(s.sex)).quoted(text(s.label)));
     db.CommitTrans();
 }
 

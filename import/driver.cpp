@@ -25,6 +25,18 @@ namespace {
 
 platform::Connection& db() { return *cst().objConnexion; }
 
+using platform::Shape;
+using platform::Sql;
+
+// The staged performances (Num_compet -1), attached to the new competition
+// or deleted.
+const Shape kAttachPerfs{"UPDATE Liffn set Num_compet = ? where Num_compet = -1", Shape::update("Liffn")};
+const Shape kAttachRelays{"UPDATE Liffn_relais set Num_compet = ? where Num_compet = -1",
+                          Shape::update("Liffn_relais")};
+const Shape kStagedRelays{"select count(*) from Liffn_relais where Num_compet = -1", Shape::read({"Liffn_relais"})};
+const Shape kDeleteStagedPerfs{"Delete from Liffn where Num_compet = -1", Shape::remove("Liffn")};
+const Shape kDeleteStagedRelays{"Delete from Liffn_relais where Num_compet = -1", Shape::remove("Liffn_relais")};
+
 // Each file import is one transaction: a club's database never holds half
 // of a file import after a crash, and one commit per file instead of one
 // per row keeps a national export within seconds. On a server it does not
@@ -66,9 +78,8 @@ bool performance_transaction(std::int32_t lines) {
         if (compet == -1) {
             purge = true;
         } else {
-            const std::string s = std::to_string(compet);
-            db().Execute("UPDATE Liffn set Num_compet = " + s + " where Num_compet = -1");
-            db().Execute("UPDATE Liffn_relais set Num_compet = " + s + " where Num_compet = -1");
+            db().Execute(Sql(kAttachPerfs).bare(compet));
+            db().Execute(Sql(kAttachRelays).bare(compet));
             // Asks whether any relay row still carries -1, up to six
             // times, and acts on no answer: a wait for a database that
             // would show the update late. Inside the transaction the
@@ -76,7 +87,7 @@ bool performance_transaction(std::int32_t lines) {
             // the statements of an import are what the fault-injection
             // tests walk through, and what the host's database sees.
             for (int counter = 0;;) {
-                if (requete_valeur("select count(*) from Liffn_relais where Num_compet = -1") <= 0) break;
+                if (requete_valeur(Sql(kStagedRelays)) <= 0) break;
                 if (++counter > 5) break;
             }
             result = true;
@@ -107,8 +118,8 @@ bool performance_transaction(std::int32_t lines) {
 }  // namespace
 
 void efface_performances_en_attente() {
-    db().Execute("Delete from Liffn where Num_compet = -1");
-    db().Execute("Delete from Liffn_relais where Num_compet = -1");
+    db().Execute(Sql(kDeleteStagedPerfs));
+    db().Execute(Sql(kDeleteStagedRelays));
 }
 
 bool import_fichiers() {

@@ -11,14 +11,40 @@
 #include "platform/error.h"
 
 namespace ondival {
+namespace {
+
+using platform::Shape;
+using platform::Sql;
+
+const Shape kInsertSelection{"INSERT INTO Selection (Code_Sel, Num_Lic) VALUES (?, ?);",
+                             Shape::insert("Selection", {"Code_Sel", "Num_Lic"})};
+const Shape kInSelection{"select count(*) from Selection where Code_Sel = ? and Num_Lic = ?",
+                         Shape::read({"Selection"})};
+const Shape kInsertLicence{
+    "INSERT INTO Licence (Code_club, licence, Nom, Prenom, sexe, Date_Naissance, Nationalite, Adresse, "
+    "Suite_adresse, Code_Postal, Localite, Telephone, Sportive, Synchro, Water_Polo, Plongeon, Dirigeant, Maitre, "
+    "Date_Depot, Date_obliteration, Type_licence, Nature, Code_unique, Date_suppr) "
+    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);",
+    Shape::insert("Licence", {"Code_club", "licence", "Nom", "Prenom", "sexe", "Date_Naissance", "Nationalite",
+                              "Adresse", "Suite_adresse", "Code_Postal", "Localite", "Telephone", "Sportive",
+                              "Synchro", "Water_Polo", "Plongeon", "Dirigeant", "Maitre", "Date_Depot",
+                              "Date_obliteration", "Type_licence", "Nature", "Code_unique", "Date_suppr"})};
+const Shape kLicence{"select Nom, Prenom, Num, Date_Naissance from Licence where Code_Club = ? and Licence = ?",
+                     Shape::grouped_read("Licence", {"Nom", "Prenom", "Num", "Date_Naissance"},
+                                         {"Code_Club", "Licence"})};
+const Shape kLicenceNum{"select Num from Licence where Code_Club = ? and Licence = ?",
+                        Shape::grouped_read("Licence", {"Num"}, {"Code_Club", "Licence"})};
+const Shape kLicenceByName{"select Num from Licence where Nom = ?",
+                           Shape::grouped_read("Licence", {"Num"}, {"Nom"})};
+
+}  // namespace
 
 bool ajoute_selection(const std::string& selection_code, const std::string& num, std::string& message) {
     try {
         // Num comes from the database's integer key, so it goes in bare;
         // a text that is not one would turn the value into SQL.
         if (!est_nombre_decimal(num)) platform::raise(platform::err::kTypeMismatch, "Type incompatible"_w);
-        cst().objConnexion->Execute("INSERT INTO Selection (Code_Sel, Num_Lic) " + std::string("VALUES ('") +
-                                    double_quotes(selection_code) + "', " + num + ");");
+        cst().objConnexion->Execute(Sql(kInsertSelection).quoted(selection_code).bare(num));
         return true;
     } catch (...) {
         message = texte_erreur(platform::current_error());
@@ -26,9 +52,8 @@ bool ajoute_selection(const std::string& selection_code, const std::string& num,
     }
 }
 
-std::string requete_dans_selection(const std::string& selection_code, const std::string& num) {
-    return "select count(*) from Selection where Code_Sel = '" + double_quotes(selection_code) +
-           "' and Num_Lic = " + num;
+Sql requete_dans_selection(const std::string& selection_code, const std::string& num) {
+    return std::move(Sql(kInSelection).quoted(selection_code).bare(num));
 }
 
 bool dans_selection(const std::string& selection_code, const std::string& num) {
@@ -67,22 +92,11 @@ bool ajoute_licence(LicenceRecord& tabChamps, std::int16_t trace_file, std::int3
             tabChamps[kLicCodeClub] = club;
             is_selection = true;
         }
-        std::string values;
-        auto add = [&values](const std::string& v) {
-            if (!values.empty()) values += ", ";
-            values += '\'';
-            values += double_quotes(v);
-            values += '\'';
-        };
-        // Every field but the selection origin, in the columns' order below.
-        for (std::size_t i = kLicCodeClub; i <= kLicNature; ++i) add(tabChamps[i]);
-        add(tabChamps[kLicCodeUnique]);
-        add("");
-        cst().objConnexion->Execute(
-            std::string("INSERT INTO Licence (Code_club, licence, Nom, Prenom, sexe") +
-            ", Date_Naissance, Nationalite, Adresse, Suite_adresse, Code_Postal, Localite, Telephone" +
-            ", Sportive, Synchro, Water_Polo, Plongeon, Dirigeant, Maitre, Date_Depot" +
-            ", Date_obliteration, Type_licence, Nature, Code_unique, Date_suppr" + ") VALUES (" + values + ");");
+        // Every field but the selection origin, in the columns' order.
+        Sql insert(kInsertLicence);
+        for (std::size_t i = kLicCodeClub; i <= kLicNature; ++i) insert.quoted(tabChamps[i]);
+        insert.quoted(tabChamps[kLicCodeUnique]).quoted("");
+        cst().objConnexion->Execute(insert);
         report_row_inserted(AddedRow::kLicence);
         num.clear();
         requete_tableau(requete_num_licence(tabChamps[kLicCodeClub], tabChamps[kLicLicence]));
@@ -112,19 +126,17 @@ bool ajoute_licence(LicenceRecord& tabChamps, std::int16_t trace_file, std::int3
     }
 }
 
-std::string requete_licence(const std::string& club, const std::string& licence) {
-    return "select Nom, Prenom, Num, Date_Naissance from Licence where Code_Club = '" + double_quotes(club) +
-           "' and Licence = '" + double_quotes(licence) + "'";
+Sql requete_licence(const std::string& club, const std::string& licence) {
+    return std::move(Sql(kLicence).quoted(club).quoted(licence));
 }
 
-std::string requete_num_licence(const std::string& club, const std::string& licence) {
-    return "select Num from Licence where Code_Club = '" + double_quotes(club) + "' and Licence = '" +
-           double_quotes(licence) + "'";
+Sql requete_num_licence(const std::string& club, const std::string& licence) {
+    return std::move(Sql(kLicenceNum).quoted(club).quoted(licence));
 }
 
 std::string licence_reference() {
     try {
-        requete_tableau(std::string("select Num from Licence where Nom = '") + kLabelNull + "'");
+        requete_tableau(Sql(kLicenceByName).quoted(kLabelNull));
         const std::vector<TextList>& tab = cst().tabResultat;
         if (!tab.empty() && tab[0].Count() >= 1) {
             std::string num = tab[0].Item(1);

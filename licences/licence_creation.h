@@ -5,6 +5,7 @@
 #include <string>
 
 #include "licences/licence_record.h"
+#include "platform/statement.h"
 
 namespace ondival {
 
@@ -19,7 +20,7 @@ bool ajoute_selection(const std::string& selection_code, const std::string& num,
 // Whether licence Num is already a member of the selection (one count).
 bool dans_selection(const std::string& selection_code, const std::string& num);
 // Its read.
-std::string requete_dans_selection(const std::string& selection_code, const std::string& num);
+platform::Sql requete_dans_selection(const std::string& selection_code, const std::string& num);
 // Makes licence Num a member of the selection unless it already is; false,
 // with the error text in message, when the membership cannot be written.
 bool rejoint_selection(const std::string& selection_code, const std::string& num, std::string& message);
@@ -29,10 +30,10 @@ std::string licence_reference();
 
 // The read that finds a licence of licence.txt in the database, with what
 // the import compares and keeps of it.
-std::string requete_licence(const std::string& club, const std::string& licence);
+platform::Sql requete_licence(const std::string& club, const std::string& licence);
 // The read of a licence's Num by club and licence number: the read-back of
 // a licence just written, and the performance import's look-up of a
 // swimmer, read ahead like any other.
-std::string requete_num_licence(const std::string& club, const std::string& licence);
+platform::Sql requete_num_licence(const std::string& club, const std::string& licence);
 
 }  // namespace ondival

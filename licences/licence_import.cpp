@@ -230,7 +230,7 @@ void LicenceFileImport::summary() const {
 // the club or, for a selection record, under its origin (and under the
 // selection, where a bad origin sends it); and for a selection record of a
 // swimmer an earlier line settled, the membership it will look for.
-void lookups_of_line(const std::string& text, std::vector<std::string>& reads) {
+void lookups_of_line(const std::string& text, std::vector<platform::Sql>& reads) {
     const std::string club(colonne(text, kLicenceLayout.first(kLicCodeClub), kLicenceLayout.width(kLicCodeClub)));
     const std::string licence(colonne(text, kLicenceLayout.first(kLicLicence), kLicenceLayout.width(kLicLicence)));
     if (!licence.empty() && (licence[0] == 'R' || licence[0] == 'r')) return;

@@ -39,7 +39,7 @@ std::string age_at(const std::string& birth, const std::string& performed) {
 
 // What a line of liffn.txt will look up: its club, and its swimmer or its
 // relay members, with the stroke's sex should the swimmer be created.
-void lookups_of_line(const std::string& line, std::vector<std::string>& reads) {
+void lookups_of_line(const std::string& line, std::vector<platform::Sql>& reads) {
     const auto field = [&line](std::size_t i) { return champ(line, kPerfLayout.first(i), kPerfLayout.width(i)); };
     const std::string club = field(kPerfCodeClub);
     const std::string licence = field(kPerfLicence);

@@ -7,9 +7,14 @@
 
 namespace ondival {
 
-std::string requete_relayeur(const std::string& club, const std::string& member) {
-    return "select Num, Date_Naissance from Licence where Code_Club = '" + double_quotes(club) + "' and Licence = '" +
-           double_quotes(member) + "'";
+namespace {
+const platform::Shape kRelayMember{"select Num, Date_Naissance from Licence where Code_Club = ? and Licence = ?",
+                                   platform::Shape::grouped_read("Licence", {"Num", "Date_Naissance"},
+                                                                 {"Code_Club", "Licence"})};
+}  // namespace
+
+platform::Sql requete_relayeur(const std::string& club, const std::string& member) {
+    return std::move(platform::Sql(kRelayMember).quoted(club).quoted(member));
 }
 
 void resout_relayeurs(std::int16_t trace_file, PerfRecord& record, const std::string& reference_num,

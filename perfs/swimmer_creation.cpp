@@ -16,6 +16,17 @@
 namespace ondival {
 namespace {
 
+using platform::Shape;
+using platform::Sql;
+
+const Shape kStrokeSex{"select Sexe from Nage where Code_Nage = ?", Shape::grouped_read("Nage", {"Sexe"}, {"Code_Nage"})};
+const Shape kInsertSwimmer{"INSERT INTO Licence (Code_club, licence, Nom, Prenom, sexe, Date_Naissance, Nationalite, "
+                           "Sportive, Date_obliteration, Date_Depot, Type_licence, Nature) "
+                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);",
+                           Shape::insert("Licence", {"Code_club", "licence", "Nom", "Prenom", "sexe", "Date_Naissance",
+                                                     "Nationalite", "Sportive", "Date_obliteration", "Date_Depot",
+                                                     "Type_licence", "Nature"})};
+
 std::string first_value(const char* what) {
     const std::vector<TextList>& tab = cst().tabResultat;
     if (tab.empty() || tab[0].Count() == 0) platform::raise(3021, "Aucun enregistrement en cours"_w + " : " + what);
@@ -26,8 +37,8 @@ std::string first_value(const char* what) {
 
 }  // namespace
 
-std::string stroke_sex_query(const std::string& stroke_code) {
-    return "select Sexe from Nage where Code_Nage = " + stroke_code;
+Sql stroke_sex_query(const std::string& stroke_code) {
+    return std::move(Sql(kStrokeSex).bare(sans_blancs(stroke_code)));
 }
 
 std::string cree_nageur(std::int16_t trace_file, PerfRecord& record, const std::string& stroke_code,
@@ -46,13 +57,19 @@ std::string cree_nageur(std::int16_t trace_file, PerfRecord& record, const std::
         const std::string sex = first_value("Nage");
 
         const std::string licence_date = date_aaaammjj(record[kPerfDateLicence]);
-        auto q = [](const std::string& v) { return double_quotes(v); };
-        cst().objConnexion->Execute(
-            std::string("INSERT INTO Licence (Code_club, licence, Nom, Prenom, sexe") +
-            ", Date_Naissance, Nationalite, Sportive, Date_obliteration, Date_Depot, Type_licence, Nature" + ") " +
-            "VALUES ('" + q(club) + "', '" + q(licence) + "', '" + q(record[kPerfNom]) + "', '" +
-            q(record[kPerfPrenom]) + "', '" + q(sex) + "', '" + q(birth) + "', 'FRA', 'O', '" + q(licence_date) +
-            "', '" + q(licence_date) + "', '" + q(type) + "', 'N');");
+        cst().objConnexion->Execute(Sql(kInsertSwimmer)
+                                        .quoted(club)
+                                        .quoted(licence)
+                                        .quoted(record[kPerfNom])
+                                        .quoted(record[kPerfPrenom])
+                                        .quoted(sex)
+                                        .quoted(birth)
+                                        .quoted("FRA")
+                                        .quoted("O")
+                                        .quoted(licence_date)
+                                        .quoted(licence_date)
+                                        .quoted(type)
+                                        .quoted("N"));
         report_swimmer_inserted(ReportSwimmer{club, licence, record[kPerfNom], record[kPerfPrenom], birth});
         trace(trace_file, "Ajout du nageur avec les données suivantes :"_w + kCrLf + "Nom : " + record[kPerfNom] +
                               ", Prénom : "_w + record[kPerfPrenom] + kCrLf + "Licence : " + licence +

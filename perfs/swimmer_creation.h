@@ -6,11 +6,12 @@
 #include <string>
 
 #include "perfs/perf_record.h"
+#include "platform/statement.h"
 
 namespace ondival {
 
 // The read of a stroke's sex, for a swimmer created from its performance.
-std::string stroke_sex_query(const std::string& stroke_code);
+platform::Sql stroke_sex_query(const std::string& stroke_code);
 
 // Returns the new licence's Num, or "" with the message set.
 std::string cree_nageur(std::int16_t trace_file, PerfRecord& record, const std::string& stroke_code,

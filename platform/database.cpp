@@ -3,7 +3,6 @@
 #include "platform/cp1252.h"
 #include "platform/database_engine.h"
 #include "platform/error.h"
-#include "platform/sql_literals.h"
 
 namespace ondival::platform {
 namespace {
@@ -34,18 +33,13 @@ std::string data_source(const std::string& cs) {
     return cs.substr(from, end == std::string::npos ? std::string::npos : end - from);
 }
 
-const Statement& statement_of(const std::string& sql) {
-    thread_local Statement st;
-    st.split = split_literals(sql, st.shape, st.literals);
-    if (!st.split) {
-        st.shape = sql;
-        st.literals.clear();
-    }
-    // Engines read a statement text up to its first NUL: whatever follows
-    // would be dropped without a word, and what is left may be another
-    // statement. A NUL inside a quoted value is data and was lifted out.
-    if (st.shape.find('\0') != std::string::npos) raise(1, "Instruction SQL mal formée"_w, ErrorOrigin::sqlite());
-    return st;
+// Engines read a statement's text up to its first NUL: whatever follows
+// would be dropped without a word, and what is left may be another
+// statement. A declared shape holds none; a value's NUL is bound as data.
+const Sql& checked(const Sql& statement) {
+    if (statement.shape().text().find('\0') != std::string::npos)
+        raise(1, "Instruction SQL mal formée"_w, ErrorOrigin::sqlite());
+    return statement;
 }
 
 }  // namespace
@@ -117,16 +111,16 @@ void Connection::Close() {
     engine_.reset();
 }
 
-std::unique_ptr<Cursor> Connection::query(const std::string& sql) {
+std::unique_ptr<Cursor> Connection::query(const Sql& statement) {
     Engine& e = engine();
     count_statement();
-    return e.query(statement_of(sql));
+    return e.query(checked(statement));
 }
 
-void Connection::Execute(const std::string& sql) {
+void Connection::Execute(const Sql& statement) {
     Engine& e = engine();
     count_statement();
-    e.execute(statement_of(sql));
+    e.execute(checked(statement));
 }
 
 void Connection::BeginTrans() {
@@ -160,17 +154,9 @@ void Connection::SettleSpeculation() {
     if (engine_) engine_->settle();
 }
 
-void Connection::Prefetch(const std::vector<std::string>& reads) {
+void Connection::Prefetch(const std::vector<Sql>& reads) {
     if (!engine_ || !engine_->speculating()) return;
-    std::vector<Statement> statements;
-    statements.reserve(reads.size());
-    for (const std::string& sql : reads) {
-        Statement st;
-        st.split = split_literals(sql, st.shape, st.literals);
-        // Only what can be told apart by its values is worth reading early.
-        if (st.split && st.shape.find('\0') == std::string::npos) statements.push_back(std::move(st));
-    }
-    engine_->prefetch(statements);
+    engine_->prefetch(reads);
 }
 
 void Connection::CommitTrans() {
@@ -188,9 +174,9 @@ bool Connection::InTransaction() const { return engine_ && engine_->in_transacti
 Recordset::Recordset() = default;
 Recordset::~Recordset() { Close(); }
 
-void Recordset::Open(const std::string& sql, Connection& connection) {
+void Recordset::Open(const Sql& statement, Connection& connection) {
     Close();
-    cursor_ = connection.query(sql);
+    cursor_ = connection.query(statement);
     fields_ = cursor_->field_count();
     eof_ = cursor_->eof();
 }

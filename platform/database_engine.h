@@ -1,9 +1,9 @@
 // What the host database's connection needs from an engine. The connection
 // and recordset the import sees stay the same whichever engine serves the
 // host database: embedded SQLite for a club's own file, PostgreSQL for a
-// server shared by many workstations. Each engine turns the import's
-// statements (its shape with '?' markers and the literals lifted out of it)
-// into its own calls, and its own failures into numbered errors.
+// server shared by many workstations. Each engine prepares the import's
+// statement shapes once, finding them again by their identity, binds their
+// values, and turns its own failures into numbered errors.
 #pragma once
 
 #include <memory>
@@ -11,18 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/sql_literals.h"
+#include "platform/statement.h"
 
 namespace ondival::platform {
-
-// One statement as the import wrote it, ready for an engine: when `split`
-// is false the text could not be split with certainty and `shape` is the
-// text as it stands, with no literal lifted out.
-struct Statement {
-    std::string shape;  // Windows-1252
-    std::vector<SqlLiteral> literals;
-    bool split = false;
-};
 
 // The rows of one query, read forward once.
 class Cursor {
@@ -39,8 +30,8 @@ public:
 class Engine {
 public:
     virtual ~Engine() = default;
-    virtual void execute(const Statement& statement) = 0;
-    virtual std::unique_ptr<Cursor> query(const Statement& statement) = 0;
+    virtual void execute(const Sql& statement) = 0;
+    virtual std::unique_ptr<Cursor> query(const Sql& statement) = 0;
     // Runs a statement of the layer's own (BEGIN, COMMIT), not the import's.
     virtual void begin() = 0;
     virtual void commit() = 0;
@@ -81,8 +72,9 @@ public:
     }
     virtual bool speculating() const { return false; }
     // Reads sent now, in one round trip with the writes still waiting,
-    // whose answers later reads of the same text take instead of asking.
-    virtual void prefetch(const std::vector<Statement>& reads) { (void)reads; }
+    // whose answers later reads of the same shape and values take instead
+    // of asking.
+    virtual void prefetch(const std::vector<Sql>& reads) { (void)reads; }
     virtual bool speculation_failed() const { return false; }
     // Reads every answer still due and ends the speculation; the
     // transaction stays open.

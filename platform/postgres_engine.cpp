@@ -41,7 +41,7 @@
 #include "platform/error.h"
 #include "platform/pending_answers.h"
 #include "platform/postgres_values.h"
-#include "platform/statement_shape.h"
+#include "platform/statement.h"
 
 namespace ondival::platform {
 namespace {
@@ -53,23 +53,29 @@ const std::string kTakeImportLock = "SELECT pg_advisory_xact_lock(" + std::to_st
 const std::string kBegin = "BEGIN; " + kTakeImportLock;
 const std::string kBeginNested = "SAVEPOINT ondival_file; " + kTakeImportLock;
 
-std::vector<std::string> literal_texts(const Statement& st) {
+std::vector<std::string> literal_texts(const Sql& st) {
     std::vector<std::string> texts;
-    texts.reserve(st.literals.size());
-    for (const SqlLiteral& lit : st.literals) texts.push_back(lit.text);
+    texts.reserve(st.values().size());
+    for (const SqlValue& v : st.values()) texts.push_back(v.text);
     return texts;
 }
 
-// The key an answer is filed under: the shape and every value.
-std::string answer_key(const Statement& st) {
-    std::string key = st.shape;
-    for (const SqlLiteral& lit : st.literals) {
+// The key an answer is filed under: the shape's identity (an undeclared
+// text's own words) and every value.
+std::string answer_key(const Sql& st) {
+    const Shape& shape = st.shape();
+    std::string key = shape.declared() ? "#" + std::to_string(shape.id()) : "'" + shape.text();
+    for (const SqlValue& v : st.values()) {
         key.push_back('\0');
-        key.push_back(static_cast<char>('0' + static_cast<int>(lit.kind)));
-        key += lit.text;
+        key.push_back(static_cast<char>('0' + static_cast<int>(v.kind)));
+        key += v.text;
     }
     return key;
 }
+
+// A statement its engine may keep prepared: the component's own shape,
+// with every place given.
+bool keepable(const Sql& st) { return st.shape().declared() && st.complete(); }
 
 // Each table whose key the server draws from a sequence (an identity
 // column), with the key its next row will be given. The catalogue shows
@@ -124,7 +130,7 @@ public:
     PgEngine(PGconn* conn, HostObjects host_objects) : conn_(conn), host_objects_(std::move(host_objects)) {}
     ~PgEngine() override { close(); }
 
-    void execute(const Statement& st) override {
+    void execute(const Sql& st) override {
         // Once a speculation failed, nothing more may reach the server
         // before the transaction is abandoned: not even outside it.
         if (spec_.failed) doomed();
@@ -132,7 +138,7 @@ public:
         if (spec_.on) return speculative_write(st);
         run(st);
     }
-    std::unique_ptr<Cursor> query(const Statement& st) override {
+    std::unique_ptr<Cursor> query(const Sql& st) override {
         if (spec_.failed) doomed();
         ordinal_ = statements_run();
         if (spec_.on) return speculative_read(st);
@@ -223,7 +229,8 @@ public:
         }
         PQfinish(conn_);
         conn_ = nullptr;
-        for (auto& [shape, entry] : shapes_) entry.prepared.clear();
+        for (auto& entry : shapes_)
+            if (entry) entry->prepared.clear();
         spec_ = Speculation{};
     }
 
@@ -271,7 +278,7 @@ public:
         leave_speculation();
     }
 
-    void prefetch(const std::vector<Statement>& reads) override {
+    void prefetch(const std::vector<Sql>& reads) override {
         if (!spec_.on || spec_.failed) return;
         // The reads sent now serve the batch after the one about to start.
         const unsigned batch = ++spec_.batches;
@@ -280,15 +287,18 @@ public:
         ordinal_ = statements_run() + 1;
         spec_.inserted.clear();
         std::unordered_set<std::string> asked;
-        std::unordered_map<std::string, std::pair<const ReadShape*, std::vector<Member>>> groups;
+        std::unordered_map<int, std::pair<const ReadShape*, std::vector<Member>>> groups;
         try {
-            for (const Statement& st : reads) {
-                const std::optional<ReadShape>& shape = shape_of(st).read;
+            for (const Sql& st : reads) {
+                // Only reads of the component's own shapes, each told apart
+                // by its values, are worth asking early.
+                if (!keepable(st)) continue;
+                const std::optional<ReadShape>& shape = st.shape().reads();
                 if (!shape) continue;
                 std::string key = answer_key(st);
                 if (spec_.early.find(key) || !asked.insert(key).second) continue;
                 if (std::optional<Member> m = member_of(st, *shape, key)) {
-                    groups.try_emplace(st.shape, &*shape, std::vector<Member>{})
+                    groups.try_emplace(st.shape().id(), &*shape, std::vector<Member>{})
                         .first->second.second.push_back(std::move(*m));
                     continue;
                 }
@@ -339,7 +349,7 @@ private:
         bool known = true;  // false when the next key cannot be told, or a write may have drawn one unseen
     };
     struct ShapeEntry {
-        ShapeInfo info;
+        const Shape* shape = nullptr;
         std::unordered_map<std::string, Prepared> prepared;  // by the types of its values
         // For a write, what the current speculation knows of its table,
         // looked up once per speculation rather than once per row.
@@ -418,7 +428,7 @@ private:
     // before it and the savepoint's release after it. When it fails there,
     // the transaction goes back to the savepoint and carries on, as a file
     // database's would after a failed statement.
-    Result run(const Statement& st) {
+    Result run(const Sql& st) {
         PGconn* c = live();
         if (PQstatus(c) != CONNECTION_OK) throw failure(nullptr);
         replay_if_due(st);
@@ -447,29 +457,32 @@ private:
         bool prepared() const { return cached || !fresh.name.empty(); }
     };
 
-    Plan plan_for(const Statement& st, bool guarded, ShapeEntry* entry = nullptr) {
+    Plan plan_for(const Sql& st, bool guarded, ShapeEntry* entry = nullptr) {
         Plan p;
         p.guarded = guarded;
-        p.values.reserve(st.literals.size());
-        for (const SqlLiteral& lit : st.literals) p.values.push_back(bound(lit));
-        if (st.split) {
-            p.entry = entry ? entry : &entry_of(st.shape);
+        p.values.reserve(st.values().size());
+        for (const SqlValue& v : st.values())
+            if (v.kind != SqlValue::Kind::Empty) p.values.push_back(bound(v));
+        const bool keep = keepable(st);
+        if (keep) {
+            p.entry = entry ? entry : &entry_of(st.shape());
             for (const Bound& b : p.values) p.types_key.push_back(b.type == 0 ? 'T' : b.type == kInt8Oid ? 'I' : 'R');
             if (auto it = p.entry->prepared.find(p.types_key); it != p.entry->prepared.end()) p.cached = &it->second;
         }
         if (!p.cached) {
+            // An undeclared text runs as it stands; a declared shape holds no
+            // quote, so each of its '?' is the place of a value.
             std::size_t markers = 0;
-            p.text = cp1252_to_utf8(numbered_shape(st.shape, markers));
+            p.text = cp1252_to_utf8(st.shape().declared() ? numbered(st.prepared_text(), markers) : st.shape().text());
             if (markers != p.values.size())
                 raise(code::kError, "Instruction SQL mal formée"_w, ErrorOrigin::server({}));
             if (p.text.find_first_not_of(" \t\r\n") == std::string::npos)
                 raise(code::kError, "Instruction SQL vide"_w, ErrorOrigin::server({}));
             for (const Bound& b : p.values) p.types.push_back(b.type);
-            if (st.split)
-                p.fresh = {"ondival_" + std::to_string(++prepared_serial_), static_cast<int>(p.values.size())};
+            if (keep) p.fresh = {"ondival_" + std::to_string(++prepared_serial_), static_cast<int>(p.values.size())};
         }
         if (guarded) p.steps.push_back(kSavepoint);
-        if (!p.cached && st.split) p.steps.push_back(kPrepare);
+        if (!p.cached && keep) p.steps.push_back(kPrepare);
         p.steps.push_back(kRun);
         if (guarded) p.steps.push_back(kRelease);
         return p;
@@ -603,7 +616,7 @@ private:
         std::vector<std::pair<ShapeEntry*, std::string>> unconfirmed;  // prepared in the pipeline, not confirmed
         SharedResult wanted;
         int unflushed = 0;
-        std::unordered_map<std::string, Foreseen> foreseen;  // by shape
+        std::unordered_map<int, Foreseen> foreseen;  // by shape identity
         std::optional<Replay> replay;                        // the first refusal, when it was another session's doing
     };
 
@@ -635,16 +648,17 @@ private:
 
     // In a transaction run again after a refusal of another session's
     // making: the refusal, when this is the statement that meets it.
-    void replay_if_due(const Statement& st) {
+    void replay_if_due(const Sql& st) {
         if (!replay_ || statements_run() < replay_->ordinal) return;
-        if (!replay_->tables.empty() && st.split) {
-            const ShapeInfo& info = shape_of(st);
-            std::vector<std::string> touched = info.read ? info.read->tables : std::vector<std::string>();
-            if (info.write.kind) touched.push_back(info.write.table);
+        if (!replay_->tables.empty() && st.shape().declared()) {
+            const std::optional<ReadShape>& read = st.shape().reads();
+            const WriteShape& write = st.shape().writes();
+            std::vector<std::string> touched = read ? read->tables : std::vector<std::string>();
+            if (write.kind) touched.push_back(write.table);
             const auto named = [&](const std::string& t) {
                 return std::find(replay_->tables.begin(), replay_->tables.end(), t) != replay_->tables.end();
             };
-            if ((info.read || info.write.kind) && std::none_of(touched.begin(), touched.end(), named)) return;
+            if ((read || write.kind) && std::none_of(touched.begin(), touched.end(), named)) return;
         }
         const Failure f = std::move(replay_->failure);
         replay_.reset();
@@ -654,16 +668,16 @@ private:
     // A read that can be asked within a group of its shape: every value a
     // text, so that a row answers it exactly when its where columns hold
     // those very texts.
-    std::optional<Member> member_of(const Statement& st, const ReadShape& shape, std::string key) const {
-        if (!shape.groupable() || st.literals.size() != shape.where_columns.size()) return std::nullopt;
+    std::optional<Member> member_of(const Sql& st, const ReadShape& shape, std::string key) const {
+        if (!shape.groupable() || st.values().size() != shape.where_columns.size()) return std::nullopt;
         for (const std::string& column : shape.where_columns)
             if (!text_columns_.count(shape.tables.front() + "." + column)) return std::nullopt;
         Member m;
-        for (const SqlLiteral& lit : st.literals) {
-            if (lit.kind != SqlLiteral::Kind::Text) return std::nullopt;
-            Bound b = bound(lit);
+        for (const SqlValue& v : st.values()) {
+            if (v.kind != SqlValue::Kind::Text) return std::nullopt;
+            Bound b = bound(v);
             m.values.push_back(std::move(b.value));
-            m.literals.push_back(lit.text);
+            m.literals.push_back(v.text);
         }
         m.key = std::move(key);
         return m;
@@ -797,14 +811,14 @@ private:
 
     // Sends a statement down the pipeline, prepared the first time its shape
     // is met, without waiting for anything.
-    void send_speculative(const Statement& st, Pending pending, ShapeEntry* entry = nullptr) {
+    void send_speculative(const Sql& st, Pending pending, ShapeEntry* entry = nullptr) {
         PGconn* c = conn_;
         Plan p = plan_for(st, false, entry);
         std::vector<const char*> pointers;
         for (const Bound& b : p.values) pointers.push_back(b.value.c_str());
         bool sent = true;
         pending.ordinal = ordinal_;
-        if (!p.cached && st.split) {
+        if (!p.cached && keepable(st)) {
             sent = PQsendPrepare(c, p.fresh.name.c_str(), p.text.c_str(), p.fresh.params, p.types.data()) == 1;
             if (sent) {
                 // Preparing takes the locks of the statement's tables.
@@ -835,23 +849,24 @@ private:
         }
     }
 
-    // What a statement's shape reads or writes, and the statements it was
-    // prepared as, worked out once per shape: an import runs a few dozen
-    // shapes hundreds of thousands of times.
-    ShapeEntry& entry_of(const std::string& shape) {
-        auto it = shapes_.find(shape);
-        if (it == shapes_.end()) {
-            it = shapes_.emplace(shape, ShapeEntry{analyse_shape(shape), {}}).first;
-            const std::optional<ReadShape>& r = it->second.info.read;
+    // The statements a declared shape was prepared as, and what the
+    // speculation knows of its table, found by the shape's identity: an
+    // import runs a few dozen shapes hundreds of thousands of times.
+    ShapeEntry& entry_of(const Shape& shape) {
+        const auto slot = static_cast<std::size_t>(shape.id());
+        if (slot >= shapes_.size()) shapes_.resize(slot + 1);
+        std::unique_ptr<ShapeEntry>& entry = shapes_[slot];
+        if (!entry) {
+            entry = std::make_unique<ShapeEntry>();
+            entry->shape = &shape;
+            const std::optional<ReadShape>& r = shape.reads();
             if (r && r->single() && !r->column.empty()) {
                 read_columns_.emplace_back(r->tables.front(), r->column);
                 if (spec_.on) note_read_backs();
             }
         }
-        return it->second;
+        return *entry;
     }
-
-    const ShapeInfo& shape_of(const Statement& st) { return entry_of(st.shape).info; }
 
     void note_read_backs() {
         for (const auto& [table, column] : read_columns_) {
@@ -863,11 +878,10 @@ private:
         }
     }
 
-    void speculative_write(const Statement& st) {
+    void speculative_write(const Sql& st) {
         if (spec_.failed) doomed();
-        ShapeEntry* entry = st.split ? &entry_of(st.shape) : nullptr;
-        static const WriteShape kUnknown;
-        const WriteShape& w = entry ? entry->info.write : kUnknown;
+        ShapeEntry* entry = st.shape().declared() ? &entry_of(st.shape()) : nullptr;
+        const WriteShape& w = st.shape().writes();
         // A foreseen read is checked before anything that could take a row
         // away from what it would have seen.
         if (w.kind != 'i' && !spec_.foreseen.empty()) check_foreseen(w.kind == 0 ? std::string() : w.table);
@@ -913,8 +927,8 @@ private:
 
     // The key of a row inserted in this transaction, read back by values
     // the insert carried: the one the sequence gave it.
-    std::optional<Rows> foresee(const Statement& st, const std::optional<ReadShape>& shape) {
-        if (st.literals.empty()) return std::nullopt;
+    std::optional<Rows> foresee(const Sql& st, const std::optional<ReadShape>& shape) {
+        if (st.values().empty()) return std::nullopt;
         if (!shape || shape->column.empty() || !shape->single()) return std::nullopt;
         const std::string& table = shape->tables.front();
         const auto id = spec_.identities.find(table);
@@ -927,7 +941,7 @@ private:
         return std::nullopt;
     }
 
-    std::unique_ptr<Cursor> speculative_read(const Statement& st) {
+    std::unique_ptr<Cursor> speculative_read(const Sql& st) {
         if (spec_.failed) doomed();
         const std::string key = answer_key(st);
         if (const Answer* found = spec_.early.find(key)) {
@@ -935,13 +949,13 @@ private:
             if (a.result) return std::make_unique<PgCursor>(a.result);
             return std::make_unique<RowsCursor>(a.rows, a.fields);
         }
-        const std::optional<ReadShape>& shape = shape_of(st).read;
+        const std::optional<ReadShape>& shape = st.shape().reads();
         if (std::optional<Rows> rows = foresee(st, shape)) {
             // Checked later with the other foreseen reads of its shape, in
             // one query, or on its own when it cannot be.
             if (std::optional<Member> m = member_of(st, *shape, key)) {
                 m->expected = *rows;
-                spec_.foreseen.try_emplace(st.shape, Foreseen{&*shape, {}})
+                spec_.foreseen.try_emplace(st.shape().id(), Foreseen{&*shape, {}})
                     .first->second.members.push_back(std::move(*m));
             } else {
                 send_speculative(st, Pending{Pending::kVerify, {}, shape->tables, {}, *rows, {}, 0});
@@ -1118,7 +1132,7 @@ private:
     PGconn* conn_;
     HostObjects host_objects_;
     Speculation spec_;
-    std::unordered_map<std::string, ShapeEntry> shapes_;
+    std::vector<std::unique_ptr<ShapeEntry>> shapes_;  // by shape identity
     std::unordered_set<std::string> text_columns_;  // "table.column" of every text column
     // Tables whose identity column a read of the import asks for, and every
     // one-column read of one table met so far (to find them).

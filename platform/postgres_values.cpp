@@ -52,46 +52,44 @@ bool succeeded(const PGresult* r) {
     return s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK;
 }
 
-std::string numbered_shape(const std::string& shape, std::size_t& markers) {
+std::string numbered(const std::string& shape, std::size_t& markers) {
     std::string out;
     out.reserve(shape.size() + 16);
     markers = 0;
-    const std::size_t n = shape.size();
-    for (std::size_t i = 0; i < n;) {
-        const char c = shape[i];
-        if (c == '"' || c == '\'') {
-            std::size_t j = shape.find(c, i + 1);
-            j = j == std::string::npos ? n : j + 1;
-            out.append(shape, i, j - i);
-            i = j;
-        } else if (c == '-' && i + 1 < n && shape[i + 1] == '-') {
-            std::size_t j = shape.find('\n', i);
-            j = j == std::string::npos ? n : j;
-            out.append(shape, i, j - i);
-            i = j;
-        } else if (c == '/' && i + 1 < n && shape[i + 1] == '*') {
-            std::size_t j = shape.find("*/", i + 2);
-            j = j == std::string::npos ? n : j + 2;
-            out.append(shape, i, j - i);
-            i = j;
-        } else if (c == '?') {
+    for (char c : shape) {
+        if (c == '?')
             out += '$' + std::to_string(++markers);
-            ++i;
-        } else if (c == ';') {
-            for (std::size_t k = i + 1; k < n; ++k)
-                if (shape[k] != ' ' && shape[k] != '\t' && shape[k] != '\r' && shape[k] != '\n' && shape[k] != ';')
-                    raise(code::kError, "Une seule instruction SQL est admise par appel"_w, ErrorOrigin::server({}));
-            break;
-        } else {
+        else
             out.push_back(c);
-            ++i;
-        }
     }
     return out;
 }
 
-Bound bound(const SqlLiteral& lit) {
-    if (lit.kind == SqlLiteral::Kind::Text) {
+std::string grouped_read(const ReadShape& shape, std::size_t members) {
+    // The values as a table joined on the where columns: the server finds
+    // each member by the table's index, where a list of alternatives
+    // ("(a, b) in ((...), (...))") would cost it more to plan than to run.
+    const std::size_t k = shape.where_columns.size();
+    std::string sql = "select ";
+    for (const std::string& c : shape.select_list) sql += "t." + c + ", ";
+    for (std::size_t c = 0; c < k; ++c) sql += (c ? ", t." : "t.") + shape.where_columns[c];
+    sql += " from " + shape.tables.front() + " t join (values ";
+    std::size_t n = 0;
+    for (std::size_t m = 0; m < members; ++m) {
+        sql += m ? ", (" : "(";
+        for (std::size_t c = 0; c < k; ++c) sql += (c ? ", $" : "$") + std::to_string(++n);
+        sql += ')';
+    }
+    sql += ") v(";
+    for (std::size_t c = 0; c < k; ++c) sql += (c ? ", k" : "k") + std::to_string(c);
+    sql += ") on ";
+    for (std::size_t c = 0; c < k; ++c)
+        sql += (c ? " and t." : "t.") + shape.where_columns[c] + " = v.k" + std::to_string(c);
+    return sql;
+}
+
+Bound bound(const SqlValue& lit) {
+    if (lit.kind == SqlValue::Kind::Text) {
         std::string v = cp1252_to_utf8(lit.text);
         // A server text cannot hold a NUL byte, and libpq would cut the
         // value there without a word.
@@ -99,7 +97,7 @@ Bound bound(const SqlLiteral& lit) {
             raise(code::kMismatch, "invalid byte sequence for encoding \"UTF8\": 0x00", ErrorOrigin::server("22021"));
         return {0, std::move(v)};
     }
-    if (lit.kind == SqlLiteral::Kind::Integer) {
+    if (lit.kind == SqlValue::Kind::Integer) {
         errno = 0;
         char* end = nullptr;
         std::strtoll(lit.text.c_str(), &end, 10);

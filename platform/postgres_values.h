@@ -1,6 +1,6 @@
 // What a PostgreSQL server's values and answers are to the import: the
 // error numbers a file database gives for the same faults, the import's
-// literals as server parameters, and rows read back as a file database
+// values as server parameters, and rows read back as a file database
 // gives them (booleans as 1 and 0, reals without trailing zeros, texts in
 // Windows-1252). Shared by the engine's line-by-line and speculative paths.
 #pragma once
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/database_engine.h"
-#include "platform/sql_literals.h"
+#include "platform/statement.h"
 
 namespace ondival::platform::pg {
 
@@ -59,10 +59,15 @@ inline SharedResult shared(Result r) { return SharedResult(r.release(), PQclear)
 
 bool succeeded(const PGresult* r);
 
-// The shape with its '?' markers numbered as PostgreSQL wants them ($1,
-// $2, ...). Quoted identifiers and comments are copied as they stand; a ';'
-// may only end the text.
-std::string numbered_shape(const std::string& shape, std::size_t& markers);
+// A declared shape with its '?' markers numbered as PostgreSQL wants them
+// ($1, $2, ...). A declared shape holds no quote: each '?' is a marker.
+std::string numbered(const std::string& shape, std::size_t& markers);
+
+// One query answering `members` reads of a groupable shape at once: the
+// shape's columns followed by its where columns, for every row whose where
+// columns equal one of the members' values ($1, $2, ... member by member).
+// The values are compared as texts: only for where columns that hold text.
+std::string grouped_read(const ReadShape& shape, std::size_t members);
 
 // A literal as PostgreSQL reads it inline: texts take the type their place
 // asks for, whole numbers are bigint, other numbers numeric.
@@ -71,7 +76,7 @@ struct Bound {
     std::string value;  // UTF-8
 };
 
-Bound bound(const SqlLiteral& lit);
+Bound bound(const SqlValue& value);
 
 // The rows of one answer of the server.
 class PgCursor : public Cursor {

@@ -27,34 +27,39 @@ bool only_blanks(const char* tail) {
           ErrorOrigin::sqlite(db ? sqlite3_system_errno(db) : 0));
 }
 
-// One prepared statement per statement shape. The import runs a handful of
-// shapes hundreds of thousands of times; preparing each once keeps the
-// engine's parser out of the per-line cost.
+// One prepared statement per declared shape, found by the shape's identity.
+// The import runs a few dozen shapes hundreds of thousands of times;
+// preparing each once keeps the engine's parser out of the per-line cost.
+// An undeclared text, or a statement whose bare place was left blank, is
+// prepared for its one run and finalized after it.
 class StatementCache {
 public:
     explicit StatementCache(sqlite3* db) : db_(db) {}
     ~StatementCache() {
-        for (auto& [shape, s] : idle_)
+        for (sqlite3_stmt* s : idle_)
             if (s) sqlite3_finalize(s);
-        for (auto& [s, shape] : busy_) sqlite3_finalize(s);
+        for (auto& [s, id] : busy_) sqlite3_finalize(s);
     }
 
-    // A statement for `shape`, reused when one is idle. `tail` receives what
-    // follows the first statement of a freshly prepared text.
-    sqlite3_stmt* take(const std::string& shape, int& rc, const char** tail) {
+    // A statement for `st`, reused when one of its shape is idle (`id`;
+    // -1: not to be kept), prepared otherwise. `more` tells whether a
+    // freshly prepared text held more than one statement.
+    sqlite3_stmt* take(const Sql& st, int id, int& rc, bool& more) {
         rc = SQLITE_OK;
-        *tail = "";
+        more = false;
         sqlite3_stmt* s = nullptr;
-        auto it = idle_.find(shape);
-        if (it != idle_.end() && it->second) {
-            s = it->second;
-            it->second = nullptr;
+        if (id >= 0 && static_cast<std::size_t>(id) < idle_.size() && idle_[static_cast<std::size_t>(id)]) {
+            s = idle_[static_cast<std::size_t>(id)];
+            idle_[static_cast<std::size_t>(id)] = nullptr;
         } else {
-            rc = sqlite3_prepare_v3(db_, shape.c_str(), static_cast<int>(shape.size()), SQLITE_PREPARE_PERSISTENT, &s,
-                                    tail);
+            const unsigned flags = id >= 0 ? SQLITE_PREPARE_PERSISTENT : 0;
+            const std::string text = cp1252_to_utf8(st.prepared_text());
+            const char* tail = nullptr;
+            rc = sqlite3_prepare_v3(db_, text.c_str(), static_cast<int>(text.size()), flags, &s, &tail);
             if (rc != SQLITE_OK || !s) return s;
+            more = !only_blanks(tail);
         }
-        busy_.emplace(s, shape);
+        busy_.emplace(s, id);
         return s;
     }
 
@@ -66,28 +71,24 @@ public:
 
     void give_back(sqlite3_stmt* s) {
         auto it = busy_.find(s);
-        if (it == busy_.end()) {
+        const int id = it == busy_.end() ? -1 : it->second;
+        if (it != busy_.end()) busy_.erase(it);
+        if (id < 0) {
             sqlite3_finalize(s);
             return;
         }
-        std::string shape = std::move(it->second);
-        busy_.erase(it);
         sqlite3_reset(s);
         sqlite3_clear_bindings(s);
-        if (idle_.size() >= kMaxShapes && !idle_.count(shape)) {
-            sqlite3_finalize(s);
-            return;
-        }
-        auto& slot = idle_[shape];
-        if (slot) sqlite3_finalize(slot);
-        slot = s;
+        const auto slot = static_cast<std::size_t>(id);
+        if (slot >= idle_.size()) idle_.resize(slot + 1, nullptr);
+        if (idle_[slot]) sqlite3_finalize(idle_[slot]);
+        idle_[slot] = s;
     }
 
 private:
-    static constexpr std::size_t kMaxShapes = 128;
     sqlite3* db_;
-    std::unordered_map<std::string, sqlite3_stmt*> idle_;
-    std::unordered_map<sqlite3_stmt*, std::string> busy_;
+    std::vector<sqlite3_stmt*> idle_;  // by shape identity
+    std::unordered_map<sqlite3_stmt*, int> busy_;
 };
 
 class SqliteEngine : public Engine, public std::enable_shared_from_this<SqliteEngine> {
@@ -95,14 +96,14 @@ public:
     explicit SqliteEngine(sqlite3* db) : db_(db), cache_(std::make_unique<StatementCache>(db)) {}
     ~SqliteEngine() override { close(); }
 
-    sqlite3_stmt* prepare(const Statement& st);
+    sqlite3_stmt* prepare(const Sql& st);
     void release(sqlite3_stmt* stmt) {
         // Without a cache the engine is closed, and closing it finalized
         // every statement it had handed out: nothing is left to free.
         if (stmt && cache_) cache_->give_back(stmt);
     }
 
-    void execute(const Statement& st) override {
+    void execute(const Sql& st) override {
         sqlite3_stmt* stmt = prepare(st);
         int rc;
         while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
@@ -117,7 +118,7 @@ public:
         release(stmt);
     }
 
-    std::unique_ptr<Cursor> query(const Statement& st) override;
+    std::unique_ptr<Cursor> query(const Sql& st) override;
 
     void begin() override {
         if (!held_) return run_plain("BEGIN IMMEDIATE");
@@ -185,43 +186,58 @@ private:
     bool nested_ = false;  // the savepoint standing for the import's transaction
 };
 
-sqlite3_stmt* SqliteEngine::prepare(const Statement& st) {
+// A text value as the database holds it: UTF-8. Most of the federation's
+// values are plain ASCII, bound as they stand.
+int bind_text(sqlite3_stmt* stmt, int idx, const std::string& value) {
+    for (char c : value)
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            const std::string v = cp1252_to_utf8(value);
+            return sqlite3_bind_text(stmt, idx, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+        }
+    return sqlite3_bind_text(stmt, idx, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
+}
+
+int bind_number(sqlite3_stmt* stmt, int idx, const SqlValue& value) {
+    if (value.kind == SqlValue::Kind::Integer) {
+        errno = 0;
+        char* end = nullptr;
+        const long long ll = std::strtoll(value.text.c_str(), &end, 10);
+        // A whole number too long for 64 bits is kept as the real it reads as.
+        if (errno == 0 && end && *end == 0) return sqlite3_bind_int64(stmt, idx, ll);
+    }
+    return sqlite3_bind_double(stmt, idx, std::strtod(value.text.c_str(), nullptr));
+}
+
+sqlite3_stmt* SqliteEngine::prepare(const Sql& st) {
     if (!db_) raise(err::kInvalidCall, "La connexion à la base n'est pas ouverte"_w);
     check_held();
-    const std::string shape_utf8 = cp1252_to_utf8(st.shape);
+    // A statement whose bare place was left blank reads as its text does,
+    // with nothing there: it is prepared as that text, for this run only.
+    const int id = st.complete() ? st.shape().id() : -1;
     int rc = SQLITE_OK;
-    const char* tail = nullptr;
-    sqlite3_stmt* stmt = cache_->take(shape_utf8, rc, &tail);
+    bool more = false;
+    sqlite3_stmt* stmt = cache_->take(st, id, rc, more);
     if (rc != SQLITE_OK) raise_from(db_, rc);
     if (!stmt) raise(SQLITE_ERROR, "Instruction SQL vide"_w, ErrorOrigin::sqlite());
-    if (!only_blanks(tail)) {
+    if (more) {
         cache_->discard(stmt);
         raise(SQLITE_ERROR, "Une seule instruction SQL est admise par appel"_w, ErrorOrigin::sqlite());
     }
-    if (sqlite3_bind_parameter_count(stmt) != static_cast<int>(st.literals.size())) {
-        cache_->discard(stmt);
-        raise(SQLITE_ERROR, "Instruction SQL mal formée"_w, ErrorOrigin::sqlite());
-    }
-    for (std::size_t i = 0; i < st.literals.size(); ++i) {
-        const int idx = static_cast<int>(i + 1);
-        const SqlLiteral& lit = st.literals[i];
-        int brc = SQLITE_OK;
-        if (lit.kind == SqlLiteral::Kind::Text) {
-            const std::string v = cp1252_to_utf8(lit.text);
-            brc = sqlite3_bind_text(stmt, idx, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-        } else {
-            errno = 0;
-            char* end = nullptr;
-            const long long ll = lit.kind == SqlLiteral::Kind::Integer ? std::strtoll(lit.text.c_str(), &end, 10) : 0;
-            if (lit.kind == SqlLiteral::Kind::Integer && errno == 0 && end && *end == 0)
-                brc = sqlite3_bind_int64(stmt, idx, ll);
-            else
-                brc = sqlite3_bind_double(stmt, idx, std::strtod(lit.text.c_str(), nullptr));
-        }
+    int idx = 0;
+    for (const SqlValue& value : st.values()) {
+        if (value.kind == SqlValue::Kind::Empty) continue;
+        ++idx;
+        if (idx > sqlite3_bind_parameter_count(stmt)) break;
+        const int brc = value.kind == SqlValue::Kind::Text ? bind_text(stmt, idx, value.text)
+                                                          : bind_number(stmt, idx, value);
         if (brc != SQLITE_OK) {
             release(stmt);
             raise_from(db_, brc);
         }
+    }
+    if (sqlite3_bind_parameter_count(stmt) != idx) {
+        cache_->discard(stmt);
+        raise(SQLITE_ERROR, "Instruction SQL mal formée"_w, ErrorOrigin::sqlite());
     }
     return stmt;
 }
@@ -269,7 +285,7 @@ private:
     bool eof_ = false;
 };
 
-std::unique_ptr<Cursor> SqliteEngine::query(const Statement& st) {
+std::unique_ptr<Cursor> SqliteEngine::query(const Sql& st) {
     sqlite3_stmt* stmt = prepare(st);
     auto cursor = std::make_unique<SqliteCursor>(shared_from_this(), stmt);
     cursor->next();

@@ -79,13 +79,13 @@ TEST_F(DatabaseAccess, FailuresReachTheMessageNotTheCaller) {
 TEST_F(DatabaseAccess, QueryResultTable) {
     ASSERT_TRUE(bconnexion(db, msg)) << msg;
     const auto& tab = cst().tabResultat;
-    requete_tableau("select Code_federal, Intitule from Club");
+    requete_tableau(platform::Sql::text("select Code_federal, Intitule from Club"));
     ASSERT_EQ(tab.size(), 2u);
     EXPECT_EQ(tab[0].Count(), 0u);
     EXPECT_EQ(tab[1].Count(), 0u);
     for (const char* row : {"('FRA5110750001', 'CN PARIS')", "('FRA5110750002', NULL)", "('FRA5110750003', 'L''ISLE')"})
         sql(db, std::string("insert into Club (Code_federal, Intitule) values ") + row);
-    requete_tableau("select Code_federal, Intitule, Num from Club order by Num");
+    requete_tableau(platform::Sql::text("select Code_federal, Intitule, Num from Club order by Num"));
     ASSERT_EQ(tab.size(), 3u);
     std::vector<std::string> codes, labels;
     for (std::size_t r = 1; r <= tab[0].Count(); ++r) {
@@ -96,22 +96,22 @@ TEST_F(DatabaseAccess, QueryResultTable) {
     EXPECT_EQ(labels, (std::vector<std::string>{"CN PARIS", "", "L'ISLE"}));  // NULL reads as ""
     EXPECT_EQ(tab[2].Count(), 3u);
     // A failing query leaves the shared recordset closed for the next one.
-    EXPECT_NE(error_number([] { requete_tableau("select x from NoSuchTable"); }), 0);
+    EXPECT_NE(error_number([] { requete_tableau(platform::Sql::text("select x from NoSuchTable")); }), 0);
     EXPECT_FALSE(cst().objRecordset->IsOpen());
-    requete_tableau("select count(*) from Club");
+    requete_tableau(platform::Sql::text("select count(*) from Club"));
     ASSERT_EQ(tab.size(), 1u);
     EXPECT_EQ(tab[0].Item(1), "3");
     vide_tableau();
     EXPECT_TRUE(tab.empty());
 
-    EXPECT_EQ(requete_valeur("select count(*) from Club"), 3);
+    EXPECT_EQ(requete_valeur(platform::Sql::text("select count(*) from Club")), 3);
     const std::pair<const char*, int> failures[] = {{"select NULL", platform::err::kInvalidUseOfNull},
                                                     {"select 'abc'", platform::err::kTypeMismatch},
                                                     {"select 1 where 0 = 1", 3021},
                                                     {"select 3000000000", platform::err::kOverflow}};
     for (const auto& failure : failures) {
         const char* statement = failure.first;
-        EXPECT_EQ(error_number([&] { requete_valeur(statement); }), failure.second) << statement;
+        EXPECT_EQ(error_number([&] { requete_valeur(platform::Sql::text(statement)); }), failure.second) << statement;
     }
     EXPECT_FALSE(cst().objRecordset->IsOpen());
 }

@@ -89,7 +89,11 @@ TEST_F(Database, TextValuesKeepEveryCharacter) {
     for (int b = 1; b < 256; ++b)
         if (b != '\'') all.push_back(static_cast<char>(b));
     all += std::string("\0end", 4);
-    conn.Execute("insert into Club (Code_federal, Intitule, Selection) values ('ALL', '" + all + "', false)");
+    all.push_back('\'');
+    // As the import writes a value: bound, whatever bytes it holds.
+    const platform::Shape insert{"insert into Club (Code_federal, Intitule, Selection) values (?, ?, false)",
+                                 platform::Shape::insert("Club", {"Code_federal", "Intitule", "Selection"})};
+    conn.Execute(platform::Sql(insert).quoted("ALL").quoted(all));
     // The file holds UTF-8, so other tools of the club read the same names.
     EXPECT_EQ(sql(db, "select Intitule from Club where Code_federal <> 'ALL' order by Num"),
               (std::vector<std::string>{"C'EST", "Sébastien Œuvre €"}));

@@ -5,6 +5,7 @@
 
 #include <chrono>
 
+#include "clubs/club_save.h"
 #include "core/database_access.h"
 #include "import/cls_ondival.h"
 #include "platform/cp1252.h"
@@ -156,7 +157,8 @@ protected:
         db = make_host_database(dir);
         conn.Open(connection_string(db));
     }
-    std::string first(const std::string& statement) {
+    std::string first(const std::string& statement) { return first(platform::Sql::text(statement)); }
+    std::string first(const platform::Sql& statement) {
         platform::Recordset rs;
         rs.Open(statement, conn);
         if (rs.Eof()) return "<none>";
@@ -197,8 +199,9 @@ TEST_F(ServerConnection, OneStatementPerCallAndNoNulInText) {
     EXPECT_EQ(error_number([&] { conn.Execute("UPDATE Info Set LastClose = true; DROP TABLE Club"); }), 1);
     EXPECT_EQ(error_number([&] { conn.Execute("UPDATE Info Set LastClose = true; DROP TABLE Club;"); }), 1);
     EXPECT_EQ(first("SELECT count(*) FROM Club"), "0");  // still there
-    const char quoted_nul[] = "UPDATE Club SET Intitule = 'a\0b'";
-    EXPECT_EQ(error_number([&] { conn.Execute(std::string(quoted_nul, sizeof quoted_nul - 1)); }), 20);
+    // A NUL inside a value is data, which a server text cannot hold.
+    const platform::Shape relabel{"UPDATE Club SET Intitule = ?", platform::Shape::update("Club")};
+    EXPECT_EQ(error_number([&] { conn.Execute(platform::Sql(relabel).quoted(std::string("a\0b", 3))); }), 20);
     // Outside quotes a NUL would end the text early: "DELETE FROM Club".
     const char bare_nul[] = "DELETE FROM Club\0 WHERE Num = 0";
     conn.Execute("INSERT INTO Club (Code_federal, Intitule, Selection) VALUES ('FRA5110750001', 'A', false)");
@@ -212,15 +215,15 @@ TEST_F(ServerConnection, OneStatementPerCallAndNoNulInText) {
 // them: the answer read before the club existed must not be handed out
 // after, or the next line would create the club a second time.
 TEST_F(ServerConnection, AnEarlyAnswerSpoiledByTheImportsOwnWriteIsAskedAgain) {
-    const auto read = [](const std::string& code) {
-        return "select Num, Intitule from Club where Code_federal = '" + code + "'";
-    };
+    const auto read = [](const std::string& code) { return requete_club(code); };
+    const platform::Shape insert{"INSERT INTO Club (Code_federal, Intitule, Selection) VALUES (?, ?, false)",
+                                 platform::Shape::insert("Club", {"Code_federal", "Intitule", "Selection"})};
     conn.SpeculateNextTransaction();
     conn.BeginTrans();
     ASSERT_TRUE(conn.Speculating());
     conn.Prefetch({read("FRA5110750001"), read("FRA5110750002"), read("FRA5110750003")});
     const long abandoned = platform::speculations_abandoned();
-    conn.Execute("INSERT INTO Club (Code_federal, Intitule, Selection) VALUES ('FRA5110750002', 'B', false);");
+    conn.Execute(platform::Sql(insert).quoted("FRA5110750002").quoted("B"));
     first("select count(*) from Pays");  // a read of its own: every answer on its way is in
     EXPECT_NE(first(read("FRA5110750002")), "<none>");
     EXPECT_EQ(first(read("FRA5110750001")), "<none>");

@@ -108,10 +108,6 @@ TEST(Numeric, OnlyPlainDecimalsGoBareIntoAStatement) {
     for (const char* bad :
          {"", "-", "1e3", "12,5", "1 2", "1;DROP", "0x10", "12.", ".5", "+1", " 1", "1 ", "--1", "1.2.3"})
         EXPECT_FALSE(est_nombre_decimal(bad)) << '"' << bad << '"';
-    EXPECT_EQ(double_quotes("C'EST"), "C''EST");
-    EXPECT_EQ(double_quotes("''"), "''''");
-    EXPECT_EQ(double_quotes("l'île d'Yeu"_w), "l''île d''Yeu"_w);
-    EXPECT_EQ(double_quotes(""), "");
 }
 
 // The trace helpers write through the numbered files, as the import does.
