@@ -77,8 +77,9 @@ public:
             sqlite3_finalize(s);
             return;
         }
+        // Its values stay bound until the next run binds every place again
+        // (prepare() checks that it does), so they need no clearing.
         sqlite3_reset(s);
-        sqlite3_clear_bindings(s);
         const auto slot = static_cast<std::size_t>(id);
         if (slot >= idle_.size()) idle_.resize(slot + 1, nullptr);
         if (idle_[slot]) sqlite3_finalize(idle_[slot]);
@@ -96,7 +97,9 @@ public:
     explicit SqliteEngine(sqlite3* db) : db_(db), cache_(std::make_unique<StatementCache>(db)) {}
     ~SqliteEngine() override { close(); }
 
-    sqlite3_stmt* prepare(const Sql& st);
+    // `lasting`: the statement's values outlive every step of it (a write,
+    // run to its end within the call), so texts are bound where they stand.
+    sqlite3_stmt* prepare(const Sql& st, bool lasting);
     void release(sqlite3_stmt* stmt) {
         // Without a cache the engine is closed, and closing it finalized
         // every statement it had handed out: nothing is left to free.
@@ -104,7 +107,7 @@ public:
     }
 
     void execute(const Sql& st) override {
-        sqlite3_stmt* stmt = prepare(st);
+        sqlite3_stmt* stmt = prepare(st, true);
         int rc;
         while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
         }
@@ -187,14 +190,16 @@ private:
 };
 
 // A text value as the database holds it: UTF-8. Most of the federation's
-// values are plain ASCII, bound as they stand.
-int bind_text(sqlite3_stmt* stmt, int idx, const std::string& value) {
+// values are plain ASCII, bound as they stand: without a copy when they
+// outlive the statement's run.
+int bind_text(sqlite3_stmt* stmt, int idx, const std::string& value, bool lasting) {
     for (char c : value)
         if (static_cast<unsigned char>(c) >= 0x80) {
             const std::string v = cp1252_to_utf8(value);
             return sqlite3_bind_text(stmt, idx, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
         }
-    return sqlite3_bind_text(stmt, idx, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
+    return sqlite3_bind_text(stmt, idx, value.data(), static_cast<int>(value.size()),
+                             lasting ? SQLITE_STATIC : SQLITE_TRANSIENT);
 }
 
 int bind_number(sqlite3_stmt* stmt, int idx, const SqlValue& value) {
@@ -208,7 +213,7 @@ int bind_number(sqlite3_stmt* stmt, int idx, const SqlValue& value) {
     return sqlite3_bind_double(stmt, idx, std::strtod(value.text.c_str(), nullptr));
 }
 
-sqlite3_stmt* SqliteEngine::prepare(const Sql& st) {
+sqlite3_stmt* SqliteEngine::prepare(const Sql& st, bool lasting) {
     if (!db_) raise(err::kInvalidCall, "La connexion à la base n'est pas ouverte"_w);
     check_held();
     // A statement whose bare place was left blank reads as its text does,
@@ -228,7 +233,7 @@ sqlite3_stmt* SqliteEngine::prepare(const Sql& st) {
         if (value.kind == SqlValue::Kind::Empty) continue;
         ++idx;
         if (idx > sqlite3_bind_parameter_count(stmt)) break;
-        const int brc = value.kind == SqlValue::Kind::Text ? bind_text(stmt, idx, value.text)
+        const int brc = value.kind == SqlValue::Kind::Text ? bind_text(stmt, idx, value.text, lasting)
                                                           : bind_number(stmt, idx, value);
         if (brc != SQLITE_OK) {
             release(stmt);
@@ -286,7 +291,8 @@ private:
 };
 
 std::unique_ptr<Cursor> SqliteEngine::query(const Sql& st) {
-    sqlite3_stmt* stmt = prepare(st);
+    // A query's rows are read after the call, when its values may be gone.
+    sqlite3_stmt* stmt = prepare(st, false);
     auto cursor = std::make_unique<SqliteCursor>(shared_from_this(), stmt);
     cursor->next();
     return cursor;
