@@ -211,9 +211,7 @@ int run_generate(const GenerateCommand& generate) {
 // command makes, what is said when Ctrl-C stopped it, and its summary.
 struct Call {
     const char* command;  // "import" or "check", the first word of its messages
-    std::string database, source_dir, scratch_dir, trace_path, report_path, html_path;
-    bool quiet = false;
-    bool show_trace = false;
+    CallArguments given;
     bool temporary_allowed = false;  // the component may be given no scratch directory or trace
     // A directory of the command's own, removed however it ends: for the
     // scratch copies, or for a trace to be shown but not kept.
@@ -227,48 +225,48 @@ struct Call {
 };
 
 int run_call(Call call) {
-    warn_about_password(call.database);
-    if (!paths_distinct({call.database, call.source_dir, call.scratch_dir, call.trace_path, call.report_path,
-                         call.temporary_allowed, call.html_path}))
+    warn_about_password(call.given.database);
+    if (!paths_distinct({call.given.database, call.given.source_dir, call.given.scratch_dir, call.given.trace_path, call.given.report_path,
+                         call.temporary_allowed, call.given.html_path}))
         return kExitError;
-    if (!report_writable(call.command, call.report_path) || !report_writable(call.command, call.html_path, "page"))
+    if (!report_writable(call.command, call.given.report_path) || !report_writable(call.command, call.given.html_path, "page"))
         return kExitError;
-    if (!scratch_ready(call.command, call.scratch_dir)) return kExitError;
+    if (!scratch_ready(call.command, call.given.scratch_dir)) return kExitError;
     const bool temporary_scratch = call.temporary == Call::Temporary::kScratch;
     const TemporaryFolder temporary(call.temporary != Call::Temporary::kNone,
                                     temporary_scratch ? "ondival-import-" : "ondival-trace-");
     if (temporary_scratch)
-        call.scratch_dir = temporary.path();
+        call.given.scratch_dir = temporary.path();
     else if (!temporary.path().empty())
-        call.trace_path = temporary.path() + "/trace.txt";
+        call.given.trace_path = temporary.path() + "/trace.txt";
     if (call.before_call) call.before_call();
 
     // A bar written into a file or a pipe would only fill it with carriage
     // returns; off a terminal the call runs silent.
     std::optional<TerminalProgress> bar;
-    if (!call.quiet && isatty(fileno(stderr))) bar.emplace(stderr);
+    if (!call.given.quiet && isatty(fileno(stderr))) bar.emplace(stderr);
 
     const auto start = std::chrono::steady_clock::now();
     std::optional<bool> result;  // empty when an error reached us
     platform::Error error;
     clsOndival component;
-    component.collect_report(!call.report_path.empty() || !call.html_path.empty());
+    component.collect_report(!call.given.report_path.empty() || !call.given.html_path.empty());
     const InterruptScope ctrl_c(component);
     try {
-        result = (component.*call.run)(call.database, call.source_dir, call.scratch_dir, call.trace_path,
+        result = (component.*call.run)(call.given.database, call.given.source_dir, call.given.scratch_dir, call.given.trace_path,
                                        bar ? &*bar : nullptr);
     } catch (...) {
         error = platform::current_error();
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     bar.reset();
-    const bool reported = write_report(call.report_path, call.html_path, component.rapport(), temporary.path());
+    const bool reported = write_report(call.given.report_path, call.given.html_path, component.rapport(), temporary.path());
     if (ctrl_c.interrupted() && error.number == platform::err::kUserInterrupt)
         return interrupted(std::string(call.command) + ": " + call.interrupted);
 
     if (!result) print_error(error_text(error));
-    if (call.show_trace && !print_trace(call.trace_path)) print_error(call.unreadable_trace);
-    if (!call.quiet) write_all(stdout, visible_controls(call.summary(component.rapport(), result, seconds)));
+    if (call.given.show_trace && !print_trace(call.given.trace_path)) print_error(call.unreadable_trace);
+    if (!call.given.quiet) write_all(stdout, visible_controls(call.summary(component.rapport(), result, seconds)));
     if (!result || !reported) return kExitError;
     return *result ? kExitSuccess : kExitImportFalse;
 }
@@ -299,14 +297,7 @@ int run_import(const ImportCommand& given) {
     if (import.trace_beside_database) import.trace_path = trace_beside(import.database);
     std::optional<StoredCounts> before;
     return run_call({.command = "import",
-                     .database = import.database,
-                     .source_dir = import.source_dir,
-                     .scratch_dir = import.scratch_dir,
-                     .trace_path = import.trace_path,
-                     .report_path = import.report_path,
-                     .html_path = import.html_path,
-                     .quiet = import.quiet,
-                     .show_trace = import.show_trace,
+                     .given = import,
                      .temporary_allowed = import.temporary_scratch,
                      .temporary = import.temporary_scratch ? Call::Temporary::kScratch : Call::Temporary::kNone,
                      .run = &clsOndival::bimport_perf,
@@ -356,14 +347,7 @@ std::string check_summary(const Report& r, double seconds, const CheckCommand& c
 int run_check(const CheckCommand& check) {
     return run_call(
         {.command = "check",
-         .database = check.database,
-         .source_dir = check.source_dir,
-         .scratch_dir = check.scratch_dir,
-         .trace_path = check.trace_path,
-         .report_path = check.report_path,
-         .html_path = check.html_path,
-         .quiet = check.quiet,
-         .show_trace = check.show_trace,
+         .given = check,
          // The component makes its own scratch directory and trace when
          // given none; a trace that is to be shown must be the command's.
          .temporary_allowed = true,

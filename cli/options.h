@@ -29,36 +29,32 @@ struct InitCommand {
     std::string database;
 };
 
+// What `import` and `check` are both given: the component's four paths,
+// the report and its page, and what is shown.
+struct CallArguments {
+    std::string database;
+    std::string source_dir;
+    std::string scratch_dir;
+    std::string trace_path;
+    std::string report_path;  // empty: no report
+    std::string html_path;    // the report as an HTML page; empty: none
+    bool quiet = false;
+    bool show_trace = false;
+};
+
 // `ondival import`, as `import DB SOURCE SCRATCH TRACE` or `import DB
 // SOURCE [--scratch DIR] [--trace FILE]`. Without --scratch the copies go to
 // a temporary directory, removed afterwards; without --trace the trace is
 // kept beside the database. An empty SCRATCH or TRACE argument stays empty,
 // for the component to refuse.
-struct ImportCommand {
-    std::string database;
-    std::string source_dir;
-    std::string scratch_dir;
-    std::string trace_path;
+struct ImportCommand : CallArguments {
     bool temporary_scratch = false;
     bool trace_beside_database = false;
-    bool quiet = false;
-    bool show_trace = false;
-    std::string report_path;  // empty: no report
-    std::string html_path;    // the report as an HTML page; empty: none
 };
 
 // `ondival check`: the import run and rolled back. Empty scratch and trace
 // paths mean a temporary directory, removed afterwards.
-struct CheckCommand {
-    std::string database;
-    std::string source_dir;
-    std::string scratch_dir;
-    std::string trace_path;
-    std::string report_path;
-    std::string html_path;
-    bool quiet = false;
-    bool show_trace = false;
-};
+struct CheckCommand : CallArguments {};
 
 // `ondival report REPORT.json --html FILE`: the page of a report kept earlier.
 struct ReportCommand {
