@@ -293,6 +293,7 @@ public:
                 // Only reads of the component's own shapes, each told apart
                 // by its values, are worth asking early.
                 if (!keepable(st)) continue;
+                entry_of(st.shape());  // a read met is a read the engine knows of from now on
                 const std::optional<ReadShape>& shape = st.shape().reads();
                 if (!shape) continue;
                 std::string key = answer_key(st);
@@ -349,7 +350,6 @@ private:
         bool known = true;  // false when the next key cannot be told, or a write may have drawn one unseen
     };
     struct ShapeEntry {
-        const Shape* shape = nullptr;
         std::unordered_map<std::string, Prepared> prepared;  // by the types of its values
         // For a write, what the current speculation knows of its table,
         // looked up once per speculation rather than once per row.
@@ -496,6 +496,12 @@ private:
         const auto simple = [c](const char* sql) {
             return PQsendQueryParams(c, sql, 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
         };
+        // A statement not kept prepared (a text of the host's own, or one
+        // whose bare place was left blank) still has its values bound.
+        const auto with_values = [&](const char* sql) {
+            return PQsendQueryParams(c, sql, static_cast<int>(p.values.size()), p.types.data(), pointers.data(),
+                                     nullptr, nullptr, 0) == 1;
+        };
         if (!PQenterPipelineMode(c)) throw failure(nullptr);
         bool sent = true;
         for (Step step : p.steps) {
@@ -512,7 +518,7 @@ private:
                         const Prepared& pr = p.cached ? *p.cached : p.fresh;
                         sent = PQsendQueryPrepared(c, pr.name.c_str(), pr.params, pointers.data(), nullptr, nullptr, 0);
                     } else {
-                        sent = simple(p.text.c_str());
+                        sent = with_values(p.text.c_str());
                     }
                     break;
                 case kRelease:
@@ -651,6 +657,7 @@ private:
     void replay_if_due(const Sql& st) {
         if (!replay_ || statements_run() < replay_->ordinal) return;
         if (!replay_->tables.empty() && st.shape().declared()) {
+            entry_of(st.shape());
             const std::optional<ReadShape>& read = st.shape().reads();
             const WriteShape& write = st.shape().writes();
             std::vector<std::string> touched = read ? read->tables : std::vector<std::string>();
@@ -832,7 +839,8 @@ private:
         if (sent) {
             sent = p.cached ? PQsendQueryPrepared(c, p.cached->name.c_str(), p.cached->params, pointers.data(), nullptr,
                                                   nullptr, 0) == 1
-                            : PQsendQueryParams(c, p.text.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+                            : PQsendQueryParams(c, p.text.c_str(), static_cast<int>(p.values.size()),
+                                                p.types.data(), pointers.data(), nullptr, nullptr, 0) == 1;
         }
         if (!sent) {
             spec_.failed = true;
@@ -858,7 +866,6 @@ private:
         std::unique_ptr<ShapeEntry>& entry = shapes_[slot];
         if (!entry) {
             entry = std::make_unique<ShapeEntry>();
-            entry->shape = &shape;
             const std::optional<ReadShape>& r = shape.reads();
             if (r && r->single() && !r->column.empty()) {
                 read_columns_.emplace_back(r->tables.front(), r->column);
@@ -949,6 +956,7 @@ private:
             if (a.result) return std::make_unique<PgCursor>(a.result);
             return std::make_unique<RowsCursor>(a.rows, a.fields);
         }
+        if (st.shape().declared()) entry_of(st.shape());
         const std::optional<ReadShape>& shape = st.shape().reads();
         if (std::optional<Rows> rows = foresee(st, shape)) {
             // Checked later with the other foreseen reads of its shape, in

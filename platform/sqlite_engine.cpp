@@ -78,7 +78,10 @@ public:
             return;
         }
         // Its values stay bound until the next run binds every place again
-        // (prepare() checks that it does), so they need no clearing.
+        // (prepare() checks that it does), so they need no clearing. A
+        // write's texts were bound where they stood and are gone by now:
+        // nothing may read an idle statement's bindings (no expanded text,
+        // no trace callback) before they are bound again.
         sqlite3_reset(s);
         const auto slot = static_cast<std::size_t>(id);
         if (slot >= idle_.size()) idle_.resize(slot + 1, nullptr);

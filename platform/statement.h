@@ -99,6 +99,8 @@ private:
 class Sql {
 public:
     explicit Sql(const Shape& shape) : shape_(&shape) { values_.reserve(shape.markers()); }
+    // The engines keep a shape's identity: a shape must outlive its statements.
+    explicit Sql(const Shape&&) = delete;
     // The host's or a tool's own text, run as it stands.
     static Sql text(std::string text);
 

@@ -219,5 +219,30 @@ TEST(SpeculationRoundTrips, ASeasonWaitsForTheServerAFewDozenTimes) {
     EXPECT_LE(o.round_trips, 60) << "round trips: " << o.round_trips;
 }
 
+// The swimmers a performance file creates are read back by the key the
+// server will give them, foreseen and checked with their batch: even when
+// no licence line came first to teach the engine that the licence's key is
+// read back, 477 swimmers created must not cost a wait each.
+TEST(SpeculationRoundTrips, SwimmersCreatedWithoutALicenceFileAreNotWaitedFor) {
+    if (!on_server()) GTEST_SKIP() << "a file database is never waited for";
+    FixedClock clock;
+    ScratchDir dir;
+    const fs::path source = dir.subdir("export");
+    samples::SampleExportOptions o;
+    o.clubs = 8;
+    o.licences = 50;
+    o.performances = 1500;
+    o.relays = 0;
+    o.unknown = 1.0;
+    o.seed = 3;
+    ASSERT_EQ(samples::generate_sample_export(source.string(), o), "");
+    write_bytes((source / "licence.txt").string(), "");
+    const std::string db = make_host_database(dir);
+    const ImportOutcome outcome = import_once(db, source, dir, "swimmers", true);
+    ASSERT_EQ(outcome.result, true);
+    EXPECT_EQ(sql1(db, "select count(*) from Licence"), "478");
+    EXPECT_LE(outcome.round_trips, 25) << "round trips: " << outcome.round_trips;  // 21 when written
+}
+
 }  // namespace
 }  // namespace ondival::test

@@ -89,21 +89,76 @@ TEST(DeclaredShape, HoldsNoQuoteWhereAValueCouldHide) {
     EXPECT_FALSE(Shape("select 1").declared());
 }
 
-bool names(const std::string& text, const std::string& word) {
-    std::string lower = text;
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-    for (std::size_t at = lower.find(word); at != std::string::npos; at = lower.find(word, at + 1)) {
-        const auto edge = [&](std::size_t i) { return i >= lower.size() || !(std::isalnum(lower[i]) || lower[i] == '_'); };
-        if ((at == 0 || edge(at - 1)) && edge(at + word.size())) return true;
+// The shape's text cut into lower-case words and single signs.
+std::vector<std::string> words_of(const std::string& text) {
+    std::vector<std::string> words;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (std::isspace(c)) {
+            ++i;
+        } else if (std::isalnum(c) || c == '_') {
+            std::string w;
+            while (i < text.size() && (std::isalnum(static_cast<unsigned char>(text[i])) || text[i] == '_'))
+                w.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(text[i++]))));
+            words.push_back(std::move(w));
+        } else {
+            words.emplace_back(1, text[i++]);
+        }
     }
-    return false;
+    return words;
+}
+
+bool is_name(const std::string& w) { return !w.empty() && (std::isalpha(static_cast<unsigned char>(w[0])) || w[0] == '_'); }
+
+// What a reader of the shape's text finds in it, to hold its declaration
+// against: the tables after each FROM, the plain columns selected (the key
+// column when there is one), the columns compared with a value, and the
+// table and columns a write names.
+platform::Reach reach_read_from(const std::string& text) {
+    const std::vector<std::string> w = words_of(text);
+    platform::Reach r;
+    if (w.empty()) return r;
+    if (w[0] == "insert" || w[0] == "update" || w[0] == "delete") {
+        const std::size_t at = w[0] == "update" ? 1 : 2;
+        r.write = {w[0][0] == 'i' ? 'i' : w[0][0] == 'u' ? 'u' : 'd', w.at(at), {}};
+        if (r.write.kind == 'i')
+            for (std::size_t i = at + 2; i < w.size() && w[i] != ")"; ++i)
+                if (is_name(w[i])) r.write.columns.push_back(w[i]);
+        return r;
+    }
+    platform::ReadShape read;
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < w.size(); ++i) {
+        if (w[i] != "from") continue;
+        if (!from) from = i;
+        // "FROM Region Region, Departement Departement": each table under its
+        // own name, commas between.
+        for (std::size_t k = i + 1; k < w.size() && (is_name(w[k]) || w[k] == ",") && w[k] != "where"; ++k)
+            if (w[k] != "," && std::find(read.tables.begin(), read.tables.end(), w[k]) == read.tables.end())
+                read.tables.push_back(w[k]);
+    }
+    std::vector<std::string> selected;
+    for (std::size_t i = 1; i < from; ++i) {
+        if (i % 2 == 1 && is_name(w[i]) && w[i] != "count") {
+            selected.push_back(w[i]);
+        } else if (!(i % 2 == 0 && w[i] == ",")) {
+            selected.clear();
+            break;
+        }
+    }
+    if (selected.size() == 1) read.column = selected.front();
+    for (std::size_t i = 0; i + 2 < w.size(); ++i)
+        if (is_name(w[i]) && w[i + 1] == "=" && w[i + 2] == "?") read.where_columns.push_back(w[i]);
+    read.select_list = selected;
+    r.read = read;
+    return r;
 }
 
 // Every statement shape of the component, as the import and `init` declare
-// them: each one's declared tables and columns are words of its text, and
+// them: each one declares the tables and columns its text names, and
 // each one runs on this engine's host database with as many values as it
 // has markers (in a transaction rolled back: nothing is kept).
-TEST(DeclaredShapes, NameWhatTheirTextNamesAndRunOnTheHostDatabase) {
+TEST(DeclaredShapes, DeclareWhatTheirTextNamesAndRunOnTheHostDatabase) {
     const std::vector<const Shape*> shapes = Shape::all_declared();
     ASSERT_GE(shapes.size(), 30u) << "the component's shapes are not all declared";
     ScratchDir dir;
@@ -112,20 +167,25 @@ TEST(DeclaredShapes, NameWhatTheirTextNamesAndRunOnTheHostDatabase) {
     conn.Open(connection_string(db));
     for (const Shape* shape : shapes) {
         SCOPED_TRACE(shape->text());
-        std::vector<std::string> declared;
+        const platform::Reach found = reach_read_from(shape->text());
+        ASSERT_EQ(shape->reads().has_value(), found.read.has_value());
         if (shape->reads()) {
-            declared = shape->reads()->tables;
-            for (const auto* list : {&shape->reads()->select_list, &shape->reads()->where_columns})
-                declared.insert(declared.end(), list->begin(), list->end());
-            if (!shape->reads()->column.empty()) declared.push_back(shape->reads()->column);
+            const platform::ReadShape& declared = *shape->reads();
+            std::vector<std::string> tables = declared.tables;
+            std::sort(tables.begin(), tables.end());
+            std::vector<std::string> named = found.read->tables;
+            std::sort(named.begin(), named.end());
+            EXPECT_EQ(tables, named);
+            EXPECT_EQ(declared.column, found.read->column);
+            if (declared.groupable()) {
+                EXPECT_TRUE(declared.single());
+                EXPECT_EQ(declared.select_list, found.read->select_list);
+                EXPECT_EQ(declared.where_columns, found.read->where_columns);
+            }
         } else {
-            ASSERT_NE(shape->writes().kind, 0) << "a shape that neither reads nor writes";
-            declared = shape->writes().columns;
-            declared.push_back(shape->writes().table);
-        }
-        for (const std::string& word : declared) EXPECT_TRUE(names(shape->text(), word)) << word;
-        if (shape->reads() && shape->reads()->groupable()) {
-            EXPECT_TRUE(shape->reads()->single());
+            EXPECT_EQ(shape->writes().kind, found.write.kind);
+            EXPECT_EQ(shape->writes().table, found.write.table);
+            EXPECT_EQ(shape->writes().columns, found.write.columns);
         }
 
         Sql sql(*shape);
