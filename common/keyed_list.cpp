@@ -1,8 +1,41 @@
 #include "common/keyed_list.h"
 
+#include <array>
+#include <cstdint>
+
 #include "common/letters.h"
 
 namespace ondival {
+namespace {
+
+// The folding table, read once from the letters' own (on first use, so a
+// list filled while the program starts finds it ready).
+const std::array<unsigned char, 256>& fold_table() {
+    static const std::array<unsigned char, 256> table = [] {
+        std::array<unsigned char, 256> t{};
+        for (int c = 0; c < 256; ++c)
+            t[static_cast<std::size_t>(c)] = static_cast<unsigned char>(to_lower_1252(static_cast<char>(c)));
+        return t;
+    }();
+    return table;
+}
+
+}  // namespace
+
+std::size_t FoldedKeyHash::operator()(std::string_view key) const noexcept {
+    const std::array<unsigned char, 256>& fold = fold_table();
+    std::uint64_t h = 14695981039346656037ull;  // FNV-1a
+    for (char c : key) h = (h ^ fold[static_cast<unsigned char>(c)]) * 1099511628211ull;
+    return static_cast<std::size_t>(h);
+}
+
+bool FoldedKeyEqual::operator()(std::string_view a, std::string_view b) const noexcept {
+    if (a.size() != b.size()) return false;
+    const std::array<unsigned char, 256>& fold = fold_table();
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (fold[static_cast<unsigned char>(a[i])] != fold[static_cast<unsigned char>(b[i])]) return false;
+    return true;
+}
 
 void fold_key(std::string_view key, std::string& out) {
     out.assign(key);

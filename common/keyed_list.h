@@ -21,21 +21,30 @@ namespace ondival {
 std::string fold_key(std::string_view key);
 void fold_key(std::string_view key, std::string& out);
 
+// A key's hash and comparison without regard to letter case, folding each
+// character as it is read: a lookup needs no folded copy of its key.
+struct FoldedKeyHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view key) const noexcept;
+};
+struct FoldedKeyEqual {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const noexcept;
+};
+
 template <typename T>
 class KeyedList {
 public:
     std::size_t Count() const { return items_.size(); }
 
-    void Add(T item) { items_.push_back(Entry{std::move(item), {}, false}); }
+    void Add(T item) { items_.push_back(Entry{std::move(item)}); }
 
     // Fails when the key is already present: a second swimmer under the same
     // club and licence must not silently replace the first.
     void Add(T item, std::string_view key) {
-        std::string folded = fold_key(key);
-        if (index_.count(folded))
+        if (!index_.try_emplace(fold_key(key), items_.size()).second)
             platform::raise(platform::err::kKeyAlreadyAssociated, "Cette clé est déjà associée à un élément de cette collection"_w);
-        index_.emplace(folded, items_.size());
-        items_.push_back(Entry{std::move(item), std::move(folded), true});
+        items_.push_back(Entry{std::move(item)});
     }
 
     // Position from 1.
@@ -46,9 +55,7 @@ public:
     }
 
     const T* Find(std::string_view key) const {
-        thread_local std::string folded;
-        fold_key(key, folded);
-        const auto it = index_.find(folded);
+        const auto it = index_.find(key);
         return it == index_.end() ? nullptr : &items_[it->second].item;
     }
 
@@ -68,11 +75,9 @@ public:
 private:
     struct Entry {
         T item;
-        std::string key;  // folded
-        bool keyed;
     };
     std::vector<Entry> items_;
-    std::unordered_map<std::string, std::size_t> index_;
+    std::unordered_map<std::string, std::size_t, FoldedKeyHash, FoldedKeyEqual> index_;  // folded keys
 };
 
 using TextList = KeyedList<std::string>;

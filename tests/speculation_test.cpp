@@ -26,15 +26,21 @@ namespace {
 namespace fs = std::filesystem;
 
 // A season of a few clubs, long enough for several batches of lines.
-void write_season(const fs::path& source) {
+samples::SampleExportOptions season() {
     samples::SampleExportOptions o;
     o.clubs = 8;
     o.licences = 1200;
     o.performances = 1500;
     o.relays = 60;
     o.seed = 3;
+    return o;
+}
+
+void write_export(const fs::path& source, const samples::SampleExportOptions& o) {
     ASSERT_EQ(samples::generate_sample_export(source.string(), o), "");
 }
+
+void write_season(const fs::path& source) { write_export(source, season()); }
 
 // The licence number of an ordinary line of licence.txt well inside the
 // file (not a relay team, not a selection record).
@@ -228,14 +234,11 @@ TEST(SpeculationRoundTrips, SwimmersCreatedWithoutALicenceFileAreNotWaitedFor) {
     FixedClock clock;
     ScratchDir dir;
     const fs::path source = dir.subdir("export");
-    samples::SampleExportOptions o;
-    o.clubs = 8;
+    samples::SampleExportOptions o = season();
     o.licences = 50;
-    o.performances = 1500;
     o.relays = 0;
     o.unknown = 1.0;
-    o.seed = 3;
-    ASSERT_EQ(samples::generate_sample_export(source.string(), o), "");
+    write_export(source, o);
     write_bytes((source / "licence.txt").string(), "");
     const std::string db = make_host_database(dir);
     const ImportOutcome outcome = import_once(db, source, dir, "swimmers", true);
