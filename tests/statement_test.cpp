@@ -45,31 +45,30 @@ TEST_P(InlineText, ReadsAsTheStatementWithItsValues) {
 
 INSTANTIATE_TEST_SUITE_P(
     Each, InlineText,
-    ::testing::Values(
-        InlineCase{"QuoteDoubled",
-                   [] { return std::move(Sql(kTwoValues).quoted("L'Isle-Adam").bare("12")); },
-                   "select count(*) from Piscine where Nom = 'L''Isle-Adam' and Num = 12",
-                   {Kind::Text, Kind::Integer}},
-        InlineCase{"EveryQuoteDoubled",
-                   [] { return std::move(Sql(kTwoValues).quoted("l'île d'Yeu''").bare("1")); },
-                   "select count(*) from Piscine where Nom = 'l''île d''Yeu''''' and Num = 1",
-                   {Kind::Text, Kind::Integer}},
-        InlineCase{"NumbersAsWritten",
-                   [] { return std::move(Sql(kTwoValues).bare("-0012").bare("65.30")); },
-                   "select count(*) from Piscine where Nom = -0012 and Num = 65.30",
-                   {Kind::Integer, Kind::Real}},
-        InlineCase{"MarkersAndSeparatorsInAValueAreData",
-                   [] { return std::move(Sql(kTwoValues).quoted("?; --").bare(7LL)); },
-                   "select count(*) from Piscine where Nom = '?; --' and Num = 7",
-                   {Kind::Text, Kind::Integer}},
-        InlineCase{"BlankBarePlaceLeftEmpty",
-                   [] { return std::move(Sql(kTwoValues).quoted("").bare("")); },
-                   "select count(*) from Piscine where Nom = '' and Num = ",
-                   {Kind::Text, Kind::Empty}},
-        InlineCase{"UndeclaredTextAsItStands",
-                   [] { return Sql::text("select 'a?' from Info where x = ?"); },
-                   "select 'a?' from Info where x = ?",
-                   {}}),
+    ::testing::Values(InlineCase{"QuoteDoubled",
+                                 [] { return std::move(Sql(kTwoValues).quoted("L'Isle-Adam").bare("12")); },
+                                 "select count(*) from Piscine where Nom = 'L''Isle-Adam' and Num = 12",
+                                 {Kind::Text, Kind::Integer}},
+                      InlineCase{"EveryQuoteDoubled",
+                                 [] { return std::move(Sql(kTwoValues).quoted("l'île d'Yeu''").bare("1")); },
+                                 "select count(*) from Piscine where Nom = 'l''île d''Yeu''''' and Num = 1",
+                                 {Kind::Text, Kind::Integer}},
+                      InlineCase{"NumbersAsWritten",
+                                 [] { return std::move(Sql(kTwoValues).bare("-0012").bare("65.30")); },
+                                 "select count(*) from Piscine where Nom = -0012 and Num = 65.30",
+                                 {Kind::Integer, Kind::Real}},
+                      InlineCase{"MarkersAndSeparatorsInAValueAreData",
+                                 [] { return std::move(Sql(kTwoValues).quoted("?; --").bare(7LL)); },
+                                 "select count(*) from Piscine where Nom = '?; --' and Num = 7",
+                                 {Kind::Text, Kind::Integer}},
+                      InlineCase{"BlankBarePlaceLeftEmpty",
+                                 [] { return std::move(Sql(kTwoValues).quoted("").bare("")); },
+                                 "select count(*) from Piscine where Nom = '' and Num = ",
+                                 {Kind::Text, Kind::Empty}},
+                      InlineCase{"UndeclaredTextAsItStands",
+                                 [] { return Sql::text("select 'a?' from Info where x = ?"); },
+                                 "select 'a?' from Info where x = ?",
+                                 {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BareValue, OnlyAPlainDecimalNumberIsTaken) {
@@ -108,7 +107,9 @@ std::vector<std::string> words_of(const std::string& text) {
     return words;
 }
 
-bool is_name(const std::string& w) { return !w.empty() && (std::isalpha(static_cast<unsigned char>(w[0])) || w[0] == '_'); }
+bool is_name(const std::string& w) {
+    return !w.empty() && (std::isalpha(static_cast<unsigned char>(w[0])) || w[0] == '_');
+}
 
 // What a reader of the shape's text finds in it, to hold its declaration
 // against: the tables after each FROM, the plain columns selected (the key
