@@ -44,20 +44,20 @@ core/stroke_codes.cpp @@ code < 0 || code > 99 @@ code < 0 || code > 100 @@ a Na
 perfs/perf_import.cpp @@ n >= 0 && n <= 99 @@ n >= 0 && n < 99 @@ stroke code 99 out of range on a line
 perfs/perf_import.cpp @@ n >= 0 && n <= 99 @@ n > 0 && n <= 99 @@ stroke code 0 out of range on a line
 clubs/club_save.cpp @@ code.compare(code.size() - 4, 4, "0000") @@ code.compare(code.size() - 3, 3, "000") @@ selection recognised by three zeros
-import/driver.cpp @@     db().Execute("Delete from Liffn_relais where Num_compet = -1"); @@     // relay rows forgotten @@ purge forgets the staged relay rows
+import/driver.cpp @@     db().Execute(Sql(kDeleteStagedRelays)); @@     // relay rows forgotten @@ purge forgets the staged relay rows
 perfs/relay_members.cpp @@         c.colNaissances.Add(birth, key); @@         // birth date not cached @@ relay member cached without its stored birth date
 licences/licence_record.cpp @@ colonne(birth, 3, 2) == licence_yy @@ colonne(birth, 1, 2) == licence_yy @@ birth-year rule reads the century
-perfs/perf_import.cpp @@ numeric_value(age) <= 0 @@ numeric_value(age) < 0 @@ an age of 0 accepted
+perfs/perf_import.cpp @@ numeric_value(age_) > 0 @@ numeric_value(age_) >= 0 @@ an age of 0 accepted
 common/trace.cpp @@ count >= 2 ? "s" : "" @@ count > 2 ? "s" : "" @@ plural from 3 on
 licences/licence_import.cpp @@ (l.licence[0] == 'R' || l.licence[0] == 'r') @@ l.licence[0] == 'R' @@ small-r relay licences taken for swimmers
 perfs/perf_record.cpp @@ field != "25" && field != "50" @@ field != "50" @@ 25 m pools refused
-common/numeric.cpp @@         if (c == '\'') out.push_back('\''); @@         // quotes left single @@ quotes not doubled before SQL
-perfs/perf_insert.cpp @@ return "VALUES (" + text_ + ", -1);" @@ return "VALUES (" + text_ + ", 0);" @@ performances staged outside -1
+platform/statement.cpp @@             if (ch == '\'') out.push_back('\''); @@             // quotes left single @@ quotes not doubled in the statement written out for messages
+perfs/perf_insert.cpp @@ "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, -1);", @@ "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0);", @@ performances staged outside -1
 licences/licence_import.cpp @@ if (!l.selection.empty() && l.selection != l.club) @@ if (false) @@ resolved selection record cached under one key only
-perfs/perf_import.cpp @@ if (club != previous_club) { @@ if (club != previous_club && !previous_club.empty()) { @@ first club of the file never saved
+perfs/perf_import.cpp @@ if (club == previous_club_) return true; @@ if (club == previous_club_ || previous_club_.empty()) return true; @@ first club of the file never saved
 licences/licence_import.cpp @@ if (!l.selection.empty() && !rejoint_selection(l.selection, row_num, l.message)) { @@ if (false) { @@ known licence of a selection record never joins it
 licences/licence_record.cpp @@ field = majuscules_sans_accents(field, colAccents, colMajuscules); @@ (void)colMajuscules; @@ family names kept in mixed case with accents
-perfs/perf_import.cpp @@ if (key != previous_key) { @@ if (key != previous_key || true) { @@ consecutive lines of one swimmer recompute the age
+perfs/perf_import.cpp @@ if (key == previous_key_) return true; @@ if (key == previous_key_ && false) return true; @@ consecutive lines of one swimmer recompute the age
 platform/early_answers.cpp @@ if (!by_value || kind != 'i' || all_among(answer->second.literals, values)) answers_.erase(answer); @@ if (!by_value || kind != 'i') answers_.erase(answer); @@ server: a swimmer inserted keeps the early answer that said unknown
 platform/early_answers.cpp @@ it->second.batch + 1 < batch @@ it->second.batch + 2 < batch @@ server: an early answer of a written table kept a batch too long
 platform/early_answers.cpp @@ if (w.kind != 'i' || a.tables.size() > 1 || all_among(a.literals, w.values)) return true; @@ if (a.tables.size() > 1 || all_among(a.literals, w.values)) return true; @@ server: an update sent while a read travelled leaves its answer trusted
