@@ -37,14 +37,10 @@ bool FoldedKeyEqual::operator()(std::string_view a, std::string_view b) const no
     return true;
 }
 
-void fold_key(std::string_view key, std::string& out) {
-    out.assign(key);
-    for (char& c : out) c = to_lower_1252(c);
-}
-
 std::string fold_key(std::string_view key) {
-    std::string out;
-    fold_key(key, out);
+    std::string out(key);
+    const std::array<unsigned char, 256>& fold = fold_table();
+    for (char& c : out) c = static_cast<char>(fold[static_cast<unsigned char>(c)]);
     return out;
 }
 

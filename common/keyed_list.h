@@ -19,7 +19,6 @@ namespace ondival {
 
 // Windows-1252 letter case folding, as the host's key comparison does it.
 std::string fold_key(std::string_view key);
-void fold_key(std::string_view key, std::string& out);
 
 // A key's hash and comparison without regard to letter case, folding each
 // character as it is read: a lookup needs no folded copy of its key.

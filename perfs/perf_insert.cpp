@@ -1,6 +1,5 @@
 #include "perfs/perf_insert.h"
 
-#include "common/numeric.h"
 #include "common/report.h"
 #include "common/trace.h"
 #include "core/cst.h"
@@ -14,6 +13,10 @@ using platform::Shape;
 using platform::Sql;
 
 // Staged with Num_compet -1 until the competition they belong to exists.
+// The file's own numeric columns (stroke code, pool, time, relay members)
+// are bare values: a text that is not a plain decimal number is refused
+// with what was met, and a blank one leaves its place empty, so that the
+// statement fails as its text would.
 const Shape kInsertPerf{"INSERT INTO Liffn (Code_epreuve, Code_club, Num_Lic, Type_bassin, Date_perf, Tps, Lieu, "
                         "Codif_Fede, Codif_Inter, Codif_Reg, Codif_Depart, Passage_relais, Age, Num_compet) "
                         "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, -1);",
@@ -30,16 +33,6 @@ const Shape kInsertRelay{
                                    "Licence8", "Licence9", "Licence10", "Codif_Fede", "Codif_Inter", "Codif_Reg",
                                    "Codif_Depart", "Num_compet"})};
 
-// A number written without quotes. The file's own columns (stroke code,
-// pool, time, relay members) are bare, so anything that is not a plain
-// decimal number is refused with the text that was met. A blank column
-// leaves its place empty, and the statement fails as its text would.
-Sql& bare(Sql& sql, const std::string& v) {
-    if (!v.empty() && !est_nombre_decimal(v))
-        platform::raise(platform::err::kTypeMismatch, "Type incompatible : \""_w + v + "\" n'est pas un nombre");
-    return sql.bare(v);
-}
-
 std::string failure_message(const char* what) {
     return platform::utf8_to_cp1252(what) + kCrLf + "Importation annulée."_w + kCrLf +
            texte_erreur(platform::current_error());
@@ -49,22 +42,22 @@ std::string failure_message(const char* what) {
 
 Sql insertion_perf_individuelle(const PerfRecord& r, const std::string& num, const std::string& age) {
     Sql sql(kInsertPerf);
-    bare(sql, r[kPerfNage]).quoted(r[kPerfCodeClub]);
-    bare(sql, num);
-    bare(sql, r[kPerfBassin]).quoted(r[kPerfDate]);
-    bare(sql, r[kPerfTemps]).quoted(r[kPerfLieu]);
+    sql.bare(r[kPerfNage]).quoted(r[kPerfCodeClub]);
+    sql.bare(num);
+    sql.bare(r[kPerfBassin]).quoted(r[kPerfDate]);
+    sql.bare(r[kPerfTemps]).quoted(r[kPerfLieu]);
     for (std::size_t i = kPerfCodifFede; i <= kPerfPassageRelais; ++i) sql.quoted(r[i]);
-    bare(sql, age);
+    sql.bare(age);
     return sql;
 }
 
 Sql insertion_perf_relais(const PerfRecord& r) {
     Sql sql(kInsertRelay);
-    bare(sql, r[kPerfNage]).quoted(r[kPerfCodeClub]);
-    bare(sql, r[kPerfLicence]);
-    bare(sql, r[kPerfBassin]).quoted(r[kPerfDate]);
-    bare(sql, r[kPerfTemps]).quoted(r[kPerfLieu]);
-    for (std::size_t i = kPerfRelayeur1; i <= kPerfRelayeur10; ++i) bare(sql, r[i]);
+    sql.bare(r[kPerfNage]).quoted(r[kPerfCodeClub]);
+    sql.bare(r[kPerfLicence]);
+    sql.bare(r[kPerfBassin]).quoted(r[kPerfDate]);
+    sql.bare(r[kPerfTemps]).quoted(r[kPerfLieu]);
+    for (std::size_t i = kPerfRelayeur1; i <= kPerfRelayeur10; ++i) sql.bare(r[i]);
     for (std::size_t i = kPerfCodifFede; i <= kPerfCodifDepart; ++i) sql.quoted(r[i]);
     return sql;
 }

@@ -35,9 +35,10 @@ std::string data_source(const std::string& cs) {
 
 // Engines read a statement's text up to its first NUL: whatever follows
 // would be dropped without a word, and what is left may be another
-// statement. A declared shape holds none; a value's NUL is bound as data.
+// statement. A declared shape holds none (it is refused when built); a
+// value's NUL is bound as data.
 const Sql& checked(const Sql& statement) {
-    if (statement.shape().text().find('\0') != std::string::npos)
+    if (!statement.shape().declared() && statement.shape().text().find('\0') != std::string::npos)
         raise(1, "Instruction SQL mal formée"_w, ErrorOrigin::sqlite());
     return statement;
 }
