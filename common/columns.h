@@ -18,4 +18,16 @@ inline std::string champ(std::string_view line, std::size_t first, std::size_t w
     return std::string(sans_blancs(colonne(line, first, width)));
 }
 
+// The same field cut into a record's own string, which keeps its room from
+// line to line: a national file has hundreds of thousands of lines.
+inline void cut_field(std::string& field, std::string_view line, std::size_t first, std::size_t width) {
+    field.assign(sans_blancs(colonne(line, first, width)));
+}
+
+// Empties every field of a record, keeping each one's room for the next line.
+template <typename Record>
+void clear_fields(Record& record) {
+    for (std::string& field : record) field.clear();
+}
+
 }  // namespace ondival

@@ -26,6 +26,11 @@ std::size_t FoldedKeyHash::operator()(std::string_view key) const noexcept {
     const std::array<unsigned char, 256>& fold = fold_table();
     std::uint64_t h = 14695981039346656037ull;  // FNV-1a
     for (char c : key) h = (h ^ fold[static_cast<unsigned char>(c)]) * 1099511628211ull;
+    // FNV's low bits depend only on the characters' low bits; the index
+    // picks its slot by the low bits, so mix the high ones down first.
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdull;
+    h ^= h >> 33;
     return static_cast<std::size_t>(h);
 }
 
@@ -35,13 +40,6 @@ bool FoldedKeyEqual::operator()(std::string_view a, std::string_view b) const no
     for (std::size_t i = 0; i < a.size(); ++i)
         if (fold[static_cast<unsigned char>(a[i])] != fold[static_cast<unsigned char>(b[i])]) return false;
     return true;
-}
-
-std::string fold_key(std::string_view key) {
-    std::string out(key);
-    const std::array<unsigned char, 256>& fold = fold_table();
-    for (char& c : out) c = static_cast<char>(fold[static_cast<unsigned char>(c)]);
-    return out;
 }
 
 bool blit_collection(const TextList& list, std::string_view key, std::string& value) {

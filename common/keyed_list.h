@@ -6,9 +6,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -17,17 +17,13 @@
 
 namespace ondival {
 
-// Windows-1252 letter case folding, as the host's key comparison does it.
-std::string fold_key(std::string_view key);
-
 // A key's hash and comparison without regard to letter case, folding each
-// character as it is read: a lookup needs no folded copy of its key.
+// character as it is read (Windows-1252 letter case, as the host's key
+// comparison does it): a lookup needs no folded copy of its key.
 struct FoldedKeyHash {
-    using is_transparent = void;
     std::size_t operator()(std::string_view key) const noexcept;
 };
 struct FoldedKeyEqual {
-    using is_transparent = void;
     bool operator()(std::string_view a, std::string_view b) const noexcept;
 };
 
@@ -36,14 +32,19 @@ class KeyedList {
 public:
     std::size_t Count() const { return items_.size(); }
 
-    void Add(T item) { items_.push_back(Entry{std::move(item)}); }
+    void Add(T item) { items_.push_back(Entry{std::move(item), {}, 0, false}); }
 
     // Fails when the key is already present: a second swimmer under the same
     // club and licence must not silently replace the first.
     void Add(T item, std::string_view key) {
-        if (!index_.try_emplace(fold_key(key), items_.size()).second)
-            platform::raise(platform::err::kKeyAlreadyAssociated, "Cette clé est déjà associée à un élément de cette collection"_w);
-        items_.push_back(Entry{std::move(item)});
+        const std::size_t hash = FoldedKeyHash{}(key);
+        if (find_entry(key, hash))
+            platform::raise(platform::err::kKeyAlreadyAssociated,
+                            "Cette clé est déjà associée à un élément de cette collection"_w);
+        if (2 * (keyed_ + 1) > slots_.size()) grow();
+        items_.push_back(Entry{std::move(item), std::string(key), hash, true});
+        file(items_.size(), hash);
+        ++keyed_;
     }
 
     // Position from 1.
@@ -54,8 +55,8 @@ public:
     }
 
     const T* Find(std::string_view key) const {
-        const auto it = index_.find(key);
-        return it == index_.end() ? nullptr : &items_[it->second].item;
+        const Entry* e = find_entry(key, FoldedKeyHash{}(key));
+        return e ? &e->item : nullptr;
     }
 
     const T& Item(std::string_view key) const {
@@ -68,15 +69,61 @@ public:
 
     void Clear() {
         items_.clear();
-        index_.clear();
+        slots_.clear();
+        keyed_ = 0;
     }
 
 private:
     struct Entry {
         T item;
+        std::string key;  // as given
+        std::size_t hash;
+        bool keyed;
     };
+    // The index: open addressing over a power-of-two table kept at most half
+    // full. A slot holds the item's position from 1 (0: empty) and the high
+    // half of its key's hash, so that a probe past another key rarely has to
+    // read that key. A national export files some 200,000 swimmers in one
+    // list, looked up once or twice a line: a node per key, as a standard
+    // map keeps them, costs a cache miss more on every lookup.
+    struct Slot {
+        std::uint32_t position = 0;
+        std::uint32_t tag = 0;
+    };
+    static std::uint32_t tag_of(std::size_t hash) { return static_cast<std::uint32_t>(hash >> 32); }
+
+    const Entry* find_entry(std::string_view key, std::size_t hash) const {
+        if (slots_.empty()) return nullptr;
+        const std::size_t mask = slots_.size() - 1;
+        const std::uint32_t tag = tag_of(hash);
+        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+            const Slot s = slots_[i];
+            if (s.position == 0) return nullptr;
+            if (s.tag != tag) continue;
+            const Entry& e = items_[s.position - 1];
+            if (e.hash == hash && FoldedKeyEqual{}(e.key, key)) return &e;
+        }
+    }
+
+    void file(std::size_t position, std::size_t hash) {
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t i = hash & mask;
+        while (slots_[i].position != 0) i = (i + 1) & mask;
+        slots_[i] = Slot{static_cast<std::uint32_t>(position), tag_of(hash)};
+    }
+
+    void grow() {
+        // Positions are 32 bits: four thousand million items is far beyond
+        // any export.
+        if (items_.size() >= 0xFFFFFFFEu) platform::raise(platform::err::kOverflow, "Dépassement de capacité"_w);
+        slots_.assign(slots_.empty() ? 16 : 2 * slots_.size(), Slot{});
+        for (std::size_t p = 0; p < items_.size(); ++p)
+            if (items_[p].keyed) file(p + 1, items_[p].hash);
+    }
+
     std::vector<Entry> items_;
-    std::unordered_map<std::string, std::size_t, FoldedKeyHash, FoldedKeyEqual> index_;  // folded keys
+    std::vector<Slot> slots_;
+    std::size_t keyed_ = 0;
 };
 
 using TextList = KeyedList<std::string>;

@@ -2,6 +2,7 @@
 
 #include <cfenv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 #include "platform/cp1252.h"
@@ -16,7 +17,37 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
+namespace {
+
+// The common case of a field of the federation's files: a whole number of
+// at most 15 digits, blanks allowed around and between them. Such a number
+// is exact in a double, so it reads as the general reading below would.
+bool whole_number(std::string_view text, double& value) {
+    std::uint64_t whole = 0;
+    int count = 0;
+    bool negative = false, sign = false;
+    for (const char c : text) {
+        if (is_digit(c)) {
+            if (++count > 15) return false;
+            whole = whole * 10 + static_cast<std::uint64_t>(c - '0');
+        } else if (is_blank(c)) {
+            continue;
+        } else if ((c == '-' || c == '+') && count == 0 && !sign) {
+            sign = true;
+            negative = c == '-';
+        } else {
+            return false;
+        }
+    }
+    const double v = static_cast<double>(whole);
+    value = count == 0 ? 0.0 : negative ? -v : v;
+    return true;
+}
+
+}  // namespace
+
 double numeric_value(std::string_view text) {
+    if (double v; whole_number(text, v)) return v;
     std::string digits;
     std::size_t i = 0;
     const std::size_t n = text.size();

@@ -78,7 +78,7 @@ private:
 
 void LicenceFileImport::line(const std::string& text) {
     Cst& c = cst();
-    tabChamps_.fill(std::string());
+    clear_fields(tabChamps_);
     Line l{text,
            std::string(colonne(text, kLicenceLayout.first(kLicCodeClub), kLicenceLayout.width(kLicCodeClub))),
            std::string(colonne(text, kLicenceLayout.first(kLicLicence), kLicenceLayout.width(kLicLicence))),

@@ -26,7 +26,7 @@ void decoupe_licence(const std::string& line, const WidthList& colLargeursLicenc
     for (std::size_t i = 1; i <= n; ++i) {
         const auto w = static_cast<std::size_t>(colLargeursLicence.Item(i));
         std::string& field = tabChamps[i - 1];
-        field = champ(line, p, w);
+        cut_field(field, line, p, w);
         switch (i - 1) {
             case kLicNom:
                 field = majuscules_sans_accents(field, colAccents, colMajuscules);

@@ -117,7 +117,7 @@ bool PerfFileImport::find_reference() {
 }
 
 bool PerfFileImport::line(const std::string& text) {
-    record_.fill(std::string());
+    clear_fields(record_);
     const std::string stroke(colonne(text, kPerfLayout.first(kPerfNage), kPerfLayout.width(kPerfNage)));
     if (!check_stroke(stroke)) return false;
     if (!decoupe_liffn(text, colLargeursLiffn_, colAccents_, colMajuscules_, record_, message_)) return false;

@@ -19,7 +19,7 @@ bool decoupe_liffn(const std::string& line, const WidthList& colLargeursLiffn, c
     for (std::size_t i = 1; i <= n; ++i) {
         const auto w = static_cast<std::size_t>(colLargeursLiffn.Item(i));
         std::string& field = record[i - 1];
-        field = champ(line, start, w);
+        cut_field(field, line, start, w);
         switch (i - 1) {
             case kPerfBassin:
                 if (field != "25" && field != "50") {

@@ -2,7 +2,6 @@
 // own computer.
 #include <sqlite3.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <unordered_map>
@@ -206,13 +205,8 @@ int bind_text(sqlite3_stmt* stmt, int idx, const std::string& value, bool lastin
 }
 
 int bind_number(sqlite3_stmt* stmt, int idx, const SqlValue& value) {
-    if (value.kind == SqlValue::Kind::Integer) {
-        errno = 0;
-        char* end = nullptr;
-        const long long ll = std::strtoll(value.text.c_str(), &end, 10);
-        // A whole number too long for 64 bits is kept as the real it reads as.
-        if (errno == 0 && end && *end == 0) return sqlite3_bind_int64(stmt, idx, ll);
-    }
+    // A whole number too long for 64 bits is kept as the real it reads as.
+    if (value.kind == SqlValue::Kind::Integer && value.fits) return sqlite3_bind_int64(stmt, idx, value.integer);
     return sqlite3_bind_double(stmt, idx, std::strtod(value.text.c_str(), nullptr));
 }
 

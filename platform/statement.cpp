@@ -31,6 +31,21 @@ Registry& registry() {
 
 std::atomic<int> g_next_id{0};
 
+// A plain whole number's value, when it fits in 64 bits.
+bool whole_64(std::string_view digits, long long& value) {
+    const bool negative = !digits.empty() && digits.front() == '-';
+    if (negative) digits.remove_prefix(1);
+    unsigned long long v = 0;
+    const unsigned long long limit = negative ? 9223372036854775808ull : 9223372036854775807ull;
+    for (const char c : digits) {
+        const auto d = static_cast<unsigned long long>(c - '0');
+        if (v > (limit - d) / 10) return false;
+        v = v * 10 + d;
+    }
+    value = negative ? static_cast<long long>(0 - v) : static_cast<long long>(v);
+    return true;
+}
+
 }  // namespace
 
 bool plain_decimal(std::string_view text) {
@@ -120,13 +135,15 @@ Sql& Sql::bare(std::string_view number) {
         raise(err::kTypeMismatch, "Type incompatible : \"" + v.text + "\" n'est pas un nombre");
     } else if (number.find('.') != std::string_view::npos) {
         v.kind = SqlValue::Kind::Real;
+    } else {
+        v.fits = whole_64(number, v.integer);
     }
     values_.push_back(std::move(v));
     return *this;
 }
 
 Sql& Sql::bare(long long number) {
-    values_.push_back(SqlValue{SqlValue::Kind::Integer, std::to_string(number)});
+    values_.push_back(SqlValue{SqlValue::Kind::Integer, std::to_string(number), true, number});
     return *this;
 }
 

@@ -24,6 +24,10 @@ struct SqlValue {
     enum class Kind { Text, Integer, Real, Empty };
     Kind kind = Kind::Text;
     std::string text;  // Text: the value itself (Windows-1252); numbers: the digits as written
+    // An Integer that fits in 64 bits, read once when the value is given
+    // (an engine that binds numbers needs no second reading of the digits).
+    bool fits = false;
+    long long integer = 0;
 };
 
 // A read's tables (lower case) and, when it asks for one, its one column.

@@ -79,6 +79,39 @@ TEST(BareValue, OnlyAPlainDecimalNumberIsTaken) {
     }
 }
 
+// A whole number is read once, when it is given; one too long for 64 bits
+// stays a number the engine reads from its digits (as a real), never a
+// wrapped-around integer.
+TEST(BareValue, WholeNumbersAreReadOnceAndOnlyWhenTheyFit) {
+    const struct {
+        const char* digits;
+        bool fits;
+        long long value;
+    } cases[] = {
+        {"0", true, 0},
+        {"-0", true, 0},
+        {"007", true, 7},
+        {"-42", true, -42},
+        {"9223372036854775807", true, 9223372036854775807LL},
+        {"-9223372036854775808", true, -9223372036854775807LL - 1},
+        {"9223372036854775808", false, 0},
+        {"-9223372036854775809", false, 0},
+        {"123456789012345678901234", false, 0},
+    };
+    for (const auto& c : cases) {
+        Sql sql(kTwoValues);
+        sql.bare(c.digits);
+        ASSERT_EQ(sql.values().size(), 1u);
+        const platform::SqlValue& v = sql.values().front();
+        EXPECT_EQ(v.kind, Kind::Integer) << c.digits;
+        EXPECT_EQ(v.text, c.digits);
+        EXPECT_EQ(v.fits, c.fits) << c.digits;
+        if (c.fits) EXPECT_EQ(v.integer, c.value) << c.digits;
+    }
+    Sql real(kTwoValues);
+    EXPECT_FALSE(real.bare("12.5").values().front().fits);
+}
+
 TEST(DeclaredShape, HoldsNoQuoteWhereAValueCouldHide) {
     for (const char* text : {"select Num from Club where Code_federal = 'x'", "select \"Num\" from Club"})
         EXPECT_NE(error_number([&] { Shape s(text, Shape::read({"Club"}, "Num")); }), 0) << text;

@@ -8,6 +8,7 @@
 
 #include "common/dos_letters.h"
 #include "common/keyed_list.h"
+#include "common/letters.h"
 #include "common/numeric.h"
 #include "common/progress.h"
 #include "common/trace.h"
@@ -78,10 +79,37 @@ TEST(KeyedListTest, PositionsCountFromOneBesideTheKeys) {
     vide_collection(static_cast<TextList*>(nullptr));  // a list not created yet
 }
 
+// A national export files hundreds of thousands of swimmers in one list:
+// every key stays found under either case through the index's growth, a
+// key met again is refused after it, and a cleared list is filled anew.
+TEST(KeyedListTest, ManyKeysStayFoundAcrossGrowthAndClearing) {
+    TextList list;
+    const auto key = [](int i) { return "Fra" + std::to_string(511075 + i) + "ÉpÉe"_w + std::to_string(i % 7); };
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 20000; ++i) list.Add(std::to_string(i), key(i));
+        list.Add("unkeyed");
+        ASSERT_EQ(list.Count(), 20001u);
+        for (int i = 0; i < 20000; i += 37) {
+            EXPECT_EQ(list.Item(upper_1252(key(i))), std::to_string(i)) << i;
+            std::string lower = key(i);
+            for (char& c : lower) c = to_lower_1252(c);
+            EXPECT_EQ(error_number([&] { list.Add("x", lower); }),
+                      platform::err::kKeyAlreadyAssociated)
+                << i;
+        }
+        EXPECT_FALSE(list.Contains(key(20000)));
+        EXPECT_EQ(list.Item(20001), "unkeyed");
+        vide_collection(list);
+        EXPECT_FALSE(list.Contains(key(0)));
+    }
+}
+
 TEST(Numeric, ReadsNumbersAsTheHostDoes) {
     const std::pair<const char*, double> values[] = {
         {"7 ", 7},      {"AB", 0},    {" 12abc", 12}, {"-1", -1}, {"1a", 1},   {"", 0},       {"   ", 0},
         {"12.5", 12.5}, {"12,5", 12}, {".5", 0.5},    {"+3", 3},  {"1 2", 12}, {"1e3", 1000},
+        {"- 3", -3},    {"+-3", 0},   {"3-", 3},      {"\t5\r", 5}, {"-", 0},  {"999999999999999", 999999999999999},
+        {"12345678901234567", 12345678901234567.0}, {"98765432109876543210", 98765432109876543210.0},
     };
     for (const auto& [text, v] : values) EXPECT_EQ(numeric_value(text), v) << '"' << text << '"';
 
