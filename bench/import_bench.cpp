@@ -11,7 +11,11 @@
 // and replayed in one transaction into a fresh database with the same
 // schema, on the same disk, with the same default durability. A second
 // floor, the physical limit, writes the same rows through one prepared
-// insert per table with their values bound, in one transaction.
+// insert per table with their values bound, in one transaction. A third,
+// the staged floor, writes them the same way but keeps the performances
+// apart as the import does (competition -1) and then attaches them with the
+// import's own two updates: what the import's design costs the engine
+// before any line is read.
 //
 // With --postgres URI (a server's maintenance database), each run also
 // imports the same export into a fresh database on that server, and the
@@ -106,8 +110,9 @@ void usage(FILE* out) {
                "\n"
                "Imports seeded federation exports into fresh host databases and compares\n"
                "the time with the engine's floors: the rows left by the import replayed as\n"
-               "literal INSERT statements, and through one prepared insert per table with\n"
-               "bound values, each in one transaction.\n"
+               "literal INSERT statements, through one prepared insert per table with bound\n"
+               "values, and the same staged and attached as the import does, each in one\n"
+               "transaction.\n"
                "\n"
                "  --workload W  S (1 club, 300 licences, 5,000 performances), M (200 clubs,\n"
                "                15,000 licences, 60,000 performances, 2,000 relays),\n"
@@ -355,6 +360,10 @@ struct Dump {
     // The same rows as values, row after row, for the prepared replay.
     std::array<std::vector<Value>, kImportedTables.size()> values;
     std::array<int, kImportedTables.size()> columns{};
+    // The competition column of the performance tables (-1: none), and the
+    // competition the import attached its performances to.
+    std::array<int, kImportedTables.size()> compet_column{-1, -1, -1, -1, -1};
+    long long competition = 0;
 };
 
 bool dump_imported_rows(const std::string& path, Dump& dump, std::string& problem) {
@@ -373,6 +382,8 @@ bool dump_imported_rows(const std::string& path, Dump& dump, std::string& proble
         }
         const int columns = sqlite3_column_count(s);
         dump.columns[t] = columns;
+        for (int c = 0; c < columns; ++c)
+            if (std::string_view(sqlite3_column_name(s, c)) == "Num_compet") dump.compet_column[t] = c;
         int rc;
         while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
             dump.script += "INSERT INTO " + table + " VALUES(";
@@ -380,6 +391,7 @@ bool dump_imported_rows(const std::string& path, Dump& dump, std::string& proble
                 if (c) dump.script += ',';
                 append_value(s, c, dump.script);
                 dump.values[t].emplace_back(sqlite3_value_dup(sqlite3_column_value(s, c)));
+                if (c == dump.compet_column[t]) dump.competition = sqlite3_column_int64(s, c);
             }
             dump.script += ");\n";
             ++dump.rows[t];
@@ -397,10 +409,15 @@ bool dump_imported_rows(const std::string& path, Dump& dump, std::string& proble
 
 // How the rows are written again: as the literal statements of the dump,
 // or through one prepared insert per table with the values bound, the most
-// this database can take in on this machine.
-enum class Replay { kLiteral, kPrepared };
+// this database can take in on this machine; or staged as the import stages
+// them (the performances under competition -1, then attached to their
+// competition by the import's own two updates), the least an import that
+// keeps its performances apart until the end can cost the engine. The
+// staged replay leaves out the reads the import makes (a licence looked
+// up, its number read back after it is written).
+enum class Replay { kLiteral, kPrepared, kStaged };
 
-bool insert_prepared(Db& db, const Dump& dump, std::string& problem) {
+bool insert_prepared(Db& db, const Dump& dump, bool staged, std::string& problem) {
     if (!db.exec("BEGIN", problem)) return false;
     for (std::size_t t = 0; t < kImportedTables.size(); ++t) {
         const int columns = dump.columns[t];
@@ -414,7 +431,9 @@ bool insert_prepared(Db& db, const Dump& dump, std::string& problem) {
         }
         const std::vector<Value>& values = dump.values[t];
         for (std::size_t at = 0; at < values.size(); at += static_cast<std::size_t>(columns)) {
-            for (int c = 0; c < columns; ++c) sqlite3_bind_value(s, c + 1, values[at + static_cast<std::size_t>(c)].get());
+            for (int c = 0; c < columns; ++c)
+                sqlite3_bind_value(s, c + 1, values[at + static_cast<std::size_t>(c)].get());
+            if (staged && dump.compet_column[t] >= 0) sqlite3_bind_int64(s, dump.compet_column[t] + 1, -1);
             if (sqlite3_step(s) != SQLITE_DONE) {
                 problem = sqlite3_errmsg(db.get());
                 sqlite3_finalize(s);
@@ -423,6 +442,14 @@ bool insert_prepared(Db& db, const Dump& dump, std::string& problem) {
             sqlite3_reset(s);
         }
         sqlite3_finalize(s);
+    }
+    if (staged) {
+        const std::string compet = std::to_string(dump.competition);
+        for (const char* table : {"Liffn", "Liffn_relais"})
+            if (!db.exec(
+                    ("UPDATE " + std::string(table) + " set Num_compet = " + compet + " where Num_compet = -1").c_str(),
+                    problem))
+                return false;
     }
     return db.exec("COMMIT", problem);
 }
@@ -445,7 +472,8 @@ double replay(const Dump& dump, const std::string& path, Replay how, std::string
     if (!db.exec("DELETE FROM sqlite_sequence", problem)) return -1;
 
     const Clock::time_point start = Clock::now();
-    if (!(how == Replay::kLiteral ? db.exec(dump.script.c_str(), problem) : insert_prepared(db, dump, problem))) {
+    if (!(how == Replay::kLiteral ? db.exec(dump.script.c_str(), problem)
+                                  : insert_prepared(db, dump, how == Replay::kStaged, problem))) {
         problem = "replay: " + problem;
         return -1;
     }
@@ -488,9 +516,10 @@ struct Figures {
     long long rows = 0;
     int runs = 0;
     double import_s = 0;
-    double cpu_s = 0;  // of the whole import process, start-up included
+    double cpu_s = 0;       // of the whole import process, start-up included
     double floor_s = 0;     // the rows replayed as literal statements
     double prepared_s = 0;  // the rows through one prepared insert per table
+    double staged_s = 0;    // the same, staged and attached as the import does
     double peak_mb = 0;
     double server_s = 0;  // the same import on the server; 0 when not run
     double server_round_trips = 0;
@@ -501,6 +530,7 @@ struct Figures {
     double lines_per_s() const { return static_cast<double>(lines) / import_s; }
     double ratio() const { return import_s / floor_s; }
     double prepared_ratio() const { return import_s / prepared_s; }
+    double staged_ratio() const { return import_s / staged_s; }
 };
 
 // One workload through its runs. Each run is an import followed at once by
@@ -564,9 +594,14 @@ public:
         const double prepared = replay(dump_, (run_dir / "prepared.db").string(), Replay::kPrepared, problem);
         if (prepared < 0) return false;
         prepared_times_.push_back(prepared);
-        std::fprintf(stderr, "%s: run %d/%d  import %.3f s (cpu %.3f s, %.1f MB)  floor %.3f s  prepared %.3f s\n",
-                     w_.name, r, runs_, import.seconds, import.cpu_seconds,
-                     static_cast<double>(import.peak_kb) / 1024.0, floor, prepared);
+        const double staged = replay(dump_, (run_dir / "staged.db").string(), Replay::kStaged, problem);
+        if (staged < 0) return false;
+        staged_times_.push_back(staged);
+        std::fprintf(
+            stderr,
+            "%s: run %d/%d  import %.3f s (cpu %.3f s, %.1f MB)  floor %.3f s  prepared %.3f s  staged %.3f s\n",
+            w_.name, r, runs_, import.seconds, import.cpu_seconds, static_cast<double>(import.peak_kb) / 1024.0, floor,
+            prepared, staged);
         if (!server_.empty() && !run_on_server(self, r, run_dir, false, problem)) return false;
         if (!server_.empty() && delay_ms_ >= 0 && !run_on_server(self, r, run_dir, true, problem)) return false;
         if (!keep_) fs::remove_all(run_dir, ec);
@@ -646,6 +681,7 @@ public:
         f.cpu_s = median(cpu_times_);
         f.floor_s = median(floor_times_);
         f.prepared_s = median(prepared_times_);
+        f.staged_s = median(staged_times_);
         f.peak_mb = static_cast<double>(peak_kb_) / 1024.0;
         if (!server_times_.empty()) f.server_s = median(server_times_);
         if (!delayed_times_.empty()) f.delayed_s = median(delayed_times_);
@@ -666,7 +702,8 @@ private:
     long long lines_ = 0;
     double server_round_trips_ = 0, delayed_round_trips_ = 0;
     Dump dump_;
-    std::vector<double> import_times_, cpu_times_, floor_times_, prepared_times_, server_times_, delayed_times_;
+    std::vector<double> import_times_, cpu_times_, floor_times_, prepared_times_, staged_times_, server_times_,
+        delayed_times_;
     long peak_kb_ = 0;
 };
 
@@ -718,8 +755,9 @@ void print_checks(const std::vector<Figures>& all) {
     else
         std::printf("SKIP  L import/floor <= 2.0 (L not run)\n");
     if (l)
-        std::printf("%s  L import/prepared floor %.2f <= 1.5\n", l->prepared_ratio() <= 1.5 ? "PASS" : "FAIL",
-                    l->prepared_ratio());
+        std::printf("%s  L import/prepared floor %.2f <= 1.5 (staged floor/prepared floor %.2f: the least "
+                    "the staging and attaching of performances adds)\n",
+                    l->prepared_ratio() <= 1.5 ? "PASS" : "FAIL", l->prepared_ratio(), l->staged_s / l->prepared_s);
     if (l && m)
         std::printf("%s  L us/line %.2f <= 1.3 x M us/line %.2f = %.2f (L/M %.2f)\n",
                     l->us_per_line() <= 1.3 * m->us_per_line() ? "PASS" : "FAIL", l->us_per_line(), m->us_per_line(),
@@ -753,6 +791,8 @@ void print_server_checks(const std::vector<Figures>& all, double delay_ms) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // As `ondival` runs, for the import and for both floors alike.
+    ondival::platform::leave_out_engine_statistics();
     if (argc == 6 && std::string_view(argv[1]) == "--import-child")
         return import_child(argv[2], argv[3], argv[4], argv[5]);
 
@@ -813,12 +853,13 @@ int main(int argc, char** argv) {
     std::vector<Figures> results;
     for (const WorkloadBench& b : benches) results.push_back(b.figures());
 
-    std::printf("%-8s %8s %8s %5s %10s %10s %8s %8s %9s %7s %9s %7s %8s\n", "workload", "lines", "rows", "runs",
-                "import s", "lines/s", "us/line", "cpu s", "floor s", "ratio", "prep s", "ratio", "peak MB");
+    std::printf("%-8s %8s %8s %5s %10s %10s %8s %8s %9s %7s %9s %7s %9s %7s %8s\n", "workload", "lines", "rows", "runs",
+                "import s", "lines/s", "us/line", "cpu s", "floor s", "ratio", "prep s", "ratio", "stage s", "ratio",
+                "peak MB");
     for (const Figures& f : results)
-        std::printf("%-8s %8lld %8lld %5d %10.3f %10.0f %8.2f %8.3f %9.3f %7.2f %9.3f %7.2f %8.1f\n", f.name.c_str(),
-                    f.lines, f.rows, f.runs, f.import_s, f.lines_per_s(), f.us_per_line(), f.cpu_s, f.floor_s,
-                    f.ratio(), f.prepared_s, f.prepared_ratio(), f.peak_mb);
+        std::printf("%-8s %8lld %8lld %5d %10.3f %10.0f %8.2f %8.3f %9.3f %7.2f %9.3f %7.2f %9.3f %7.2f %8.1f\n",
+                    f.name.c_str(), f.lines, f.rows, f.runs, f.import_s, f.lines_per_s(), f.us_per_line(), f.cpu_s,
+                    f.floor_s, f.ratio(), f.prepared_s, f.prepared_ratio(), f.staged_s, f.staged_ratio(), f.peak_mb);
     if (!o.postgres.empty()) {
         std::printf("\nBoth engines, the same export (medians):\n");
         std::printf("%-8s %8s %10s %11s %10s %9s %10s", "workload", "lines", "sqlite s", "postgres s", "pg/sqlite",

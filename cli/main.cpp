@@ -226,10 +226,11 @@ struct Call {
 
 int run_call(Call call) {
     warn_about_password(call.given.database);
-    if (!paths_distinct({call.given.database, call.given.source_dir, call.given.scratch_dir, call.given.trace_path, call.given.report_path,
-                         call.temporary_allowed, call.given.html_path}))
+    if (!paths_distinct({call.given.database, call.given.source_dir, call.given.scratch_dir, call.given.trace_path,
+                         call.given.report_path, call.temporary_allowed, call.given.html_path}))
         return kExitError;
-    if (!report_writable(call.command, call.given.report_path) || !report_writable(call.command, call.given.html_path, "page"))
+    if (!report_writable(call.command, call.given.report_path) ||
+        !report_writable(call.command, call.given.html_path, "page"))
         return kExitError;
     if (!scratch_ready(call.command, call.given.scratch_dir)) return kExitError;
     const bool temporary_scratch = call.temporary == Call::Temporary::kScratch;
@@ -253,14 +254,15 @@ int run_call(Call call) {
     component.collect_report(!call.given.report_path.empty() || !call.given.html_path.empty());
     const InterruptScope ctrl_c(component);
     try {
-        result = (component.*call.run)(call.given.database, call.given.source_dir, call.given.scratch_dir, call.given.trace_path,
-                                       bar ? &*bar : nullptr);
+        result = (component.*call.run)(call.given.database, call.given.source_dir, call.given.scratch_dir,
+                                       call.given.trace_path, bar ? &*bar : nullptr);
     } catch (...) {
         error = platform::current_error();
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     bar.reset();
-    const bool reported = write_report(call.given.report_path, call.given.html_path, component.rapport(), temporary.path());
+    const bool reported = write_report(call.given.report_path, call.given.html_path, component.rapport(),
+                                       temporary.path());
     if (ctrl_c.interrupted() && error.number == platform::err::kUserInterrupt)
         return interrupted(std::string(call.command) + ": " + call.interrupted);
 
@@ -406,6 +408,7 @@ int run(const Command& command) {
 
 int main(int argc, char** argv) {
     using namespace ondival::cli;
+    ondival::platform::leave_out_engine_statistics();
     Command command;
     std::string problem;
     if (!parse_command_line(argc, argv, command, problem)) {

@@ -55,9 +55,16 @@ TerminalProgress::~TerminalProgress() { Clear(); }
 
 void TerminalProgress::SetStepTitle(const std::string& title_utf8) {
     const Clock::time_point now = Clock::now();
+    const bool new_step = title_utf8 != title_;
     title_ = title_utf8;
     start_step(now);
-    draw_if_due(now);
+    // A new file is drawn at once, whatever the pace: on a fast machine a
+    // whole file can pass within one interval, and the bar would go on
+    // naming the file before it. Once per step is still a handful.
+    if (new_step)
+        draw(now);
+    else
+        draw_if_due(now);
 }
 
 double TerminalProgress::Value() const { return value_; }

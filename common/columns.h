@@ -8,11 +8,20 @@
 namespace ondival {
 
 // The characters of columns [first, first + width) counted from 1; fewer when
-// the line ends earlier, "" when it ends before first.
-std::string_view colonne(std::string_view line, std::size_t first, std::size_t width);
+// the line ends earlier, "" when it ends before first. Inline, with the trim
+// below: every field of every line goes through both.
+inline std::string_view colonne(std::string_view line, std::size_t first, std::size_t width) {
+    if (first < 1 || first > line.size()) return {};
+    return line.substr(first - 1, width);
+}
 
 // Blanks (the space character only) removed at both ends.
-std::string_view sans_blancs(std::string_view text);
+inline std::string_view sans_blancs(std::string_view text) {
+    std::size_t b = 0, e = text.size();
+    while (b < e && text[b] == ' ') ++b;
+    while (e > b && text[e - 1] == ' ') --e;
+    return text.substr(b, e - b);
+}
 
 inline std::string champ(std::string_view line, std::size_t first, std::size_t width) {
     return std::string(sans_blancs(colonne(line, first, width)));

@@ -66,12 +66,34 @@ std::string date_annee(std::string_view year) {
     return r;
 }
 
+namespace {
+
+int two_digits(std::string_view s) { return (s[0] - '0') * 10 + (s[1] - '0'); }
+
+// An 8-character yyyymmdd text as a real calendar date; raises when it is
+// not one.
+CalendarDate checked_date(std::string_view date) {
+    const std::string_view y = date.substr(0, 4), m = date.substr(4, 2), d = date.substr(6, 2);
+    if (!all_digits(y) || !all_digits(m) || !all_digits(d)) not_a_date(date);
+    const int year = two_digits(y) * 100 + two_digits(y.substr(2)), month = two_digits(m), day = two_digits(d);
+    if (year < 100 || month < 1 || month > 12 || day < 1 || day > days_in(year, month)) not_a_date(date);
+    return CalendarDate{year, month, day};
+}
+
+}  // namespace
+
+CalendarDate read_stored_date(std::string_view yyyymmdd) {
+    // date_texte gives "" for a text that is not 8 characters, and "" is
+    // no date to lit_date.
+    if (yyyymmdd.size() != 8) not_a_date("");
+    return checked_date(yyyymmdd);
+}
+
 std::string date_texte(std::string_view date, std::string_view pattern) {
     if (date.size() != 8) return "";
     const std::string_view y = date.substr(0, 4), m = date.substr(4, 2), d = date.substr(6, 2);
-    if (!all_digits(y) || !all_digits(m) || !all_digits(d)) not_a_date(date);
-    const int year = std::stoi(std::string(y)), month = std::stoi(std::string(m)), day = std::stoi(std::string(d));
-    if (year < 100 || month < 1 || month > 12 || day < 1 || day > days_in(year, month)) not_a_date(date);
+    const int day = checked_date(date).day;
+    const int month = two_digits(m);
     if (pattern.empty()) pattern = "d mmmm yyyy";
     // The three tokens the import uses; anything else is copied.
     std::string out;

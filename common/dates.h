@@ -32,4 +32,9 @@ struct CalendarDate {
 };
 CalendarDate lit_date(std::string_view text);
 
+// A yyyymmdd text read as lit_date(date_texte(text)) reads it, the same date
+// or the same error, without writing out the text between: the age at a
+// performance reads two dates a line.
+CalendarDate read_stored_date(std::string_view yyyymmdd);
+
 }  // namespace ondival

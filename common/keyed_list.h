@@ -37,14 +37,21 @@ public:
     // Fails when the key is already present: a second swimmer under the same
     // club and licence must not silently replace the first.
     void Add(T item, std::string_view key) {
-        const std::size_t hash = FoldedKeyHash{}(key);
-        if (find_entry(key, hash))
+        if (!TryAdd(std::move(item), key))
             platform::raise(platform::err::kKeyAlreadyAssociated,
                             "Cette clé est déjà associée à un élément de cette collection"_w);
+    }
+
+    // False, and nothing added, when the key is already present: for a
+    // caller that names the duplicate in its own words.
+    bool TryAdd(T item, std::string_view key) {
+        const std::size_t hash = FoldedKeyHash{}(key);
+        if (find_entry(key, hash)) return false;
         if (2 * (keyed_ + 1) > slots_.size()) grow();
         items_.push_back(Entry{std::move(item), std::string(key), hash, true});
         file(items_.size(), hash);
         ++keyed_;
+        return true;
     }
 
     // Position from 1.

@@ -95,6 +95,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     (void)accepted([&] { (void)ondival::date_texte(text, pattern); });
 
+    // The age reads a stored date without the text between: the same date,
+    // or a refusal with the same message.
+    std::string through_text, direct;
+    ondival::CalendarDate via{}, read{};
+    const bool via_ok = accepted([&] {
+        try {
+            via = ondival::lit_date(ondival::date_texte(text));
+        } catch (const platform::Failure& f) {
+            through_text = f.error().description;
+            throw;
+        }
+    });
+    const bool read_ok = accepted([&] {
+        try {
+            read = ondival::read_stored_date(text);
+        } catch (const platform::Failure& f) {
+            direct = f.error().description;
+            throw;
+        }
+    });
+    require(via_ok == read_ok && through_text == direct, "read_stored_date differs from lit_date(date_texte)", text);
+    if (via_ok)
+        require(via.year == read.year && via.month == read.month && via.day == read.day,
+                "read_stored_date read another date", text);
+
     ondival::CalendarDate any;
     if (accepted([&] { any = ondival::lit_date(input); }))
         require(any.month >= 1 && any.month <= 12 && any.day >= 1 && any.day <= 31, "lit_date: impossible date", input);

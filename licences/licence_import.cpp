@@ -27,9 +27,8 @@ namespace {
 // same selection place: say which, rather than a bare collection error.
 void cache_swimmer(const std::string& key, const std::string& num, const std::string& birth) {
     Cst& c = cst();
-    if (c.colNumLicences.Contains(key))
+    if (!c.colNumLicences.TryAdd(num, key))
         platform::raise(457, "La licence " + key + " est déjà enregistrée par une ligne précédente"_w);
-    c.colNumLicences.Add(num, key);
     c.colNaissances.Add(birth, key);
 }
 

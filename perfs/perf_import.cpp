@@ -32,8 +32,8 @@ namespace {
 // date that is no real calendar date (a 31 February, "") then stops the
 // import as an error instead of giving an age from nonsense.
 std::string age_at(const std::string& birth, const std::string& performed) {
-    const CalendarDate b = lit_date(date_texte(birth, ""));
-    const CalendarDate p = lit_date(date_texte(performed, ""));
+    const CalendarDate b = read_stored_date(birth);
+    const CalendarDate p = read_stored_date(performed);
     return std::to_string(p.year - b.year);
 }
 

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <unordered_map>
+#include <vector>
 
 #include "platform/cp1252.h"
 #include "platform/database.h"
@@ -37,7 +37,7 @@ public:
     ~StatementCache() {
         for (sqlite3_stmt* s : idle_)
             if (s) sqlite3_finalize(s);
-        for (auto& [s, id] : busy_) sqlite3_finalize(s);
+        for (const Busy& b : busy_) sqlite3_finalize(b.stmt);
     }
 
     // A statement for `st`, reused when one of its shape is idle (`id`;
@@ -58,20 +58,18 @@ public:
             if (rc != SQLITE_OK || !s) return s;
             more = !only_blanks(tail);
         }
-        busy_.emplace(s, id);
+        busy_.push_back(Busy{s, id});
         return s;
     }
 
     // Statements whose text held more than one statement are never kept.
     void discard(sqlite3_stmt* s) {
-        busy_.erase(s);
+        take_out(s);
         sqlite3_finalize(s);
     }
 
     void give_back(sqlite3_stmt* s) {
-        auto it = busy_.find(s);
-        const int id = it == busy_.end() ? -1 : it->second;
-        if (it != busy_.end()) busy_.erase(it);
+        const int id = take_out(s);
         if (id < 0) {
             sqlite3_finalize(s);
             return;
@@ -89,9 +87,29 @@ public:
     }
 
 private:
+    // A statement handed out, and the identity it goes back under.
+    struct Busy {
+        sqlite3_stmt* stmt;
+        int id;
+    };
+
+    // Its identity (-1 when it is not to be kept, or not handed out here).
+    int take_out(sqlite3_stmt* s) {
+        for (std::size_t i = 0; i < busy_.size(); ++i)
+            if (busy_[i].stmt == s) {
+                const int id = busy_[i].id;
+                busy_[i] = busy_.back();
+                busy_.pop_back();
+                return id;
+            }
+        return -1;
+    }
+
     sqlite3* db_;
     std::vector<sqlite3_stmt*> idle_;  // by shape identity
-    std::unordered_map<sqlite3_stmt*, int> busy_;
+    // Few at a time: a write, or a read whose rows are still being read
+    // beside another statement.
+    std::vector<Busy> busy_;
 };
 
 class SqliteEngine : public Engine, public std::enable_shared_from_this<SqliteEngine> {
@@ -231,7 +249,7 @@ sqlite3_stmt* SqliteEngine::prepare(const Sql& st, bool lasting) {
         ++idx;
         if (idx > sqlite3_bind_parameter_count(stmt)) break;
         const int brc = value.kind == SqlValue::Kind::Text ? bind_text(stmt, idx, value.text, lasting)
-                                                          : bind_number(stmt, idx, value);
+                                                           : bind_number(stmt, idx, value);
         if (brc != SQLITE_OK) {
             release(stmt);
             raise_from(db_, brc);
@@ -296,6 +314,8 @@ std::unique_ptr<Cursor> SqliteEngine::query(const Sql& st) {
 }
 
 }  // namespace
+
+void leave_out_engine_statistics() { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); }
 
 std::shared_ptr<Engine> open_sqlite(const std::string& path) {
     // SQLite reads "" and ":memory:" as requests for a new empty database;

@@ -142,8 +142,12 @@ void TextFiles::LineInput(std::int16_t number, std::string& line) {
     for (;;) {
         const char* start = f.in.data() + f.pos;
         const std::size_t avail = f.len - f.pos;
-        std::size_t i = 0;
-        while (i < avail && start[i] != '\r' && start[i] != '\n') ++i;
+        // The first line end, CR or LF: found by the library's fast
+        // search for an LF, then for a CR before it.
+        const void* lf = std::memchr(start, '\n', avail);
+        std::size_t i = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - start) : avail;
+        if (const void* cr = std::memchr(start, '\r', i))
+            i = static_cast<std::size_t>(static_cast<const char*>(cr) - start);
         line.append(start, i);
         f.pos += i;
         if (i < avail) {

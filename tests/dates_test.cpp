@@ -3,6 +3,8 @@
 // yyyymmdd, and the display text the performance import reads back.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "common/dates.h"
 #include "platform/cp1252.h"
 #include "platform/error.h"
@@ -141,6 +143,33 @@ TEST(LitDate, ReadsBackEveryDayDateTexteWrites) {
     for (const std::string& bad :
          {"31 février 1985"_w, std::string("3 May 1985"), std::string("3 mai"), std::string(""), "0 mai 1985"_w})
         EXPECT_THROW(lit_date(bad), platform::Failure) << bad;
+}
+
+// The age at a performance reads its two dates directly: the same date, or
+// the same refusal (number and text), as writing each out and reading it
+// back would give.
+TEST(ReadStoredDate, ReadsAsTheDateWrittenOutAndReadBack) {
+    for (const char* text :
+         {"20240229", "19850503", "02520612", "01000101", "19851231", "20230229", "21000229", "19850431", "19851301",
+          "19850500", "00991231", "1985AB03", "1985 503", "", "1985050", "198505030", "-1850503"}) {
+        std::optional<CalendarDate> via, direct;
+        std::string via_error, direct_error;
+        try {
+            via = lit_date(date_texte(text));
+        } catch (const platform::Failure& f) {
+            via_error = std::to_string(f.error().number) + f.error().description;
+        }
+        try {
+            direct = read_stored_date(text);
+        } catch (const platform::Failure& f) {
+            direct_error = std::to_string(f.error().number) + f.error().description;
+        }
+        ASSERT_EQ(via.has_value(), direct.has_value()) << text;
+        EXPECT_EQ(via_error, direct_error) << text;
+        if (via) {
+            EXPECT_TRUE(via->year == direct->year && via->month == direct->month && via->day == direct->day) << text;
+        }
+    }
 }
 
 }  // namespace

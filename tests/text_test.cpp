@@ -93,9 +93,7 @@ TEST(KeyedListTest, ManyKeysStayFoundAcrossGrowthAndClearing) {
             EXPECT_EQ(list.Item(upper_1252(key(i))), std::to_string(i)) << i;
             std::string lower = key(i);
             for (char& c : lower) c = to_lower_1252(c);
-            EXPECT_EQ(error_number([&] { list.Add("x", lower); }),
-                      platform::err::kKeyAlreadyAssociated)
-                << i;
+            EXPECT_EQ(error_number([&] { list.Add("x", lower); }), platform::err::kKeyAlreadyAssociated) << i;
         }
         EXPECT_FALSE(list.Contains(key(20000)));
         EXPECT_EQ(list.Item(20001), "unkeyed");
@@ -106,10 +104,27 @@ TEST(KeyedListTest, ManyKeysStayFoundAcrossGrowthAndClearing) {
 
 TEST(Numeric, ReadsNumbersAsTheHostDoes) {
     const std::pair<const char*, double> values[] = {
-        {"7 ", 7},      {"AB", 0},    {" 12abc", 12}, {"-1", -1}, {"1a", 1},   {"", 0},       {"   ", 0},
-        {"12.5", 12.5}, {"12,5", 12}, {".5", 0.5},    {"+3", 3},  {"1 2", 12}, {"1e3", 1000},
-        {"- 3", -3},    {"+-3", 0},   {"3-", 3},      {"\t5\r", 5}, {"-", 0},  {"999999999999999", 999999999999999},
-        {"12345678901234567", 12345678901234567.0}, {"98765432109876543210", 98765432109876543210.0},
+        {"7 ", 7},
+        {"AB", 0},
+        {" 12abc", 12},
+        {"-1", -1},
+        {"1a", 1},
+        {"", 0},
+        {"   ", 0},
+        {"12.5", 12.5},
+        {"12,5", 12},
+        {".5", 0.5},
+        {"+3", 3},
+        {"1 2", 12},
+        {"1e3", 1000},
+        {"- 3", -3},
+        {"+-3", 0},
+        {"3-", 3},
+        {"\t5\r", 5},
+        {"-", 0},
+        {"999999999999999", 999999999999999},
+        {"12345678901234567", 12345678901234567.0},
+        {"98765432109876543210", 98765432109876543210.0},
     };
     for (const auto& [text, v] : values) EXPECT_EQ(numeric_value(text), v) << '"' << text << '"';
 
