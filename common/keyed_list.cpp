@@ -26,8 +26,9 @@ std::size_t FoldedKeyHash::operator()(std::string_view key) const noexcept {
     const std::array<unsigned char, 256>& fold = fold_table();
     std::uint64_t h = 14695981039346656037ull;  // FNV-1a
     for (char c : key) h = (h ^ fold[static_cast<unsigned char>(c)]) * 1099511628211ull;
-    // FNV's low bits depend only on the characters' low bits; the index
-    // picks its slot by the low bits, so mix the high ones down first.
+    // FNV leaves its low bits poorly mixed (each depends only on the
+    // characters' low bits): a final mix spreads every bit over the whole
+    // hash, whichever part of it a table picks from.
     h ^= h >> 33;
     h *= 0xff51afd7ed558ccdull;
     h ^= h >> 33;

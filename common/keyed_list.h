@@ -32,7 +32,7 @@ class KeyedList {
 public:
     std::size_t Count() const { return items_.size(); }
 
-    void Add(T item) { items_.push_back(Entry{std::move(item), {}, 0, false}); }
+    void Add(T item) { items_.push_back(Entry{std::move(item), {}}); }
 
     // Fails when the key is already present: a second swimmer under the same
     // club and licence must not silently replace the first.
@@ -45,11 +45,11 @@ public:
     // False, and nothing added, when the key is already present: for a
     // caller that names the duplicate in its own words.
     bool TryAdd(T item, std::string_view key) {
-        const std::size_t hash = FoldedKeyHash{}(key);
-        if (find_entry(key, hash)) return false;
+        const std::uint32_t tag = tag_of(key);
+        if (find_entry(key, tag)) return false;
         if (2 * (keyed_ + 1) > slots_.size()) grow();
-        items_.push_back(Entry{std::move(item), std::string(key), hash, true});
-        file(items_.size(), hash);
+        items_.push_back(Entry{std::move(item), std::string(key)});
+        file(Slot{static_cast<std::uint32_t>(items_.size()), tag});
         ++keyed_;
         return true;
     }
@@ -62,7 +62,7 @@ public:
     }
 
     const T* Find(std::string_view key) const {
-        const Entry* e = find_entry(key, FoldedKeyHash{}(key));
+        const Entry* e = find_entry(key, tag_of(key));
         return e ? &e->item : nullptr;
     }
 
@@ -84,48 +84,51 @@ private:
     struct Entry {
         T item;
         std::string key;  // as given
-        std::size_t hash;
-        bool keyed;
     };
     // The index: open addressing over a power-of-two table kept at most half
-    // full. A slot holds the item's position from 1 (0: empty) and the high
-    // half of its key's hash, so that a probe past another key rarely has to
-    // read that key. A national export files some 200,000 swimmers in one
-    // list, looked up once or twice a line: a node per key, as a standard
-    // map keeps them, costs a cache miss more on every lookup.
+    // full. A slot holds the item's position from 1 (0: empty) and 32 bits
+    // of its key's hash, its tag: the tag picks the slot a probe starts
+    // from, lets a probe pass another key without reading it, and lets the
+    // table grow without reading a key again. A national export files some
+    // 200,000 swimmers in one list, looked up once or twice a line: a node
+    // per key, as a standard map keeps them, costs a cache miss more on
+    // every lookup.
     struct Slot {
         std::uint32_t position = 0;
         std::uint32_t tag = 0;
     };
-    static std::uint32_t tag_of(std::size_t hash) { return static_cast<std::uint32_t>(hash >> 32); }
+    static std::uint32_t tag_of(std::string_view key) { return static_cast<std::uint32_t>(FoldedKeyHash{}(key) >> 32); }
 
-    const Entry* find_entry(std::string_view key, std::size_t hash) const {
+    const Entry* find_entry(std::string_view key, std::uint32_t tag) const {
         if (slots_.empty()) return nullptr;
         const std::size_t mask = slots_.size() - 1;
-        const std::uint32_t tag = tag_of(hash);
-        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+        for (std::size_t i = tag & mask;; i = (i + 1) & mask) {
             const Slot s = slots_[i];
             if (s.position == 0) return nullptr;
             if (s.tag != tag) continue;
             const Entry& e = items_[s.position - 1];
-            if (e.hash == hash && FoldedKeyEqual{}(e.key, key)) return &e;
+            if (FoldedKeyEqual{}(e.key, key)) return &e;
         }
     }
 
-    void file(std::size_t position, std::size_t hash) {
+    void file(Slot slot) {
         const std::size_t mask = slots_.size() - 1;
-        std::size_t i = hash & mask;
+        std::size_t i = slot.tag & mask;
         while (slots_[i].position != 0) i = (i + 1) & mask;
-        slots_[i] = Slot{static_cast<std::uint32_t>(position), tag_of(hash)};
+        slots_[i] = slot;
     }
 
     void grow() {
         // Positions are 32 bits: four thousand million items is far beyond
         // any export.
         if (items_.size() >= 0xFFFFFFFEu) platform::raise(platform::err::kOverflow, "Dépassement de capacité"_w);
-        slots_.assign(slots_.empty() ? 16 : 2 * slots_.size(), Slot{});
-        for (std::size_t p = 0; p < items_.size(); ++p)
-            if (items_[p].keyed) file(p + 1, items_[p].hash);
+        // Positions and tags move as they are, no key is read again. (Past
+        // 2^32 slots a tag would only pick among the first of them: slower,
+        // never wrong.)
+        std::vector<Slot> old(slots_.empty() ? 16 : 2 * slots_.size());
+        old.swap(slots_);
+        for (const Slot& s : old)
+            if (s.position != 0) file(s);
     }
 
     std::vector<Entry> items_;
