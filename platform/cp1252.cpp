@@ -48,11 +48,19 @@ bool is_ascii(std::string_view text) {
 }
 
 std::string cp1252_to_utf8(std::string_view text) {
-    if (is_ascii(text)) return std::string(text);
     std::string out;
+    cp1252_to_utf8(text, out);
+    return out;
+}
+
+void cp1252_to_utf8(std::string_view text, std::string& out) {
+    out.clear();
+    if (is_ascii(text)) {
+        out.assign(text);
+        return;
+    }
     out.reserve(text.size() + text.size() / 4 + 8);
     for (unsigned char c : text) append_utf8(out, code_point(c));
-    return out;
 }
 
 std::string utf8_to_cp1252(std::string_view text) {

@@ -13,6 +13,8 @@ namespace ondival::platform {
 // C1 control characters of the same value, so every byte survives a round
 // trip through the database.
 std::string cp1252_to_utf8(std::string_view text);
+// The same into `out`, which keeps its room from one call to the next.
+void cp1252_to_utf8(std::string_view text, std::string& out);
 
 // Characters Windows-1252 cannot hold, and malformed UTF-8, become '?'.
 std::string utf8_to_cp1252(std::string_view text);

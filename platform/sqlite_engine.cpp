@@ -112,6 +112,27 @@ private:
     std::vector<Busy> busy_;
 };
 
+// A text value as the database holds it: UTF-8. Most of the federation's
+// values are plain ASCII, bound as they stand: without a copy when they
+// outlive the statement's run. The others (names and places with accents)
+// are converted: for a write, into the engine's buffer of that place, kept
+// until the place is bound again, so that SQLite need not copy them.
+int bind_text(sqlite3_stmt* stmt, int idx, const std::string& value, bool lasting, std::vector<std::string>& utf8) {
+    for (char c : value)
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            if (!lasting) {
+                const std::string v = cp1252_to_utf8(value);
+                return sqlite3_bind_text(stmt, idx, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+            }
+            if (static_cast<std::size_t>(idx) >= utf8.size()) utf8.resize(static_cast<std::size_t>(idx) + 1);
+            std::string& v = utf8[static_cast<std::size_t>(idx)];
+            cp1252_to_utf8(value, v);
+            return sqlite3_bind_text(stmt, idx, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
+        }
+    return sqlite3_bind_text(stmt, idx, value.data(), static_cast<int>(value.size()),
+                             lasting ? SQLITE_STATIC : SQLITE_TRANSIENT);
+}
+
 class SqliteEngine : public Engine, public std::enable_shared_from_this<SqliteEngine> {
 public:
     explicit SqliteEngine(sqlite3* db) : db_(db), cache_(std::make_unique<StatementCache>(db)) {}
@@ -205,22 +226,11 @@ private:
 
     sqlite3* db_;
     std::unique_ptr<StatementCache> cache_;
+    // A write's converted texts, by place (see bind_text).
+    std::vector<std::string> utf8_;
     bool held_ = false;    // a dry run's outer transaction is open
     bool nested_ = false;  // the savepoint standing for the import's transaction
 };
-
-// A text value as the database holds it: UTF-8. Most of the federation's
-// values are plain ASCII, bound as they stand: without a copy when they
-// outlive the statement's run.
-int bind_text(sqlite3_stmt* stmt, int idx, const std::string& value, bool lasting) {
-    for (char c : value)
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            const std::string v = cp1252_to_utf8(value);
-            return sqlite3_bind_text(stmt, idx, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-        }
-    return sqlite3_bind_text(stmt, idx, value.data(), static_cast<int>(value.size()),
-                             lasting ? SQLITE_STATIC : SQLITE_TRANSIENT);
-}
 
 int bind_number(sqlite3_stmt* stmt, int idx, const SqlValue& value) {
     // A whole number too long for 64 bits is kept as the real it reads as.
@@ -248,7 +258,7 @@ sqlite3_stmt* SqliteEngine::prepare(const Sql& st, bool lasting) {
         if (value.kind == SqlValue::Kind::Empty) continue;
         ++idx;
         if (idx > sqlite3_bind_parameter_count(stmt)) break;
-        const int brc = value.kind == SqlValue::Kind::Text ? bind_text(stmt, idx, value.text, lasting)
+        const int brc = value.kind == SqlValue::Kind::Text ? bind_text(stmt, idx, value.text, lasting, utf8_)
                                                            : bind_number(stmt, idx, value);
         if (brc != SQLITE_OK) {
             release(stmt);

@@ -121,24 +121,27 @@ Sql Sql::text(std::string text) {
     return sql;
 }
 
+// Values are built where they stay: a national import builds some ten
+// million of them.
 Sql& Sql::quoted(std::string_view value) {
-    values_.push_back(SqlValue{SqlValue::Kind::Text, std::string(value)});
+    values_.emplace_back().text.assign(value);
     return *this;
 }
 
 Sql& Sql::bare(std::string_view number) {
-    SqlValue v{SqlValue::Kind::Integer, std::string(number)};
+    if (!number.empty() && !plain_decimal(number))
+        raise(err::kTypeMismatch, "Type incompatible : \"" + std::string(number) + "\" n'est pas un nombre");
+    SqlValue& v = values_.emplace_back();
+    v.text.assign(number);
     if (number.empty()) {
         v.kind = SqlValue::Kind::Empty;
         complete_ = false;
-    } else if (!plain_decimal(number)) {
-        raise(err::kTypeMismatch, "Type incompatible : \"" + v.text + "\" n'est pas un nombre");
     } else if (number.find('.') != std::string_view::npos) {
         v.kind = SqlValue::Kind::Real;
     } else {
+        v.kind = SqlValue::Kind::Integer;
         v.fits = whole_64(number, v.integer);
     }
-    values_.push_back(std::move(v));
     return *this;
 }
 
