@@ -106,7 +106,9 @@ TEST(BareValue, WholeNumbersAreReadOnceAndOnlyWhenTheyFit) {
         EXPECT_EQ(v.kind, Kind::Integer) << c.digits;
         EXPECT_EQ(v.text, c.digits);
         EXPECT_EQ(v.fits, c.fits) << c.digits;
-        if (c.fits) EXPECT_EQ(v.integer, c.value) << c.digits;
+        if (c.fits) {
+            EXPECT_EQ(v.integer, c.value) << c.digits;
+        }
     }
     Sql real(kTwoValues);
     EXPECT_FALSE(real.bare("12.5").values().front().fits);

@@ -71,6 +71,13 @@ platform/postgres_engine.cpp @@ if (!succeeded(raw)) refused(p, raw); @@ (void)p
 clubs/club_code.cpp @@ if (c.I == "0") return c.R == "00" && c.D == "000"; @@ if (c.I == "0") return c.R == "00"; @@ a national club code with a department taken as valid
 licences/licence_record.cpp @@ case kLicDateObliteration: @@ case kLicenceFields: @@ a licence's stamp date stored as ddmmyyyy
 platform/cp1252.cpp @@ 0x2018, 0x2019 @@ 0x2018, 0x2018 @@ a typographic apostrophe stored as an opening quote
+common/keyed_list.h @@ if (s.tag != tag) continue; @@ if (s.tag != tag) return nullptr; @@ a key past another key's slot is not found
+common/keyed_list.h @@ if (s.position != 0) file(s); @@ if (s.position > 1) file(s); @@ the first key is lost when the index grows
+common/numeric.cpp @@ value = count == 0 ? 0.0 : negative ? -v : v; @@ value = count == 0 ? 0.0 : v; @@ a negative whole number read as positive
+common/numeric.cpp @@ whole = whole * 10 + static_cast<std::uint64_t>(c - '0'); @@ whole = whole * 10 + static_cast<std::uint64_t>(c - '1'); @@ digits read one short
+platform/statement.cpp @@ if (v > (limit - d) / 10) return false; @@ (void)limit; @@ a bare number too long for 64 bits wraps around
+common/dates.cpp @@ if (yyyymmdd.size() != 8) not_a_date(""); @@ if (yyyymmdd.size() != 8) not_a_date(yyyymmdd); @@ a performance date of the wrong length refused in other words than before
+platform/text_file.cpp @@ memchr(start, '\r', i) @@ memchr(start, '\r', avail) @@ a CR after the line's LF cuts the line short
 EOF
 )
 
