@@ -1,6 +1,8 @@
 #include "common/dos_letters.h"
 
 #include <array>
+#include <cstdint>
+#include <cstring>
 
 #include "common/letters.h"
 #include "platform/cp1252.h"
@@ -20,9 +22,26 @@ const std::array<unsigned char, 256>& dos_table() {
 
 }  // namespace
 
+// Only bytes from 0x80 up change, and a national file is nearly all plain
+// ASCII: eight bytes at a time are passed over when none of them is one.
+static_assert([] {
+    for (auto [from, to] : kDosLetters)
+        if (from < 0x80) return false;
+    return true;
+}());
+
 void accents_dos_in_place(std::string& text) {
     const auto& t = dos_table();
-    for (char& c : text) c = static_cast<char>(t[static_cast<unsigned char>(c)]);
+    char* p = text.data();
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p + i, 8);
+        if ((word & 0x8080808080808080ull) == 0) continue;
+        for (std::size_t j = i; j < i + 8; ++j) p[j] = static_cast<char>(t[static_cast<unsigned char>(p[j])]);
+    }
+    for (; i < n; ++i) p[i] = static_cast<char>(t[static_cast<unsigned char>(p[i])]);
 }
 
 std::string accents_dos(std::string_view text) {

@@ -102,6 +102,21 @@ TEST(CharacterTables, DosAccentedLettersAsCodePage850Says) {
         }
     }
     EXPECT_EQ(converted, 15);
+
+    // In a whole line each byte is put back as it is alone, wherever it
+    // stands: at the start, the middle or the end of a run of plain text.
+    std::string every;
+    for (int b = 255; b >= 0; --b) every += std::string("ab") + byte(b) + "cdefghijk";
+    std::string expected;
+    for (char c : every) expected += accents_dos(std::string(1, c));
+    EXPECT_EQ(accents_dos(every), expected);
+    for (std::size_t at = 0; at < 20; ++at) {
+        std::string line(20, 'x');
+        line[at] = '\x82';
+        std::string want(20, 'x');
+        want[at] = '\xE9';
+        EXPECT_EQ(accents_dos(line), want) << at;
+    }
 }
 
 TEST(Cp1252, WhatWindows1252CannotHoldBecomesAQuestionMark) {
