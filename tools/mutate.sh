@@ -78,6 +78,7 @@ common/numeric.cpp @@ whole = whole * 10 + static_cast<std::uint64_t>(c - '0'); 
 platform/statement.cpp @@ if (v > (limit - d) / 10) return false; @@ (void)limit; @@ a bare number too long for 64 bits wraps around
 common/dates.cpp @@ if (yyyymmdd.size() != 8) not_a_date(""); @@ if (yyyymmdd.size() != 8) not_a_date(yyyymmdd); @@ a performance date of the wrong length refused in other words than before
 platform/text_file.cpp @@ memchr(start, '\r', i) @@ memchr(start, '\r', avail) @@ a CR after the line's LF cuts the line short
+common/dos_letters.cpp @@ if ((word & 0x8080808080808080ull) == 0) continue; @@ if ((word & 0x8080808080808000ull) == 0) continue; @@ a DOS letter first in a run of eight bytes left as it is
 EOF
 )
 
