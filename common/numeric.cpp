@@ -15,10 +15,6 @@ namespace {
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-}  // namespace
-
-namespace {
-
 // The common case of a field of the federation's files: a whole number of
 // at most 15 digits, blanks allowed around and between them. Such a number
 // is exact in a double, so it reads as the general reading below would.

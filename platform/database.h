@@ -156,7 +156,7 @@ inline constexpr std::int64_t kImportLockKey = 4207150977;
 // For a program that is the import's own process (the command line, the
 // benchmark), called before it opens any database: the embedded engine
 // stops keeping its process-wide memory statistics, which cost it a lock on
-// every allocation, some 4 % of a national import. A host that links the
+// every allocation, some 5 % of a national import. A host that links the
 // library keeps them: it may read them, or use the engine itself.
 void leave_out_engine_statistics();
 

@@ -17,6 +17,23 @@ constexpr std::size_t kInChunk = 1 << 16;
 
 std::string path_text(const std::string& path) { return utf8_to_cp1252(path); }
 
+// Where the first line end (CR or LF) stands, `avail` when there is none.
+// Found window by window with the library's fast search: a line of the
+// federation's files is about 250 characters, and a file that ends its
+// lines one way never has the other searched for to the end of its buffer.
+std::size_t line_end(const char* start, std::size_t avail) {
+    constexpr std::size_t kWindow = 512;
+    for (std::size_t at = 0; at < avail; at += kWindow) {
+        const std::size_t n = std::min(kWindow, avail - at);
+        const void* lf = std::memchr(start + at, '\n', n);
+        const std::size_t limit = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - (start + at)) : n;
+        if (const void* cr = std::memchr(start + at, '\r', limit))
+            return static_cast<std::size_t>(static_cast<const char*>(cr) - start);
+        if (lf) return at + limit;
+    }
+    return avail;
+}
+
 }  // namespace
 
 TextFiles& files() {
@@ -142,12 +159,7 @@ void TextFiles::LineInput(std::int16_t number, std::string& line) {
     for (;;) {
         const char* start = f.in.data() + f.pos;
         const std::size_t avail = f.len - f.pos;
-        // The first line end, CR or LF: found by the library's fast
-        // search for an LF, then for a CR before it.
-        const void* lf = std::memchr(start, '\n', avail);
-        std::size_t i = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - start) : avail;
-        if (const void* cr = std::memchr(start, '\r', i))
-            i = static_cast<std::size_t>(static_cast<const char*>(cr) - start);
+        const std::size_t i = line_end(start, avail);
         line.append(start, i);
         f.pos += i;
         if (i < avail) {

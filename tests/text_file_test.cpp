@@ -57,6 +57,18 @@ TEST_F(TextFilesTest, LongLinesAndLineEndsAcrossTheReadBuffer) {
         const std::string line(n, 'x');
         EXPECT_EQ(read_all(line + "\r\nnext\r\n"), (std::vector<std::string>{line, "next"})) << n;
     }
+    // Line ends are looked for a few hundred characters at a time: every
+    // style of line end, standing just before, at and after such a step, and
+    // a line that ends one way with the other way further on.
+    for (std::size_t n : {511u, 512u, 513u, 1023u, 1024u, 1500u})
+        for (const char* end : {"\n", "\r", "\r\n"}) {
+            const std::string line(n, 'x');
+            EXPECT_EQ(read_all(line + end + "next" + end), (std::vector<std::string>{line, "next"}))
+                << n << " " << testing::PrintToString(std::string(end));
+        }
+    const std::string a600(600, 'a'), b600(600, 'b'), a100(100, 'a');
+    EXPECT_EQ(read_all(a600 + "\nbb\r"), (std::vector<std::string>{a600, "bb"}));
+    EXPECT_EQ(read_all(a100 + "\r" + b600 + "\n"), (std::vector<std::string>{a100, b600}));
 }
 
 TEST_F(TextFilesTest, PrintEndsEveryWriteWithCrLf) {

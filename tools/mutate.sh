@@ -77,7 +77,8 @@ common/numeric.cpp @@ value = count == 0 ? 0.0 : negative ? -v : v; @@ value = c
 common/numeric.cpp @@ whole = whole * 10 + static_cast<std::uint64_t>(c - '0'); @@ whole = whole * 10 + static_cast<std::uint64_t>(c - '1'); @@ digits read one short
 platform/statement.cpp @@ if (v > (limit - d) / 10) return false; @@ (void)limit; @@ a bare number too long for 64 bits wraps around
 common/dates.cpp @@ if (yyyymmdd.size() != 8) not_a_date(""); @@ if (yyyymmdd.size() != 8) not_a_date(yyyymmdd); @@ a performance date of the wrong length refused in other words than before
-platform/text_file.cpp @@ memchr(start, '\r', i) @@ memchr(start, '\r', avail) @@ a CR after the line's LF cuts the line short
+platform/text_file.cpp @@ memchr(start + at, '\r', limit) @@ memchr(start + at, '\r', n) @@ a CR after the line's LF cuts the line short
+platform/text_file.cpp @@ if (lf) return at + limit; @@ if (lf) return limit; @@ a line longer than one search window cut at the wrong place
 common/dos_letters.cpp @@ if ((word & 0x8080808080808080ull) == 0) continue; @@ if ((word & 0x8080808080808000ull) == 0) continue; @@ a DOS letter first in a run of eight bytes left as it is
 EOF
 )
