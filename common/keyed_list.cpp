@@ -22,7 +22,7 @@ const std::array<unsigned char, 256>& fold_table() {
 
 }  // namespace
 
-std::size_t FoldedKeyHash::operator()(std::string_view key) const noexcept {
+std::uint64_t FoldedKeyHash::operator()(std::string_view key) const noexcept {
     const std::array<unsigned char, 256>& fold = fold_table();
     std::uint64_t h = 14695981039346656037ull;  // FNV-1a
     for (char c : key) h = (h ^ fold[static_cast<unsigned char>(c)]) * 1099511628211ull;
@@ -32,7 +32,7 @@ std::size_t FoldedKeyHash::operator()(std::string_view key) const noexcept {
     h ^= h >> 33;
     h *= 0xff51afd7ed558ccdull;
     h ^= h >> 33;
-    return static_cast<std::size_t>(h);
+    return h;
 }
 
 bool FoldedKeyEqual::operator()(std::string_view a, std::string_view b) const noexcept {

@@ -20,8 +20,10 @@ namespace ondival {
 // A key's hash and comparison without regard to letter case, folding each
 // character as it is read (Windows-1252 letter case, as the host's key
 // comparison does it): a lookup needs no folded copy of its key.
+// 64 bits wherever the library is built: the index takes its tags from the
+// upper half.
 struct FoldedKeyHash {
-    std::size_t operator()(std::string_view key) const noexcept;
+    std::uint64_t operator()(std::string_view key) const noexcept;
 };
 struct FoldedKeyEqual {
     bool operator()(std::string_view a, std::string_view b) const noexcept;

@@ -115,22 +115,21 @@ private:
 // A text value as the database holds it: UTF-8. Most of the federation's
 // values are plain ASCII, bound as they stand: without a copy when they
 // outlive the statement's run. The others (names and places with accents)
-// are converted: for a write, into the engine's buffer of that place, kept
-// until the place is bound again, so that SQLite need not copy them.
-int bind_text(sqlite3_stmt* stmt, int idx, const std::string& value, bool lasting, std::vector<std::string>& utf8) {
+// are converted: for a write, into `buffer`, the engine's own for that
+// place, kept until the place is bound again, so that SQLite need not copy
+// them; for a read (`buffer` null), copied by SQLite.
+int bind_text(sqlite3_stmt* stmt, int idx, const std::string& value, std::string* buffer) {
     for (char c : value)
         if (static_cast<unsigned char>(c) >= 0x80) {
-            if (!lasting) {
+            if (!buffer) {
                 const std::string v = cp1252_to_utf8(value);
                 return sqlite3_bind_text(stmt, idx, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
             }
-            if (static_cast<std::size_t>(idx) >= utf8.size()) utf8.resize(static_cast<std::size_t>(idx) + 1);
-            std::string& v = utf8[static_cast<std::size_t>(idx)];
-            cp1252_to_utf8(value, v);
-            return sqlite3_bind_text(stmt, idx, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
+            cp1252_to_utf8(value, *buffer);
+            return sqlite3_bind_text(stmt, idx, buffer->data(), static_cast<int>(buffer->size()), SQLITE_STATIC);
         }
     return sqlite3_bind_text(stmt, idx, value.data(), static_cast<int>(value.size()),
-                             lasting ? SQLITE_STATIC : SQLITE_TRANSIENT);
+                             buffer ? SQLITE_STATIC : SQLITE_TRANSIENT);
 }
 
 class SqliteEngine : public Engine, public std::enable_shared_from_this<SqliteEngine> {
@@ -253,19 +252,25 @@ sqlite3_stmt* SqliteEngine::prepare(const Sql& st, bool lasting) {
         cache_->discard(stmt);
         raise(SQLITE_ERROR, "Une seule instruction SQL est admise par appel"_w, ErrorOrigin::sqlite());
     }
+    const int places = sqlite3_bind_parameter_count(stmt);
+    // Every place's buffer exists before the first is bound: the buffers
+    // never move while the statement points into them (a short text lives
+    // inside its string, and would move with it).
+    if (lasting && utf8_.size() <= static_cast<std::size_t>(places)) utf8_.resize(static_cast<std::size_t>(places) + 1);
     int idx = 0;
     for (const SqlValue& value : st.values()) {
         if (value.kind == SqlValue::Kind::Empty) continue;
         ++idx;
-        if (idx > sqlite3_bind_parameter_count(stmt)) break;
-        const int brc = value.kind == SqlValue::Kind::Text ? bind_text(stmt, idx, value.text, lasting, utf8_)
+        if (idx > places) break;
+        std::string* buffer = lasting ? &utf8_[static_cast<std::size_t>(idx)] : nullptr;
+        const int brc = value.kind == SqlValue::Kind::Text ? bind_text(stmt, idx, value.text, buffer)
                                                            : bind_number(stmt, idx, value);
         if (brc != SQLITE_OK) {
             release(stmt);
             raise_from(db_, brc);
         }
     }
-    if (sqlite3_bind_parameter_count(stmt) != idx) {
+    if (places != idx) {
         cache_->discard(stmt);
         raise(SQLITE_ERROR, "Instruction SQL mal formée"_w, ErrorOrigin::sqlite());
     }

@@ -124,7 +124,13 @@ Sql Sql::text(std::string text) {
 // Values are built where they stay: a national import builds some ten
 // million of them.
 Sql& Sql::quoted(std::string_view value) {
-    values_.emplace_back().text.assign(value);
+    SqlValue& v = values_.emplace_back();
+    try {
+        v.text.assign(value);
+    } catch (...) {
+        values_.pop_back();  // a value that could not be kept is not added
+        throw;
+    }
     return *this;
 }
 
@@ -132,7 +138,12 @@ Sql& Sql::bare(std::string_view number) {
     if (!number.empty() && !plain_decimal(number))
         raise(err::kTypeMismatch, "Type incompatible : \"" + std::string(number) + "\" n'est pas un nombre");
     SqlValue& v = values_.emplace_back();
-    v.text.assign(number);
+    try {
+        v.text.assign(number);
+    } catch (...) {
+        values_.pop_back();
+        throw;
+    }
     if (number.empty()) {
         v.kind = SqlValue::Kind::Empty;
         complete_ = false;

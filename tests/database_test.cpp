@@ -106,6 +106,36 @@ TEST_F(Database, TextValuesKeepEveryCharacter) {
     EXPECT_EQ(column("select Code_federal from Club where Selection = true").at(0), "007");  // text, not 7
 }
 
+// Accented texts of a write are converted into buffers the engine keeps
+// for each place. Short ones live inside their buffer: on a fresh
+// connection, a write with such texts in many places must store each one
+// as given, and so must the next write of other texts in the same places.
+TEST_F(Database, ShortAccentedTextsInEveryPlaceOfAWriteAreStoredAsGiven) {
+    const platform::Shape insert{
+        "insert into Licence (Code_club, licence, Nom, Prenom, sexe, Nationalite, Adresse, Localite, Telephone) "
+        "values (?, ?, ?, ?, ?, ?, ?, ?, ?)",
+        platform::Shape::insert("Licence", {"Code_club", "licence", "Nom", "Prenom", "sexe", "Nationalite", "Adresse",
+                                            "Localite", "Telephone"})};
+    const std::vector<std::vector<std::string>> rows = {
+        {"é1", "ç2", "Sète", "Nîmes", "à", "Hélène", "Ève", "Brûlé", "ô9"},
+        {"A1", "è", "Zoé", "Noël", "ï", "Éa", "Léa", "Gaël", "ü"},
+    };
+    for (const std::vector<std::string>& row : rows) {
+        platform::Sql sql(insert);
+        for (const std::string& value : row) sql.quoted(platform::utf8_to_cp1252(value));
+        conn.Execute(sql);
+    }
+    for (std::size_t r = 0; r < rows.size(); ++r)
+        EXPECT_EQ(sql(db, "select Code_club || '|' || licence || '|' || Nom || '|' || Prenom || '|' || sexe || '|' || "
+                          "Nationalite || '|' || Adresse || '|' || Localite || '|' || Telephone from Licence "
+                          "where Code_club = '" +
+                              rows[r][0] + "'"),
+                  (std::vector<std::string>{rows[r][0] + "|" + rows[r][1] + "|" + rows[r][2] + "|" + rows[r][3] + "|" +
+                                            rows[r][4] + "|" + rows[r][5] + "|" + rows[r][6] + "|" + rows[r][7] + "|" +
+                                            rows[r][8]}))
+            << r;
+}
+
 TEST_F(Database, ValuesComeBackAsTextOrNothing) {
     platform::Recordset rs;
     rs.Open("select NULL, -1, 2.5, 9007199254740993, 'x', ''", conn);

@@ -87,8 +87,7 @@ TEST(KeyedListTest, ManyKeysStayFoundAcrossGrowthAndClearing) {
     const auto key = [](int i) { return "Fra" + std::to_string(511075 + i) + "ÉpÉe"_w + std::to_string(i % 7); };
     for (int round = 0; round < 2; ++round) {
         for (int i = 0; i < 20000; ++i) list.Add(std::to_string(i), key(i));
-        list.Add("unkeyed");
-        ASSERT_EQ(list.Count(), 20001u);
+        ASSERT_EQ(list.Count(), 20000u);
         for (int i = 0; i < 20000; i += 37) {
             EXPECT_EQ(list.Item(upper_1252(key(i))), std::to_string(i)) << i;
             std::string lower = key(i);
@@ -96,6 +95,11 @@ TEST(KeyedListTest, ManyKeysStayFoundAcrossGrowthAndClearing) {
             EXPECT_EQ(error_number([&] { list.Add("x", lower); }), platform::err::kKeyAlreadyAssociated) << i;
         }
         EXPECT_FALSE(list.Contains(key(20000)));
+        // A key refused by TryAdd adds nothing and leaves the first in place.
+        EXPECT_FALSE(list.TryAdd("again", upper_1252(key(5))));
+        EXPECT_EQ(list.Count(), 20000u);
+        EXPECT_EQ(list.Item(key(5)), "5");
+        list.Add("unkeyed");
         EXPECT_EQ(list.Item(20001), "unkeyed");
         vide_collection(list);
         EXPECT_FALSE(list.Contains(key(0)));
