@@ -92,8 +92,7 @@ CalendarDate read_stored_date(std::string_view yyyymmdd) {
 std::string date_texte(std::string_view date, std::string_view pattern) {
     if (date.size() != 8) return "";
     const std::string_view y = date.substr(0, 4), m = date.substr(4, 2), d = date.substr(6, 2);
-    const int day = checked_date(date).day;
-    const int month = two_digits(m);
+    const CalendarDate checked = checked_date(date);
     if (pattern.empty()) pattern = "d mmmm yyyy";
     // The three tokens the import uses; anything else is copied.
     std::string out;
@@ -103,7 +102,7 @@ std::string date_texte(std::string_view date, std::string_view pattern) {
             out += std::string(y);  // four digits, as the date reading expects
             i += 4;
         } else if (pattern.compare(i, 4, "mmmm") == 0) {
-            out += month_name(month);
+            out += month_name(checked.month);
             i += 4;
         } else if (pattern.compare(i, 2, "mm") == 0) {
             out += std::string(m);
@@ -112,7 +111,7 @@ std::string date_texte(std::string_view date, std::string_view pattern) {
             out += std::string(d);
             i += 2;
         } else if (pattern[i] == 'd') {
-            out += std::to_string(day);
+            out += std::to_string(checked.day);
             i += 1;
         } else {
             out.push_back(pattern[i++]);

@@ -119,17 +119,15 @@ private:
 // place, kept until the place is bound again, so that SQLite need not copy
 // them; for a read (`buffer` null), copied by SQLite.
 int bind_text(sqlite3_stmt* stmt, int idx, const std::string& value, std::string* buffer) {
-    for (char c : value)
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            if (!buffer) {
-                const std::string v = cp1252_to_utf8(value);
-                return sqlite3_bind_text(stmt, idx, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-            }
-            cp1252_to_utf8(value, *buffer);
-            return sqlite3_bind_text(stmt, idx, buffer->data(), static_cast<int>(buffer->size()), SQLITE_STATIC);
-        }
-    return sqlite3_bind_text(stmt, idx, value.data(), static_cast<int>(value.size()),
-                             buffer ? SQLITE_STATIC : SQLITE_TRANSIENT);
+    if (is_ascii(value))
+        return sqlite3_bind_text(stmt, idx, value.data(), static_cast<int>(value.size()),
+                                 buffer ? SQLITE_STATIC : SQLITE_TRANSIENT);
+    if (!buffer) {
+        const std::string v = cp1252_to_utf8(value);
+        return sqlite3_bind_text(stmt, idx, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+    }
+    cp1252_to_utf8(value, *buffer);
+    return sqlite3_bind_text(stmt, idx, buffer->data(), static_cast<int>(buffer->size()), SQLITE_STATIC);
 }
 
 class SqliteEngine : public Engine, public std::enable_shared_from_this<SqliteEngine> {

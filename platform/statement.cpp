@@ -123,27 +123,26 @@ Sql Sql::text(std::string text) {
 
 // Values are built where they stay: a national import builds some ten
 // million of them.
-Sql& Sql::quoted(std::string_view value) {
+SqlValue& Sql::add_value(std::string_view text) {
     SqlValue& v = values_.emplace_back();
     try {
-        v.text.assign(value);
+        v.text.assign(text);
     } catch (...) {
         values_.pop_back();  // a value that could not be kept is not added
         throw;
     }
+    return v;
+}
+
+Sql& Sql::quoted(std::string_view value) {
+    add_value(value);
     return *this;
 }
 
 Sql& Sql::bare(std::string_view number) {
     if (!number.empty() && !plain_decimal(number))
         raise(err::kTypeMismatch, "Type incompatible : \"" + std::string(number) + "\" n'est pas un nombre");
-    SqlValue& v = values_.emplace_back();
-    try {
-        v.text.assign(number);
-    } catch (...) {
-        values_.pop_back();
-        throw;
-    }
+    SqlValue& v = add_value(number);
     if (number.empty()) {
         v.kind = SqlValue::Kind::Empty;
         complete_ = false;

@@ -129,6 +129,9 @@ public:
     std::string inline_text() const;
 
 private:
+    // A new value holding `text`, built where it stays (kind Text).
+    SqlValue& add_value(std::string_view text);
+
     const Shape* shape_;
     std::vector<SqlValue> values_;
     std::shared_ptr<const Shape> own_;  // an undeclared text's shape
